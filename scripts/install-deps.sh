@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs everything needed to build, test and run the project on Debian 12.
+# Idempotent; run as root (or through sudo).
+set -euo pipefail
+
+PACKAGES=(
+    g++ cmake ninja-build pkg-config
+    qt6-base-dev qt6-qpa-plugins libqt6sql6-sqlite libgl-dev
+    fonts-liberation
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    sqlite3 libsqlite3-dev
+    poppler-utils
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${PACKAGES[@]}"

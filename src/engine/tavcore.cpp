@@ -1,0 +1,181 @@
+#include "engine/tavcore.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "engine/loadgage.h"
+#include "engine/tavforms.h"
+#include "host/db.h"
+#include "host/sysutils.h"
+
+namespace tav {
+
+namespace {
+
+// Disables the dataset's controls for the lifetime of a load, whatever way the load ends.
+class TControlsDisabled {
+public:
+    explicit TControlsDisabled(TDataSet& ds) : ds_(ds) { ds_.DisableControls(); }
+    ~TControlsDisabled() { ds_.EnableControls(); }
+    TControlsDisabled(const TControlsDisabled&) = delete;
+    TControlsDisabled& operator=(const TControlsDisabled&) = delete;
+
+private:
+    TDataSet& ds_;
+};
+
+}  // namespace
+
+TTAVRegression::TTAVRegression(TDataSet& dataSet, const TTAVVariant& variant)
+    : dataSet_(dataSet), variant_(variant), d_(std::make_unique<Arrays>()) {
+    for (auto& var : controlVar_) var = std::make_unique<TIndepVar>();
+    response_ = std::make_unique<TDependentVar>();
+}
+
+TTAVRegression::~TTAVRegression() = default;
+
+TIndepVar* TTAVRegression::ControlVar(int k) const {
+    if (k < 1 || k > 10) throw std::out_of_range("control variable " + IntToStr(k) + " of 1..10");
+    return controlVar_[static_cast<std::size_t>(k - 1)].get();
+}
+
+void TTAVRegression::SetControl(int k, const TIndepVar& value) {
+    ControlVar(k)->Assign(value);
+    valuesLoaded_ = false;
+}
+
+void TTAVRegression::SetResponse(const TDependentVar& value) {
+    response_->Assign(value);
+    valuesLoaded_ = false;
+}
+
+TIndepVar* TTAVRegression::GetcVar(uint16_t k) const {
+    if (k < 1 || k > MaxTerms || !cVar_[k])
+        throw std::out_of_range("no control variable in use at " + IntToStr(k));
+    return cVar_[k].get();
+}
+
+void TTAVRegression::ReLoad() {
+    valuesLoaded_ = false;
+    LoadValues();
+}
+
+void TTAVRegression::SetcVarArrays(const TIndepVar& var) {
+    if (var.Transformation() == "Undefined") return;
+    ++varCount_;
+    cVar_[varCount_] = std::make_unique<TIndepVar>();
+    cVar_[varCount_]->Assign(var);
+}
+
+void TTAVRegression::CheckDataCount() {
+    const int32_t count = dataSet_.RecordCount();
+    if (count > MaxData)
+        TavMessageDlg(showWarnings_, variant_.RecordCountWarning(count), TMsgDlgType::mtWarning,
+                      mbOK, 0);
+}
+
+bool TTAVRegression::ValidRecord(uint16_t count) const {
+    bool valid = true;
+    for (uint16_t k = 1; k <= count && valid; ++k) valid = cVar_[k]->ValidTransformation(dataSet_);
+    return valid;
+}
+
+void TTAVRegression::ComputeMaxAndMinY() {
+    const mvector& Y = d_->y;
+    yMax_ = Y[1];
+    yMin_ = Y[1];
+    for (int i = 2; i <= dataCount_; ++i) {
+        if (Y[i] > yMax_)
+            yMax_ = Y[i];
+        else if (Y[i] < yMin_)
+            yMin_ = Y[i];
+    }
+}
+
+void TTAVRegression::ComputeMaxAndMinX() {
+    const mbynp& X = d_->x;
+    for (int j = 1; j <= varCount_; ++j) {
+        d_->xMax[j] = X(1, j);
+        d_->xMin[j] = X(1, j);
+    }
+    for (int j = 1; j <= varCount_; ++j) {
+        double& hi = d_->xMax[j];
+        double& lo = d_->xMin[j];
+        for (int i = 2; i <= dataCount_; ++i) {
+            const double value = X(i, j);
+            if (value > hi)
+                hi = value;
+            else if (value < lo)
+                lo = value;
+        }
+    }
+}
+
+bool TTAVRegression::InvariantCol(uint16_t count) {
+    ComputeMaxAndMinY();
+    bool invariant = kZeroTolerance > std::fabs(static_cast<long double>(yMax_) - yMin_);
+    if (!invariant) {
+        ComputeMaxAndMinX();
+        for (int j = 1; j <= count && !invariant; ++j)
+            invariant = kZeroTolerance >
+                        std::fabs(static_cast<long double>(d_->xMax[j]) - d_->xMin[j]);
+    }
+    if (invariant)
+        MessageDlg("The dataset has an invariant\n\rcolumn. Matrix is singular!",
+                   TMsgDlgType::mtError, mbOK, 0);
+    return invariant;
+}
+
+bool TTAVRegression::LoadValues() {
+    if (valuesLoaded_) return true;
+    TControlsDisabled controlsDisabled(dataSet_);
+    auto gauge = std::make_unique<TTAVGaugeDlg>();
+
+    varCount_ = 0;
+    for (auto& copy : cVar_) copy.reset();
+    try {
+        for (const auto& var : controlVar_) SetcVarArrays(*var);
+        CheckDataCount();
+        dataSet_.First();
+
+        uint16_t n = 0;
+        gauge->SetGaugeProgress(0);
+        gauge->SetGaugeText("Records Loaded: 0");
+        if (showLoadProgress_) gauge->show();
+
+        Arrays& d = *d_;
+        while (!dataSet_.Eof() && n < MaxData) {
+            if (ValidRecord(varCount_) && response_->ValidTransformation(dataSet_)) {
+                ++n;
+                d.y[n] = response_->Process(dataSet_);
+                double* row = d.x.row(n);
+                for (int j = 1; j <= varCount_; ++j) row[j - 1] = cVar_[j]->Process(dataSet_);
+                if (variant_.gaugeFollowsLoad) {
+                    const double percent =
+                        static_cast<double>(n) * 100.0 / static_cast<double>(dataSet_.RecordCount());
+                    gauge->SetGaugeProgress(static_cast<uint16_t>(std::trunc(percent)));
+                    gauge->SetGaugeText("Records Loaded: " + IntToStr(n));
+                }
+            }
+            dataSet_.Next();
+        }
+        dataCount_ = n;
+    } catch (...) {
+        // A load abandoned midway leaves nothing that could be mistaken for a usable one.
+        dataCount_ = 0;
+        dof_ = 0;
+        valuesLoaded_ = false;
+        throw;
+    }
+
+    if (dataCount_ >= varCount_ + 1) {
+        dof_ = static_cast<uint16_t>(dataCount_ - (varCount_ + 1));
+    } else {
+        dof_ = 0;
+        MessageDlg("There are 0 degrees of freedom.", TMsgDlgType::mtError, mbOK, 0);
+    }
+    valuesLoaded_ = dataCount_ > 0 ? !InvariantCol(varCount_) : false;
+    return valuesLoaded_;
+}
+
+}  // namespace tav

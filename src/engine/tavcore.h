@@ -1,0 +1,151 @@
+// The regression shared by TTAVTable and TTAVQuery.
+//
+// TTAVRegression is the one implementation of both components: the variables, the in-object
+// arrays, loading, fitting and the accessors. A component is a dataset class (TTable, TQuery) plus
+// this class; what differs between the two lies in one TTAVVariant record (tavvariant.cpp).
+//
+// Ownership: the regression owns its eleven variable definitions and the working copies of the
+// control variables in use (made at each load). All arrays for MaxData records and MaxTerms terms
+// are allocated in one block when the component is constructed and never again.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host/dialogs.h"
+#include "matrix/matrix.h"
+#include "variables/tavtypes.h"
+
+namespace tav {
+
+class TDataSet;
+
+// What sets the table and query components apart.
+struct TTAVVariant {
+    const char* name;  // "table" or "query"
+    // The record-count warning for a dataset of `recordCount` records.
+    std::string (*RecordCountWarning)(int32_t recordCount);
+    // Whether the progress dialog follows the load (a table) or stays at 0 (a query).
+    bool gaugeFollowsLoad;
+    // Execute's message when nothing usable is loaded, and whether it is a warning (shown only
+    // with ShowWarnings) or an error (always shown).
+    const char* notLoadedText;
+    TMsgDlgType notLoadedType;
+    bool notLoadedIsWarning;
+    // Whether Output clears ValuesLoaded before it builds the report.
+    bool outputClearsValuesLoaded;
+};
+
+extern const TTAVVariant TableVariant;
+extern const TTAVVariant QueryVariant;
+
+class TTAVRegression {
+public:
+    TTAVRegression(const TTAVRegression&) = delete;
+    TTAVRegression& operator=(const TTAVRegression&) = delete;
+
+    // Published: ControlVar01..05, Description, ShowLoadProgress, ShowWarnings, ResponseVarY,
+    // ReportMessage. Public only: ControlVar06..10.
+    TIndepVar* ControlVar01() const { return controlVar_[0].get(); }
+    TIndepVar* ControlVar02() const { return controlVar_[1].get(); }
+    TIndepVar* ControlVar03() const { return controlVar_[2].get(); }
+    TIndepVar* ControlVar04() const { return controlVar_[3].get(); }
+    TIndepVar* ControlVar05() const { return controlVar_[4].get(); }
+    TIndepVar* ControlVar06() const { return controlVar_[5].get(); }
+    TIndepVar* ControlVar07() const { return controlVar_[6].get(); }
+    TIndepVar* ControlVar08() const { return controlVar_[7].get(); }
+    TIndepVar* ControlVar09() const { return controlVar_[8].get(); }
+    TIndepVar* ControlVar10() const { return controlVar_[9].get(); }
+    TDependentVar* ResponseVarY() const { return response_.get(); }
+
+    // Copy the definition (all six entries) and clear ValuesLoaded.
+    void SetControl1(const TIndepVar& value) { SetControl(1, value); }
+    void SetControl2(const TIndepVar& value) { SetControl(2, value); }
+    void SetControl3(const TIndepVar& value) { SetControl(3, value); }
+    void SetControl4(const TIndepVar& value) { SetControl(4, value); }
+    void SetControl5(const TIndepVar& value) { SetControl(5, value); }
+    void SetControl6(const TIndepVar& value) { SetControl(6, value); }
+    void SetControl7(const TIndepVar& value) { SetControl(7, value); }
+    void SetControl8(const TIndepVar& value) { SetControl(8, value); }
+    void SetControl9(const TIndepVar& value) { SetControl(9, value); }
+    void SetControl10(const TIndepVar& value) { SetControl(10, value); }
+    void SetResponse(const TDependentVar& value);
+    // ControlVar01..ControlVar10 by number, 1..10.
+    TIndepVar* ControlVar(int k) const;
+    void SetControl(int k, const TIndepVar& value);
+
+    const std::string& Description() const { return description_; }
+    void SetDescription(const std::string& v) { description_ = v; }
+    const std::string& ReportMessage() const { return reportMessage_; }
+    void SetReportMessage(const std::string& v) { reportMessage_ = v; }
+    bool ShowLoadProgress() const { return showLoadProgress_; }
+    void SetShowLoadProgress(bool v) { showLoadProgress_ = v; }
+    bool ShowWarnings() const { return showWarnings_; }
+    void SetShowWarnings(bool v) { showWarnings_ = v; }
+
+    bool ValuesLoaded() const { return valuesLoaded_; }
+    uint16_t DataCount() const { return dataCount_; }
+    uint16_t VarCount() const { return varCount_; }
+    const TTAVVariant& Variant() const { return variant_; }
+
+    // Clears ValuesLoaded and loads the records again; ValuesLoaded then tells whether the load
+    // is usable. Errors of the dataset and of the variables propagate; the load is then unusable.
+    void ReLoad();
+
+    // Loaded data and their extrema.
+    double Getx(uint16_t i, uint16_t j) const { return d_->x(i, j); }
+    double Gety(uint16_t i) const { return d_->y[i]; }
+    double GetxMax(uint16_t j) const { return d_->xMax[j]; }
+    double GetxMin(uint16_t j) const { return d_->xMin[j]; }
+    double GetyMax() const { return yMax_; }
+    double GetyMin() const { return yMin_; }
+    uint16_t GetDOF() const { return dof_; }
+    // The working copy of the k-th control variable in use, k = 1..VarCount.
+    TIndepVar* GetcVar(uint16_t k) const;
+
+protected:
+    TTAVRegression(TDataSet& dataSet, const TTAVVariant& variant);
+    ~TTAVRegression();
+
+    bool LoadValues();
+
+private:
+    struct Arrays {
+        mbynp x, XDesign;
+        npbym XDesignT, XtXInvXt;
+        npbynp XtX, XtXInv, Covar, Corr;
+        mvector y, v, e, yHat;
+        npvector xMax, xMin, xBar, xStdErr, b;
+    };
+
+    void SetcVarArrays(const TIndepVar& var);
+    void CheckDataCount();
+    bool ValidRecord(uint16_t count) const;
+    bool InvariantCol(uint16_t count);
+    void ComputeMaxAndMinY();
+    void ComputeMaxAndMinX();
+
+    TDataSet& dataSet_;
+    const TTAVVariant& variant_;
+    std::unique_ptr<Arrays> d_;
+
+    double yMax_ = 0, yMin_ = 0, yBar_ = 0, yStdErr_ = 0, RSquared_ = 0, SSR_ = 0, SST_ = 0,
+           SSE_ = 0, Syx_ = 0, MSE_ = 0, F_ = 0;
+
+    std::array<std::unique_ptr<TIndepVar>, 10> controlVar_;
+    std::unique_ptr<TDependentVar> response_;
+    std::string description_;
+    std::string reportMessage_;
+    bool valuesLoaded_ = false;
+    bool showLoadProgress_ = false;
+    bool showWarnings_ = false;
+    uint16_t dataCount_ = 0;
+    uint16_t varCount_ = 0;
+    uint16_t dof_ = 0;
+    // Working copies of the control variables in use; slot 0 unused, slot MaxTerms never filled.
+    std::array<std::unique_ptr<TIndepVar>, MaxTerms + 1> cVar_;
+};
+
+}  // namespace tav

@@ -1,0 +1,16 @@
+// TTAVQuery: a query that fits a multiple linear regression to the records it returns.
+#pragma once
+
+#include "engine/tavcore.h"
+#include "host/db.h"
+
+namespace tav {
+
+class TTAVQuery : public TQuery, public TTAVRegression {
+public:
+    explicit TTAVQuery(TComponent* owner = nullptr)
+        : TQuery(owner), TTAVRegression(*this, QueryVariant) {}
+    using TTAVRegression::LoadValues;
+};
+
+}  // namespace tav

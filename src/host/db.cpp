@@ -1,0 +1,463 @@
+#include "host/db.h"
+
+#include <sqlite3.h>
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+
+#include "host/sysutils.h"
+
+namespace tav {
+
+namespace {
+
+std::string Upper(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+bool Has(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+
+std::unique_ptr<TField> MakeField(TFieldClass cls, TDataSet* ds, const std::string& name, int index,
+                                  const std::string& type) {
+    switch (cls) {
+        case TFieldClass::Float:
+            return std::make_unique<TFloatField>(ds, name, index, type);
+        case TFieldClass::Currency:
+            return std::make_unique<TCurrencyField>(ds, name, index, type);
+        case TFieldClass::Integer:
+            return std::make_unique<TIntegerField>(ds, name, index, type);
+        case TFieldClass::Smallint:
+            return std::make_unique<TSmallintField>(ds, name, index, type);
+        case TFieldClass::Word:
+            return std::make_unique<TWordField>(ds, name, index, type);
+        case TFieldClass::String:
+            return std::make_unique<TStringField>(ds, name, index, type);
+        case TFieldClass::Boolean:
+            return std::make_unique<TBooleanField>(ds, name, index, type);
+        case TFieldClass::DateTime:
+            return std::make_unique<TDateTimeField>(ds, name, index, type);
+        case TFieldClass::Date:
+            return std::make_unique<TDateField>(ds, name, index, type);
+        case TFieldClass::Time:
+            return std::make_unique<TTimeField>(ds, name, index, type);
+        case TFieldClass::Blob:
+            return std::make_unique<TBlobField>(ds, name, index, type);
+        case TFieldClass::Memo:
+            return std::make_unique<TMemoField>(ds, name, index, type);
+    }
+    return std::make_unique<TStringField>(ds, name, index, type);
+}
+
+TFieldClass ClassForMetaType(int typeId) {
+    switch (typeId) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::ULongLong:
+            return TFieldClass::Integer;
+        case QMetaType::Short:
+            return TFieldClass::Smallint;
+        case QMetaType::UShort:
+            return TFieldClass::Word;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            return TFieldClass::Float;
+        case QMetaType::Bool:
+            return TFieldClass::Boolean;
+        case QMetaType::QDate:
+            return TFieldClass::Date;
+        case QMetaType::QTime:
+            return TFieldClass::Time;
+        case QMetaType::QDateTime:
+            return TFieldClass::DateTime;
+        case QMetaType::QByteArray:
+            return TFieldClass::Blob;
+        default:
+            return TFieldClass::String;
+    }
+}
+
+// Field class of a column without a declared type, from the value of the first record.
+TFieldClass ClassForValue(const QVariant& v) {
+    if (!v.isValid() || v.isNull()) return TFieldClass::Float;
+    return ClassForMetaType(v.typeId());
+}
+
+// Declared types of the statement's columns, read from SQLite itself: Qt's driver reports every
+// type it does not know (SMALLINT, DATE, MONEY ...) as text.
+std::vector<std::string> SqliteDeclaredTypes(const QSqlDatabase& db, const std::string& sql,
+                                             int columns) {
+    std::vector<std::string> types(static_cast<std::size_t>(std::max(columns, 0)));
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return types;
+    sqlite3* h = *static_cast<sqlite3* const*>(handle.constData());
+    if (!h) return types;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(h, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK || !stmt) {
+        sqlite3_finalize(stmt);
+        return types;
+    }
+    const int n = std::min(columns, sqlite3_column_count(stmt));
+    for (int i = 0; i < n; ++i) {
+        const char* t = sqlite3_column_decltype(stmt, i);
+        if (t) types[static_cast<std::size_t>(i)] = t;
+    }
+    sqlite3_finalize(stmt);
+    return types;
+}
+
+std::string TrimStatement(std::string s) {
+    while (!s.empty() &&
+           (std::isspace(static_cast<unsigned char>(s.back())) || s.back() == ';'))
+        s.pop_back();
+    return s;
+}
+
+constexpr double kUnixEpochInDays = 25569.0;  // 1970-01-01 as a TDateTime
+
+}  // namespace
+
+TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallback) {
+    const std::string t = Upper(declaredType);
+    if (t.empty()) return fallback;
+    if (Has(t, "WORD") || Has(t, "UNSIGNED SMALLINT")) return TFieldClass::Word;
+    if (Has(t, "SMALLINT") || Has(t, "INT2") || Has(t, "TINYINT")) return TFieldClass::Smallint;
+    if (Has(t, "MONEY") || Has(t, "CURRENCY")) return TFieldClass::Currency;
+    if (Has(t, "BOOL")) return TFieldClass::Boolean;
+    if (Has(t, "DATETIME") || Has(t, "TIMESTAMP")) return TFieldClass::DateTime;
+    if (Has(t, "DATE")) return TFieldClass::Date;
+    if (Has(t, "TIME")) return TFieldClass::Time;
+    if (Has(t, "INT")) return TFieldClass::Integer;
+    if (Has(t, "MEMO") || Has(t, "CLOB") || Has(t, "LONGTEXT")) return TFieldClass::Memo;
+    if (Has(t, "CHAR") || Has(t, "TEXT") || Has(t, "STRING")) return TFieldClass::String;
+    if (Has(t, "BLOB") || Has(t, "BINARY") || Has(t, "BYTEA")) return TFieldClass::Blob;
+    // REAL, FLOAT, DOUBLE, NUMERIC, DECIMAL and types SQLite would give numeric affinity.
+    return TFieldClass::Float;
+}
+
+std::string QuoteIdentifier(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+struct TDataSet::Impl {
+    QSqlDatabase db;
+    QString connectionName;
+    bool ownsConnection = false;
+    QSqlQuery query;
+    QString sql;
+    bool active = false;
+    bool eof = true;
+    bool moved = false;  // the cursor has left the first record since the statement ran
+    int32_t recordCount = -1;
+
+    void Release() {
+        query = QSqlQuery();
+        db = QSqlDatabase();
+        if (ownsConnection && !connectionName.isEmpty())
+            QSqlDatabase::removeDatabase(connectionName);
+        ownsConnection = false;
+        connectionName.clear();
+        active = false;
+        eof = true;
+        moved = false;
+        recordCount = -1;
+    }
+};
+
+TDataSet::TDataSet(TComponent* owner) : TComponent(owner), impl_(std::make_unique<Impl>()) {}
+
+TDataSet::~TDataSet() { Close(); }
+
+void TDataSet::SetDatabaseName(const std::string& name) {
+    CheckInactive();
+    databaseName_ = name;
+}
+
+bool TDataSet::Active() const { return impl_->active; }
+
+void TDataSet::SetActive(bool active) {
+    if (active)
+        Open();
+    else
+        Close();
+}
+
+void TDataSet::CheckActive() const {
+    if (!impl_->active)
+        throw EDatabaseError(Name().empty()
+                                 ? "Cannot perform this operation on a closed dataset"
+                                 : Name() + ": Cannot perform this operation on a closed dataset");
+}
+
+void TDataSet::CheckInactive() const {
+    if (impl_->active)
+        throw EDatabaseError(Name().empty()
+                                 ? "Cannot perform this operation on an open dataset"
+                                 : Name() + ": Cannot perform this operation on an open dataset");
+}
+
+void TDataSet::Open() {
+    if (impl_->active) return;
+    Impl& d = *impl_;
+    const QString dbName = QString::fromStdString(databaseName_);
+    try {
+        if (!dbName.isEmpty() && QSqlDatabase::contains(dbName)) {
+            d.db = QSqlDatabase::database(dbName, true);
+            if (!d.db.isOpen())
+                throw EDatabaseError("Cannot open database '" + databaseName_ +
+                                     "': " + d.db.lastError().text().toStdString());
+        } else {
+            if (databaseName_.empty()) throw EDatabaseError("No database name given");
+            const QFileInfo info(dbName);
+            if (!info.exists() || !info.isFile())
+                throw EDatabaseError("Database '" + databaseName_ + "' not found");
+            static std::atomic<unsigned> serial{0};
+            d.connectionName = QStringLiteral("tav-dataset-%1").arg(++serial);
+            d.ownsConnection = true;
+            d.db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d.connectionName);
+            if (!d.db.isValid())
+                throw EDatabaseError("The SQLite driver of Qt Sql is not available");
+            d.db.setDatabaseName(info.absoluteFilePath());
+            d.db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+            if (!d.db.open())
+                throw EDatabaseError("Cannot open database '" + databaseName_ +
+                                     "': " + d.db.lastError().text().toStdString());
+        }
+        const std::string sql = SelectStatement();
+        d.query = QSqlQuery(d.db);
+        d.query.setForwardOnly(true);
+        d.sql = QString::fromStdString(sql);
+        if (!d.query.exec(d.sql))
+            throw EDatabaseError(d.query.lastError().text().toStdString());
+        const QSqlRecord rec = d.query.record();
+        d.eof = !d.query.next();
+        d.moved = false;
+        const bool sqlite = d.db.driverName() == QLatin1String("QSQLITE");
+        const auto types = sqlite ? SqliteDeclaredTypes(d.db, sql, rec.count())
+                                  : std::vector<std::string>(rec.count());
+        fields_.clear();
+        for (int i = 0; i < rec.count(); ++i) {
+            const std::string type = types[static_cast<std::size_t>(i)];
+            TFieldClass fallback = TFieldClass::Float;
+            if (!sqlite)
+                fallback = ClassForMetaType(rec.field(i).metaType().id());
+            else if (!d.eof)
+                fallback = ClassForValue(d.query.value(i));
+            fields_.push_back(MakeField(FieldClassForType(type, fallback), this,
+                                        rec.fieldName(i).toStdString(), i, type));
+        }
+        d.active = true;
+    } catch (...) {
+        fields_.clear();
+        d.Release();
+        throw;
+    }
+}
+
+void TDataSet::Close() {
+    fields_.clear();
+    impl_->Release();
+}
+
+void TDataSet::First() {
+    CheckActive();
+    Impl& d = *impl_;
+    if (!d.moved) return;  // still on the first record of the last run
+    d.query.finish();
+    if (!d.query.exec(d.sql)) throw EDatabaseError(d.query.lastError().text().toStdString());
+    d.eof = !d.query.next();
+    d.moved = false;
+}
+
+void TDataSet::Next() {
+    CheckActive();
+    Impl& d = *impl_;
+    if (d.eof) return;
+    d.moved = true;
+    d.eof = !d.query.next();
+}
+
+bool TDataSet::Eof() const {
+    CheckActive();
+    return impl_->eof;
+}
+
+int32_t TDataSet::RecordCount() {
+    CheckActive();
+    Impl& d = *impl_;
+    if (d.recordCount < 0) {
+        QSqlQuery count(d.db);
+        count.setForwardOnly(true);
+        if (!count.exec(QString::fromStdString(CountStatement())) || !count.next())
+            throw EDatabaseError(count.lastError().text().toStdString());
+        d.recordCount = static_cast<int32_t>(count.value(0).toLongLong());
+    }
+    return d.recordCount;
+}
+
+TField* TDataSet::Fields(int index) const {
+    if (index < 0 || index >= FieldCount())
+        throw EDatabaseError("Field index out of range (" + IntToStr(index) + ")");
+    return fields_[static_cast<std::size_t>(index)].get();
+}
+
+TField* TDataSet::FindField(const std::string& name) const {
+    for (const auto& f : fields_)
+        if (f->FieldName() == name) return f.get();
+    for (const auto& f : fields_)
+        if (EqualsNoCase(f->FieldName(), name)) return f.get();
+    return nullptr;
+}
+
+TField* TDataSet::FieldByName(const std::string& name) const {
+    if (TField* f = FindField(name)) return f;
+    throw EDatabaseError(Name().empty() ? "Field '" + name + "' not found"
+                                        : Name() + ": Field '" + name + "' not found");
+}
+
+void TDataSet::GetFieldNames(TStringList& list) const {
+    for (const auto& f : fields_) list.Add(f->FieldName());
+}
+
+// Fields
+
+bool TField::IsNull() const {
+    dataSet_->CheckActive();
+    const auto& d = *dataSet_->impl_;
+    if (d.eof) return true;
+    return d.query.isNull(index_);
+}
+
+double TField::AsFloat() const {
+    dataSet_->CheckActive();
+    const auto& d = *dataSet_->impl_;
+    if (d.eof) return 0.0;
+    const QVariant v = d.query.value(index_);
+    if (v.isNull()) return 0.0;
+    switch (v.typeId()) {
+        case QMetaType::Double:
+            return v.toDouble();
+        case QMetaType::LongLong:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Float:
+        case QMetaType::Bool:
+            return v.toDouble();
+        case QMetaType::QDate:
+        case QMetaType::QDateTime:
+        case QMetaType::QTime:
+            break;
+        default: {
+            const std::string text = v.toString().toStdString();
+            if (dynamic_cast<const TDateTimeField*>(this)) {
+                QDateTime dt = QDateTime::fromString(QString::fromStdString(text), Qt::ISODate);
+                if (!dt.isValid())
+                    dt = QDateTime(QDate::fromString(QString::fromStdString(text), Qt::ISODate),
+                                   QTime(0, 0));
+                if (dt.isValid()) {
+                    dt.setTimeSpec(Qt::UTC);
+                    return kUnixEpochInDays +
+                           static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
+                }
+            }
+            try {
+                return StrToFloat(text);
+            } catch (const EConvertError&) {
+                throw EConvertError("'" + text + "' is not a valid floating point value for field '" +
+                                    FieldName() + "'");
+            }
+        }
+    }
+    QDateTime dt = v.toDateTime();
+    if (v.typeId() == QMetaType::QTime) dt = QDateTime(QDate(1970, 1, 1), v.toTime());
+    dt.setTimeSpec(Qt::UTC);
+    return kUnixEpochInDays + static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
+}
+
+std::string TField::AsString() const {
+    dataSet_->CheckActive();
+    const auto& d = *dataSet_->impl_;
+    if (d.eof) return {};
+    const QVariant v = d.query.value(index_);
+    if (v.isNull()) return {};
+    if (v.typeId() == QMetaType::Double) return FloatToStr(v.toDouble());
+    return v.toString().toStdString();
+}
+
+// Tables and queries
+
+void TTable::SetTableName(const std::string& name) {
+    CheckInactive();
+    tableName_ = name;
+}
+
+std::string TTable::SelectStatement() const {
+    if (tableName_.empty()) throw EDatabaseError("No table name given");
+    return "SELECT * FROM " + QuoteIdentifier(tableName_);
+}
+
+std::string TTable::CountStatement() const {
+    return "SELECT COUNT(*) FROM " + QuoteIdentifier(tableName_);
+}
+
+void TQuery::SetSQL(const TStringList& sql) {
+    CheckInactive();
+    sql_.Assign(sql);
+}
+
+void TQuery::SetSQLText(const std::string& text) {
+    TStringList lines;
+    std::string line;
+    for (char c : text) {
+        if (c == '\n') {
+            lines.Add(line);
+            line.clear();
+        } else if (c != '\r') {
+            line += c;
+        }
+    }
+    if (!line.empty()) lines.Add(line);
+    SetSQL(lines);
+}
+
+std::string TQuery::SelectStatement() const {
+    std::string sql;
+    for (const auto& line : sql_.Items()) sql += line + "\n";
+    sql = TrimStatement(sql);
+    if (sql.empty()) throw EDatabaseError("No SQL statement available");
+    return sql;
+}
+
+std::string TQuery::CountStatement() const {
+    return "SELECT COUNT(*) FROM (" + SelectStatement() + ") AS tav_count";
+}
+
+}  // namespace tav

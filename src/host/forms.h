@@ -1,0 +1,59 @@
+// Window behaviours of the host layer: modal and non-modal show, immediate repaint, the bar gauge,
+// and the guard that keeps exceptions out of Qt's event loop.
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+#include <functional>
+
+class QDialog;
+
+namespace tav {
+
+// The modal-show hook receives each window once it is shown (non-modally), may act on it, and the
+// window is closed when the hook returns. Tests and headless runs install one; without a hook a
+// window runs its real modal loop. Installing returns the previous hook.
+using TModalHook = std::function<void(QDialog* form)>;
+TModalHook SetModalHook(TModalHook hook);
+bool HasModalHook();
+
+// Shows `form` modally and returns its result (the modal result the window ended with).
+int ShowModal(QDialog* form);
+
+// Shows a window without waiting for it.
+void ShowNonModal(QWidget* form);
+
+// Repaints a window at once, without returning to the event loop (the framework's Update).
+void UpdateNow(QWidget* form);
+
+// Runs an event handler; an Exception (or any std::exception) it raises is shown in an error
+// message box instead of unwinding through Qt's event loop.
+void Guarded(const std::function<void()>& handler);
+
+// A horizontal bar gauge from MinValue to MaxValue that shows its percentage as text.
+class TGauge : public QWidget {
+public:
+    explicit TGauge(QWidget* parent = nullptr);
+
+    int Progress() const { return progress_; }
+    void SetProgress(int value);
+    int MinValue() const { return minValue_; }
+    int MaxValue() const { return maxValue_; }
+    int PercentDone() const;
+    void SetForeColor(const QColor& c) { foreColor_ = c; }
+    void SetBackColor(const QColor& c) { backColor_ = c; }
+    QColor ForeColor() const { return foreColor_; }
+    QColor BackColor() const { return backColor_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int progress_ = 0;
+    int minValue_ = 0;
+    int maxValue_ = 100;
+    QColor foreColor_ = Qt::black;
+    QColor backColor_ = Qt::white;
+};
+
+}  // namespace tav

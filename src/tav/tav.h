@@ -1,0 +1,16 @@
+// Everything a host application needs: #include <tav/tav.h> and link tav::tav.
+#pragma once
+
+#include "engine/loadgage.h"
+#include "engine/tavcore.h"
+#include "engine/tavforms.h"
+#include "engine/tavquery.h"
+#include "engine/tavtable.h"
+#include "host/classes.h"
+#include "host/db.h"
+#include "host/dialogs.h"
+#include "host/forms.h"
+#include "host/sysutils.h"
+#include "matrix/matrix.h"
+#include "matrix/maxdata.h"
+#include "variables/tavtypes.h"
