@@ -1,0 +1,103 @@
+// Timings of the matrix routines at the sizes of a full regression: 2500 records, 11 terms.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+#include <random>
+
+#include "matrix/matrix.h"
+
+namespace {
+
+using namespace tav;
+
+double Next(std::mt19937& gen) { return static_cast<double>(gen()) / 4294967296.0 - 0.5; }
+
+struct TData {
+    mbynp x;
+    npbym xt, wide;
+    npbynp xtx, inv, work;
+    mvector v, r;
+    npvector b;
+};
+
+// One block, filled once, as a component holds it.
+TData& Data() {
+    static const std::unique_ptr<TData> data = [] {
+        auto d = std::make_unique<TData>();
+        std::mt19937 gen(1);
+        for (int32_t i = 1; i <= MaxData; ++i) {
+            for (int32_t j = 1; j <= MaxTerms; ++j) d->x(i, j) = Next(gen);
+            d->v[i] = Next(gen);
+        }
+        transposembynp(d->x, d->xt, MaxData, MaxTerms);
+        multnpbymmbynp(d->xt, d->x, d->xtx, MaxData, MaxTerms);
+        for (int32_t i = 1; i <= MaxTerms; ++i) d->b[i] = Next(gen);
+        return d;
+    }();
+    return *data;
+}
+
+void BM_invertnpbynp(benchmark::State& state) {
+    TData& d = Data();
+    for (auto _ : state) {
+        d.work = d.xtx;  // the inversion leaves its LU factors in the argument
+        invertnpbynp(d.work, d.inv, MaxTerms);
+        benchmark::DoNotOptimize(d.inv);
+    }
+}
+BENCHMARK(BM_invertnpbynp);
+
+void BM_multnpbymmbynp(benchmark::State& state) {
+    TData& d = Data();
+    for (auto _ : state) {
+        multnpbymmbynp(d.xt, d.x, d.xtx, MaxData, MaxTerms);
+        benchmark::DoNotOptimize(d.xtx);
+    }
+    state.SetItemsProcessed(state.iterations() * MaxData * MaxTerms * MaxTerms);
+}
+BENCHMARK(BM_multnpbymmbynp)->Unit(benchmark::kMicrosecond);
+
+void BM_multnpbynpnpbym(benchmark::State& state) {
+    TData& d = Data();
+    for (auto _ : state) {
+        multnpbynpnpbym(d.inv, d.xt, d.wide, MaxData, MaxTerms);
+        benchmark::DoNotOptimize(d.wide);
+    }
+    state.SetItemsProcessed(state.iterations() * MaxData * MaxTerms * MaxTerms);
+}
+BENCHMARK(BM_multnpbynpnpbym)->Unit(benchmark::kMicrosecond);
+
+void BM_multnpbymmvector(benchmark::State& state) {
+    TData& d = Data();
+    for (auto _ : state) {
+        multnpbymmvector(d.wide, d.v, d.b, MaxData, MaxTerms);
+        benchmark::DoNotOptimize(d.b);
+    }
+}
+BENCHMARK(BM_multnpbymmvector)->Unit(benchmark::kMicrosecond);
+
+void BM_mult1bynpbynpbym(benchmark::State& state) {
+    TData& d = Data();
+    for (auto _ : state) {
+        mult1bynpbynpbym(d.r, d.b, d.xt, MaxData, MaxTerms);
+        benchmark::DoNotOptimize(d.r);
+    }
+}
+BENCHMARK(BM_mult1bynpbynpbym)->Unit(benchmark::kMicrosecond);
+
+void BM_sortmvector(benchmark::State& state) {
+    TData& d = Data();
+    for (auto _ : state) {
+        state.PauseTiming();
+        d.r = d.v;
+        state.ResumeTiming();
+        sortmvector(d.r, MaxData);
+        benchmark::DoNotOptimize(d.r);
+    }
+}
+BENCHMARK(BM_sortmvector)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

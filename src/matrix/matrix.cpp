@@ -1,0 +1,428 @@
+#include "matrix/matrix.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+#include "host/dialogs.h"
+
+namespace tav {
+
+namespace Matrix {
+glnvmatrix u;
+indexvector indx;
+}  // namespace Matrix
+
+namespace {
+
+// Quotients and the products that are not part of a sum are also formed in extended precision
+// and only then rounded to double, like every other intermediate result of the library.
+inline double ExtMul(double a, double b) {
+    return static_cast<double>(static_cast<long double>(a) * static_cast<long double>(b));
+}
+inline double ExtDiv(double a, double b) {
+    return static_cast<double>(static_cast<long double>(a) / static_cast<long double>(b));
+}
+
+[[noreturn]] void RaiseDimensionError(const char* routine, const char* name, int32_t value,
+                                      const std::string& limit) {
+    throw std::out_of_range(std::string(routine) + ": " + name + " = " + std::to_string(value) +
+                            " " + limit);
+}
+
+// The solvers need at least one row: ludecomp touches A[n, n] unconditionally.
+void CheckOrder(const char* routine, int32_t n) {
+    if (n < 1 || n > MaxTerms) {
+        RaiseDimensionError(routine, "n", n, "is outside 1.." + std::to_string(MaxTerms));
+    }
+}
+
+// Elsewhere a count of zero or less just leaves the loops empty; only the capacity is a limit.
+void CheckCount(const char* routine, const char* name, int32_t value, int32_t capacity) {
+    if (value > capacity) {
+        RaiseDimensionError(routine, name, value,
+                            "exceeds the capacity " + std::to_string(capacity));
+    }
+}
+void CheckRecords(const char* routine, int32_t m) { CheckCount(routine, "m", m, MaxData); }
+void CheckTerms(const char* routine, const char* name, int32_t np) {
+    CheckCount(routine, name, np, MaxTerms);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// LU decomposition, back-substitution and inversion
+
+void ludecomp(npbynp& A, int32_t n, indexvector& Indx, double& D) {
+    CheckOrder("ludecomp", n);
+    double vv[MaxTerms];  // vv[i - 1]: 1 / largest magnitude of row i
+
+    D = 1.0;
+    for (int32_t i = 1; i <= n; ++i) {
+        const double* ai = A.row(i);
+        double big = 0.0;
+        for (int32_t j = 0; j < n; ++j) {
+            const double temp = std::fabs(ai[j]);
+            if (temp > big) big = temp;
+        }
+        if (big == 0.0) {
+            // Nothing has been changed yet: stop here rather than divide by zero and hand back
+            // a factorisation nobody could trust.
+            MessageDlg("Your matrix is singular", TMsgDlgType::mtError, mbOK, 0);
+            throw ESingularMatrix("Your matrix is singular");
+        }
+        vv[i - 1] = ExtDiv(1.0, big);
+    }
+
+    for (int32_t j = 1; j <= n; ++j) {
+        // Upper triangle above the diagonal.
+        for (int32_t i = 1; i < j; ++i) {
+            double* ai = A.row(i);
+            double sum = ai[j - 1];
+            for (int32_t k = 1; k < i; ++k) sum = SubProduct(sum, ai[k - 1], A.row(k)[j - 1]);
+            ai[j - 1] = sum;
+        }
+        // Diagonal and below, looking for the largest scaled pivot; on ties the last row wins.
+        // imax starts at j so that a column of NaNs leaves the rows where they are instead of
+        // pointing at a row that does not exist.
+        double big = 0.0;
+        int32_t imax = j;
+        for (int32_t i = j; i <= n; ++i) {
+            double* ai = A.row(i);
+            double sum = ai[j - 1];
+            for (int32_t k = 1; k < j; ++k) sum = SubProduct(sum, ai[k - 1], A.row(k)[j - 1]);
+            ai[j - 1] = sum;
+            const double dum = ExtMul(vv[i - 1], std::fabs(sum));
+            if (dum >= big) {
+                big = dum;
+                imax = i;
+            }
+        }
+        if (imax != j) {
+            double* a = A.row(imax);
+            double* b = A.row(j);
+            for (int32_t k = 0; k < n; ++k) std::swap(a[k], b[k]);
+            D = -D;
+            vv[imax - 1] = vv[j - 1];
+        }
+        Indx.raw(j) = imax;
+        if (j != n) {
+            double& pivot = A.row(j)[j - 1];
+            if (pivot == 0.0) pivot = TINY;
+            const double dum = ExtDiv(1.0, pivot);
+            for (int32_t i = j + 1; i <= n; ++i) {
+                double& aij = A.row(i)[j - 1];
+                aij = ExtMul(aij, dum);
+            }
+        }
+    }
+    double& last = A.row(n)[n - 1];
+    if (last == 0.0) last = TINY;
+}
+
+void lubacksub(const npbynp& A, int32_t n, const indexvector& Indx, npvector& B) {
+    CheckOrder("lubacksub", n);
+    // A record that did not come from ludecomp on the same n would exchange with a row outside
+    // the system; refuse it before B is touched.
+    for (int32_t i = 1; i <= n; ++i) {
+        const int32_t ip = Indx.raw(i);
+        if (ip < 1 || ip > n) {
+            throw std::out_of_range("lubacksub: Indx[" + std::to_string(i) + "] = " +
+                                    std::to_string(ip) + " is outside 1.." + std::to_string(n));
+        }
+    }
+
+    int32_t ii = 0;  // first non-zero element of the permuted right-hand side, 0 while none
+    for (int32_t i = 1; i <= n; ++i) {
+        const int32_t ip = Indx.raw(i);
+        double sum = B.raw(ip);
+        B.raw(ip) = B.raw(i);
+        if (ii != 0) {
+            const double* ai = A.row(i);
+            for (int32_t j = ii; j < i; ++j) sum = SubProduct(sum, ai[j - 1], B.raw(j));
+        } else if (sum != 0.0) {
+            ii = i;
+        }
+        B.raw(i) = sum;
+    }
+    for (int32_t i = n; i >= 1; --i) {
+        const double* ai = A.row(i);
+        double sum = B.raw(i);
+        for (int32_t j = i + 1; j <= n; ++j) sum = SubProduct(sum, ai[j - 1], B.raw(j));
+        B.raw(i) = ExtDiv(sum, ai[i - 1]);
+    }
+}
+
+void invertnpbynp(npbynp& A, npbynp& Y, int32_t n) {
+    CheckOrder("invertnpbynp", n);
+    using Matrix::indx;
+    using Matrix::u;
+
+    for (int32_t i = 1; i <= n; ++i) {
+        for (int32_t j = 1; j <= n; ++j) u.raw(i).raw(j) = (i == j) ? 1.0 : 0.0;
+    }
+    showglnvmatrix(u, n, "u", 0);
+
+    double d = 0.0;
+    ludecomp(A, n, indx, d);  // ESingularMatrix propagates: Y is left as it was
+    for (int32_t i = 1; i <= n; ++i) lubacksub(A, n, indx, u.raw(i));
+
+    // Y is written only now, from u, so that Y may be A itself.
+    for (int32_t i = 1; i <= n; ++i) {
+        double* yi = Y.row(i);
+        const npvector& ui = u.raw(i);
+        for (int32_t j = 1; j <= n; ++j) yi[j - 1] = ui.raw(j);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transposition, products and shifting
+
+void transposembynp(const mbynp& A, npbym& At, int32_t m, int32_t np) {
+    CheckRecords("transposembynp", m);
+    CheckTerms("transposembynp", "np", np);
+    for (int32_t i = 1; i <= m; ++i) {
+        const double* ai = A.row(i);
+        for (int32_t j = 1; j <= np; ++j) At.row(j)[i - 1] = ai[j - 1];
+    }
+}
+
+void addunitmbynp(const mbynp& A, mbynp& B, int32_t m, int32_t np) {
+    CheckRecords("addunitmbynp", m);
+    CheckTerms("addunitmbynp", "np", np);
+    for (int32_t i = 1; i <= m; ++i) {
+        const double* ai = A.row(i);
+        double* bi = B.row(i);
+        // From the right, so that B may be A itself: every column is read before it is written.
+        for (int32_t j = np; j >= 2; --j) bi[j - 1] = ai[j - 2];
+        bi[0] = 1.0;
+    }
+}
+
+// The products below walk A, B and P row by row. Each result element still receives its own
+// terms one at a time, in increasing k, exactly as the plain triple loop would add them: only
+// the interleaving of independent sums differs, so the results are the same to the bit.
+
+void multnpbymmbynp(const npbym& A, const mbynp& B, npbynp& P, int32_t m, int32_t np) {
+    CheckRecords("multnpbymmbynp", m);
+    CheckTerms("multnpbymmbynp", "np", np);
+    for (int32_t i = 1; i <= np; ++i) {
+        double* pi = P.row(i);
+        for (int32_t j = 0; j < np; ++j) pi[j] = 0.0;
+    }
+    for (int32_t i = 1; i <= np; ++i) {
+        const double* ai = A.row(i);
+        double* pi = P.row(i);
+        for (int32_t k = 1; k <= m; ++k) {
+            const double aik = ai[k - 1];
+            const double* bk = B.row(k);
+            for (int32_t j = 0; j < np; ++j) pi[j] = AddProduct(pi[j], aik, bk[j]);
+        }
+    }
+}
+
+void multnpbynpnpbym(const npbynp& A, const npbym& B, npbym& P, int32_t m, int32_t np) {
+    CheckRecords("multnpbynpnpbym", m);
+    CheckTerms("multnpbynpnpbym", "np", np);
+    if (&B == &P) {
+        // In place: zeroing P first would wipe B. Column j of the result needs only column j of
+        // B, so keep a copy of that column and overwrite it.
+        for (int32_t j = 0; j < m; ++j) {
+            double col[MaxTerms];
+            for (int32_t k = 1; k <= np; ++k) col[k - 1] = B.row(k)[j];
+            for (int32_t i = 1; i <= np; ++i) {
+                const double* ai = A.row(i);
+                double sum = 0.0;
+                for (int32_t k = 0; k < np; ++k) sum = AddProduct(sum, ai[k], col[k]);
+                P.row(i)[j] = sum;
+            }
+        }
+        return;
+    }
+    for (int32_t i = 1; i <= np; ++i) {
+        double* pi = P.row(i);
+        for (int32_t j = 0; j < m; ++j) pi[j] = 0.0;
+    }
+    for (int32_t i = 1; i <= np; ++i) {
+        const double* ai = A.row(i);
+        double* pi = P.row(i);
+        for (int32_t k = 1; k <= np; ++k) {
+            const double aik = ai[k - 1];
+            const double* bk = B.row(k);
+            for (int32_t j = 0; j < m; ++j) pi[j] = AddProduct(pi[j], aik, bk[j]);
+        }
+    }
+}
+
+void multnpbymmvector(const npbym& A, const mvector& V, npvector& R, int32_t m, int32_t np) {
+    CheckRecords("multnpbymmvector", m);
+    CheckTerms("multnpbymmvector", "np", np);
+    // All np sums advance together, one record at a time, so that they do not wait on each
+    // other's rounding; each still adds its terms in increasing k.
+    double acc[MaxTerms];
+    for (int32_t i = 0; i < np; ++i) acc[i] = 0.0;
+    for (int32_t k = 1; k <= m; ++k) {
+        const double vk = V.raw(k);
+        for (int32_t i = 1; i <= np; ++i) acc[i - 1] = AddProduct(acc[i - 1], A.row(i)[k - 1], vk);
+    }
+    for (int32_t i = 1; i <= np; ++i) R.raw(i) = acc[i - 1];
+}
+
+void mult1bynpbynpbym(mvector& R, npvector V, const npbym& A, int32_t m, int32_t np) {
+    CheckRecords("mult1bynpbynpbym", m);
+    CheckTerms("mult1bynpbynpbym", "np", np);
+    double* r = R.base();
+    for (int32_t k = 0; k < m; ++k) r[k] = 0.0;
+    for (int32_t i = 1; i <= np; ++i) {
+        const double vi = V.raw(i);
+        const double* ai = A.row(i);
+        for (int32_t k = 0; k < m; ++k) r[k] = AddProduct(r[k], vi, ai[k]);
+    }
+}
+
+void zeroshiftnpvector(npvector& V, int32_t np) {
+    CheckTerms("zeroshiftnpvector", "np", np);
+    for (int32_t i = 0; i < np; ++i) V.raw(i) = V.raw(i + 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dot products, extrema, sorting
+
+double multmvectors(const mvector& A, const mvector& B, int32_t m) {
+    CheckRecords("multmvectors", m);
+    double sum = 0.0;
+    for (int32_t k = 1; k <= m; ++k) sum = AddProduct(sum, A.raw(k), B.raw(k));
+    return sum;
+}
+
+double multnpvectors(const npvector& A, const npvector& B, int32_t np) {
+    CheckTerms("multnpvectors", "np", np);
+    double sum = 0.0;
+    for (int32_t k = 1; k <= np; ++k) sum = AddProduct(sum, A.raw(k), B.raw(k));
+    return sum;
+}
+
+double minmvector(const mvector& V, int32_t m) {
+    CheckRecords("minmvector", m);
+    double result = V.raw(1);
+    for (int32_t k = 2; k <= m; ++k) {
+        if (V.raw(k) < result) result = V.raw(k);
+    }
+    return result;
+}
+
+double maxmvector(const mvector& V, int32_t m) {
+    CheckRecords("maxmvector", m);
+    double result = V.raw(1);
+    for (int32_t k = 2; k <= m; ++k) {
+        if (V.raw(k) > result) result = V.raw(k);
+    }
+    return result;
+}
+
+// Exchange sort: equal elements are never exchanged, so the order of values that compare equal
+// (0.0 and -0.0) is reproducible.
+void sortmvector(mvector& V, int32_t m) {
+    CheckRecords("sortmvector", m);
+    double* v = V.base();
+    for (int32_t i = 0; i < m - 1; ++i) {
+        for (int32_t j = i + 1; j < m; ++j) {
+            if (v[j] < v[i]) std::swap(v[i], v[j]);
+        }
+    }
+}
+
+double min(double a, double b) { return a < b ? a : b; }
+double max(double a, double b) { return a > b ? a : b; }
+
+// ---------------------------------------------------------------------------------------------
+// Text display
+
+namespace {
+
+const char* const LB = "\n\r";
+
+std::string FormatElement(double value) { return FloatToStrF(value, TFloatFormat::ffFixed, 6, 4); }
+
+std::string SquareHeader(const std::string& title, int32_t rows, int32_t cols) {
+    return title + " is " + IntToStr(rows) + " by " + IntToStr(cols);
+}
+
+std::string ColumnHeader(const std::string& title, int32_t rows) {
+    return title + " has " + IntToStr(rows) + " rows, 1 column. ";
+}
+
+// at(i) is a pointer to the first shown element of row i.
+template <typename RowAt>
+std::string MatrixText(int32_t rows, int32_t cols, RowAt at) {
+    std::string text = LB;
+    for (int32_t i = 1; i <= rows; ++i) {
+        text += LB;
+        const double* row = at(i);
+        for (int32_t j = 0; j < cols; ++j) {
+            text += "  ";
+            text += FormatElement(row[j]);
+        }
+    }
+    return text;
+}
+
+std::string VectorText(const double* first, int32_t count) {
+    std::string text = LB;
+    for (int32_t k = 0; k < count; ++k) {
+        text += "  ";
+        text += FormatElement(first[k]);
+        text += LB;
+    }
+    return text;
+}
+
+void ShowText(const std::string& message) {
+    MessageDlg(message, TMsgDlgType::mtInformation, mbOK, 0);
+}
+
+}  // namespace
+
+void shownpbynpmatrix(const npbynp& A, int32_t n, const std::string& Title, uint16_t Show) {
+    CheckTerms("shownpbynpmatrix", "n", n);
+    if (Show == 0) return;
+    ShowText(SquareHeader(Title, n, n) + MatrixText(n, n, [&](int32_t i) { return A.row(i); }));
+}
+
+void showglnvmatrix(const glnvmatrix& A, int32_t n, const std::string& Title, uint16_t Show) {
+    CheckTerms("showglnvmatrix", "n", n);
+    if (Show == 0) return;
+    ShowText(SquareHeader(Title, n, n) +
+             MatrixText(n, n, [&](int32_t i) { return &A.raw(i).raw(1); }));
+}
+
+void showmbynpmatrix(const mbynp& A, int32_t m, int32_t np, const std::string& Title,
+                     uint16_t Show) {
+    CheckRecords("showmbynpmatrix", m);
+    CheckTerms("showmbynpmatrix", "np", np);
+    if (Show == 0) return;
+    ShowText(SquareHeader(Title, m, np) + MatrixText(m, np, [&](int32_t i) { return A.row(i); }));
+}
+
+void shownpbymmatrix(const npbym& A, int32_t m, int32_t np, const std::string& Title,
+                     uint16_t Show) {
+    CheckRecords("shownpbymmatrix", m);
+    CheckTerms("shownpbymmatrix", "np", np);
+    if (Show == 0) return;
+    ShowText(SquareHeader(Title, np, m) + MatrixText(np, m, [&](int32_t i) { return A.row(i); }));
+}
+
+void shownpvector(const npvector& V, int32_t n, const std::string& Title, uint16_t Show) {
+    CheckTerms("shownpvector", "n", n);
+    if (Show == 0) return;
+    ShowText(ColumnHeader(Title, n) + VectorText(&V.raw(1), n));
+}
+
+void showmvector(const mvector& V, int32_t m, const std::string& Title, uint16_t Show) {
+    CheckRecords("showmvector", m);
+    if (Show == 0) return;
+    ShowText(ColumnHeader(Title, m) + VectorText(&V.raw(1), m));
+}
+
+}  // namespace tav
