@@ -68,9 +68,9 @@ int main(int argc, char** argv) {
         std::cerr << "csv2sqlite: cannot create " << out << "\n";
         return 1;
     }
-    bool ok = Check(sqlite3_exec(db, schema.str().c_str(), nullptr, nullptr, nullptr), db,
-                    "schema") &&
-              Check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
+    bool ok =
+        Check(sqlite3_exec(db, schema.str().c_str(), nullptr, nullptr, nullptr), db, "schema") &&
+        Check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
     for (int a = 3; ok && a < argc; ++a) {
         const std::string spec = argv[a];
         const auto eq = spec.find('=');

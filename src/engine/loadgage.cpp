@@ -119,6 +119,7 @@ void TTAVGaugeDlg::showEvent(QShowEvent* event) {
 }
 
 void TTAVGaugeDlg::FormActivate() {
+    panel1_->setText(QString::fromStdString(text_));
     gauge1_->SetProgress(0);
     UpdateNow(this);
 }
@@ -130,13 +131,18 @@ void TTAVGaugeDlg::SetGaugeProgress(uint16_t percent) {
 }
 
 void TTAVGaugeDlg::SetGaugeText(const std::string& text) {
-    panel1_->setText(QString::fromStdString(text));
-    UpdateNow(this);
+    // A hidden dialog only keeps the text; the label gets it when the dialog is shown. Setting a
+    // label's text costs more than reading a record.
+    text_ = text;
+    if (isVisible()) {
+        panel1_->setText(QString::fromStdString(text_));
+        UpdateNow(this);
+    }
     if (Observer()) Observer()(*this, false);
 }
 
 int TTAVGaugeDlg::GaugeProgress() const { return gauge1_->Progress(); }
 
-std::string TTAVGaugeDlg::GaugeText() const { return panel1_->text().toStdString(); }
+std::string TTAVGaugeDlg::GaugeText() const { return text_; }
 
 }  // namespace tav

@@ -23,7 +23,7 @@ using TGaugeObserver = std::function<void(const TTAVGaugeDlg& dialog, bool freed
 TGaugeObserver SetGaugeObserver(TGaugeObserver observer);
 
 class TTAVGaugeDlg : public QDialog {
-public:
+  public:
     explicit TTAVGaugeDlg(QWidget* parent = nullptr);
     ~TTAVGaugeDlg() override;
 
@@ -33,10 +33,10 @@ public:
     int GaugeProgress() const;
     std::string GaugeText() const;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void FormActivate();
 
     QLabel* image1_;
@@ -46,6 +46,7 @@ private:
     QFrame* panel2_;
     TGauge* gauge1_;
     QLabel* panel1_;
+    std::string text_;
 };
 
 }  // namespace tav

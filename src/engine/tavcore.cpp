@@ -14,13 +14,13 @@ namespace {
 
 // Disables the dataset's controls for the lifetime of a load, whatever way the load ends.
 class TControlsDisabled {
-public:
+  public:
     explicit TControlsDisabled(TDataSet& ds) : ds_(ds) { ds_.DisableControls(); }
     ~TControlsDisabled() { ds_.EnableControls(); }
     TControlsDisabled(const TControlsDisabled&) = delete;
     TControlsDisabled& operator=(const TControlsDisabled&) = delete;
 
-private:
+  private:
     TDataSet& ds_;
 };
 
@@ -117,8 +117,8 @@ bool TTAVRegression::InvariantCol(uint16_t count) {
     if (!invariant) {
         ComputeMaxAndMinX();
         for (int j = 1; j <= count && !invariant; ++j)
-            invariant = kZeroTolerance >
-                        std::fabs(static_cast<long double>(d_->xMax[j]) - d_->xMin[j]);
+            invariant =
+                kZeroTolerance > std::fabs(static_cast<long double>(d_->xMax[j]) - d_->xMin[j]);
     }
     if (invariant)
         MessageDlg("The dataset has an invariant\n\rcolumn. Matrix is singular!",
@@ -151,8 +151,8 @@ bool TTAVRegression::LoadValues() {
                 double* row = d.x.row(n);
                 for (int j = 1; j <= varCount_; ++j) row[j - 1] = cVar_[j]->Process(dataSet_);
                 if (variant_.gaugeFollowsLoad) {
-                    const double percent =
-                        static_cast<double>(n) * 100.0 / static_cast<double>(dataSet_.RecordCount());
+                    const double percent = static_cast<double>(n) * 100.0 /
+                                           static_cast<double>(dataSet_.RecordCount());
                     gauge->SetGaugeProgress(static_cast<uint16_t>(std::trunc(percent)));
                     gauge->SetGaugeText("Records Loaded: " + IntToStr(n));
                 }

@@ -42,7 +42,7 @@ extern const TTAVVariant TableVariant;
 extern const TTAVVariant QueryVariant;
 
 class TTAVRegression {
-public:
+  public:
     TTAVRegression(const TTAVRegression&) = delete;
     TTAVRegression& operator=(const TTAVRegression&) = delete;
 
@@ -105,13 +105,13 @@ public:
     // The working copy of the k-th control variable in use, k = 1..VarCount.
     TIndepVar* GetcVar(uint16_t k) const;
 
-protected:
+  protected:
     TTAVRegression(TDataSet& dataSet, const TTAVVariant& variant);
     ~TTAVRegression();
 
     bool LoadValues();
 
-private:
+  private:
     struct Arrays {
         mbynp x, XDesign;
         npbym XDesignT, XtXInvXt;

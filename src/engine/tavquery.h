@@ -7,7 +7,7 @@
 namespace tav {
 
 class TTAVQuery : public TQuery, public TTAVRegression {
-public:
+  public:
     explicit TTAVQuery(TComponent* owner = nullptr)
         : TQuery(owner), TTAVRegression(*this, QueryVariant) {}
     using TTAVRegression::LoadValues;

@@ -7,7 +7,7 @@
 namespace tav {
 
 class TTAVTable : public TTable, public TTAVRegression {
-public:
+  public:
     explicit TTAVTable(TComponent* owner = nullptr)
         : TTable(owner), TTAVRegression(*this, TableVariant) {}
     using TTAVRegression::LoadValues;

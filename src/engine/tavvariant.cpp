@@ -10,8 +10,9 @@ constexpr const char* LB = "\n\r";
 
 std::string TableRecordCountWarning(int32_t recordCount) {
     return std::string("Orvenko analyzes a maximum of ") + "2500" + LB + "records. There are " +
-           IntToStr(recordCount) + " records in" + LB + "in your dataset. You can use table filters" +
-           LB + "to limit the number of eligible records." + LB + LB + "Loading the first " + "2500" +
+           IntToStr(recordCount) + " records in" + LB +
+           "in your dataset. You can use table filters" + LB +
+           "to limit the number of eligible records." + LB + LB + "Loading the first " + "2500" +
            " records...";
 }
 

@@ -10,7 +10,7 @@ namespace tav {
 // A component may own other components: an owner frees what it owns when it is destroyed, and a
 // component destroyed first leaves its owner's list. Components are not copyable.
 class TComponent {
-public:
+  public:
     explicit TComponent(TComponent* owner = nullptr);
     virtual ~TComponent();
     TComponent(const TComponent&) = delete;
@@ -22,7 +22,7 @@ public:
     int ComponentCount() const { return static_cast<int>(components_.size()); }
     TComponent* Components(int index) const;
 
-private:
+  private:
     TComponent* owner_;
     std::string name_;
     std::vector<TComponent*> components_;
@@ -31,7 +31,7 @@ private:
 // An ordered list of texts. Indexed access outside 0..Count()-1 raises EStringListError
 // "List index out of bounds (i)".
 class TStringList {
-public:
+  public:
     TStringList() = default;
     virtual ~TStringList() = default;
     TStringList(const TStringList&) = default;
@@ -54,7 +54,7 @@ public:
 
     bool operator==(const TStringList& other) const { return items_ == other.items_; }
 
-private:
+  private:
     void CheckIndex(int index) const;
     std::vector<std::string> items_;
 };

@@ -97,38 +97,8 @@ TFieldClass ClassForMetaType(int typeId) {
     }
 }
 
-// Field class of a column without a declared type, from the value of the first record.
-TFieldClass ClassForValue(const QVariant& v) {
-    if (!v.isValid() || v.isNull()) return TFieldClass::Float;
-    return ClassForMetaType(v.typeId());
-}
-
-// Declared types of the statement's columns, read from SQLite itself: Qt's driver reports every
-// type it does not know (SMALLINT, DATE, MONEY ...) as text.
-std::vector<std::string> SqliteDeclaredTypes(const QSqlDatabase& db, const std::string& sql,
-                                             int columns) {
-    std::vector<std::string> types(static_cast<std::size_t>(std::max(columns, 0)));
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return types;
-    sqlite3* h = *static_cast<sqlite3* const*>(handle.constData());
-    if (!h) return types;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(h, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK || !stmt) {
-        sqlite3_finalize(stmt);
-        return types;
-    }
-    const int n = std::min(columns, sqlite3_column_count(stmt));
-    for (int i = 0; i < n; ++i) {
-        const char* t = sqlite3_column_decltype(stmt, i);
-        if (t) types[static_cast<std::size_t>(i)] = t;
-    }
-    sqlite3_finalize(stmt);
-    return types;
-}
-
 std::string TrimStatement(std::string s) {
-    while (!s.empty() &&
-           (std::isspace(static_cast<unsigned char>(s.back())) || s.back() == ';'))
+    while (!s.empty() && (std::isspace(static_cast<unsigned char>(s.back())) || s.back() == ';'))
         s.pop_back();
     return s;
 }
@@ -164,19 +134,183 @@ std::string QuoteIdentifier(const std::string& name) {
     return out + "\"";
 }
 
+// A result set read forward only. Two kinds: SQLite connections are read straight through the
+// driver's native handle (the per-row cost of the generic path dominates a load otherwise); every
+// other driver goes through QSqlQuery.
+class TCursor {
+  public:
+    virtual ~TCursor() = default;
+    // Runs the statement and makes the first row current; false when there is none.
+    virtual bool Exec() = 0;
+    // Makes the next row current; false past the last one.
+    virtual bool Next() = 0;
+    virtual int ColumnCount() const = 0;
+    virtual std::string ColumnName(int i) const = 0;
+    virtual std::string DeclaredType(int i) const = 0;
+    // Field class of an expression column, from its value on the current (first) row.
+    virtual TFieldClass ValueClass(int i) const = 0;
+    virtual bool IsNull(int i) const = 0;
+    // The value when it is stored as a number; false for any other kind of value.
+    virtual bool Number(int i, double& value) const = 0;
+    virtual QVariant Value(int i) const = 0;
+};
+
+namespace {
+
+class TSqliteCursor final : public TCursor {
+  public:
+    TSqliteCursor(sqlite3* db, const std::string& sql) : db_(db) {
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK || !stmt_) {
+            const std::string error = sqlite3_errmsg(db_);
+            sqlite3_finalize(stmt_);
+            stmt_ = nullptr;
+            throw EDatabaseError(error);
+        }
+    }
+    ~TSqliteCursor() override { sqlite3_finalize(stmt_); }
+
+    bool Exec() override {
+        sqlite3_reset(stmt_);
+        return Step();
+    }
+    bool Next() override { return Step(); }
+    int ColumnCount() const override { return sqlite3_column_count(stmt_); }
+    std::string ColumnName(int i) const override {
+        const char* name = sqlite3_column_name(stmt_, i);
+        return name ? name : "";
+    }
+    std::string DeclaredType(int i) const override {
+        const char* type = sqlite3_column_decltype(stmt_, i);
+        return type ? type : "";
+    }
+    TFieldClass ValueClass(int i) const override {
+        if (!hasRow_) return TFieldClass::Float;
+        switch (sqlite3_column_type(stmt_, i)) {
+            case SQLITE_INTEGER:
+                return TFieldClass::Integer;
+            case SQLITE_TEXT:
+                return TFieldClass::String;
+            case SQLITE_BLOB:
+                return TFieldClass::Blob;
+            default:
+                return TFieldClass::Float;
+        }
+    }
+    bool IsNull(int i) const override {
+        return !hasRow_ || sqlite3_column_type(stmt_, i) == SQLITE_NULL;
+    }
+    bool Number(int i, double& value) const override {
+        switch (sqlite3_column_type(stmt_, i)) {
+            case SQLITE_FLOAT:
+                value = sqlite3_column_double(stmt_, i);
+                return true;
+            case SQLITE_INTEGER:
+                value = static_cast<double>(sqlite3_column_int64(stmt_, i));
+                return true;
+            default:
+                return false;
+        }
+    }
+    QVariant Value(int i) const override {
+        switch (sqlite3_column_type(stmt_, i)) {
+            case SQLITE_NULL:
+                return {};
+            case SQLITE_INTEGER:
+                return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt_, i)));
+            case SQLITE_FLOAT:
+                return QVariant(sqlite3_column_double(stmt_, i));
+            case SQLITE_BLOB: {
+                const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt_, i));
+                return QVariant(QByteArray(data, sqlite3_column_bytes(stmt_, i)));
+            }
+            default: {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+                return QVariant(QString::fromUtf8(text, sqlite3_column_bytes(stmt_, i)));
+            }
+        }
+    }
+
+  private:
+    bool Step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) return hasRow_ = true;
+        hasRow_ = false;
+        if (rc != SQLITE_DONE) throw EDatabaseError(sqlite3_errmsg(db_));
+        return false;
+    }
+
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+    bool hasRow_ = false;
+};
+
+class TQtCursor final : public TCursor {
+  public:
+    TQtCursor(const QSqlDatabase& db, const std::string& sql)
+        : query_(db), sql_(QString::fromStdString(sql)) {
+        query_.setForwardOnly(true);
+    }
+    bool Exec() override {
+        query_.finish();
+        if (!query_.exec(sql_)) throw EDatabaseError(query_.lastError().text().toStdString());
+        record_ = query_.record();
+        return hasRow_ = query_.next();
+    }
+    bool Next() override { return hasRow_ = query_.next(); }
+    int ColumnCount() const override { return record_.count(); }
+    std::string ColumnName(int i) const override { return record_.fieldName(i).toStdString(); }
+    std::string DeclaredType(int) const override { return {}; }
+    TFieldClass ValueClass(int i) const override {
+        return ClassForMetaType(record_.field(i).metaType().id());
+    }
+    bool IsNull(int i) const override { return !hasRow_ || query_.isNull(i); }
+    bool Number(int i, double& value) const override {
+        const QVariant v = query_.value(i);
+        switch (v.typeId()) {
+            case QMetaType::Double:
+            case QMetaType::LongLong:
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::ULongLong:
+            case QMetaType::Short:
+            case QMetaType::UShort:
+            case QMetaType::Float:
+            case QMetaType::Bool:
+                value = v.toDouble();
+                return true;
+            default:
+                return false;
+        }
+    }
+    QVariant Value(int i) const override { return query_.value(i); }
+
+  private:
+    QSqlQuery query_;
+    QString sql_;
+    QSqlRecord record_;
+    bool hasRow_ = false;
+};
+
+sqlite3* NativeSqliteHandle(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+}  // namespace
+
 struct TDataSet::Impl {
     QSqlDatabase db;
     QString connectionName;
     bool ownsConnection = false;
-    QSqlQuery query;
-    QString sql;
+    std::unique_ptr<TCursor> cursor;
     bool active = false;
     bool eof = true;
     bool moved = false;  // the cursor has left the first record since the statement ran
     int32_t recordCount = -1;
 
     void Release() {
-        query = QSqlQuery();
+        cursor.reset();  // before the connection: a native statement must not outlive it
         db = QSqlDatabase();
         if (ownsConnection && !connectionName.isEmpty())
             QSqlDatabase::removeDatabase(connectionName);
@@ -249,30 +383,22 @@ void TDataSet::Open() {
                                      "': " + d.db.lastError().text().toStdString());
         }
         const std::string sql = SelectStatement();
-        d.query = QSqlQuery(d.db);
-        d.query.setForwardOnly(true);
-        d.sql = QString::fromStdString(sql);
-        if (!d.query.exec(d.sql))
-            throw EDatabaseError(d.query.lastError().text().toStdString());
-        const QSqlRecord rec = d.query.record();
-        d.eof = !d.query.next();
+        if (sqlite3* native = NativeSqliteHandle(d.db))
+            d.cursor = std::make_unique<TSqliteCursor>(native, sql);
+        else
+            d.cursor = std::make_unique<TQtCursor>(d.db, sql);
+        d.eof = !d.cursor->Exec();
         d.moved = false;
-        const bool sqlite = d.db.driverName() == QLatin1String("QSQLITE");
-        const auto types = sqlite ? SqliteDeclaredTypes(d.db, sql, rec.count())
-                                  : std::vector<std::string>(rec.count());
         fields_.clear();
-        for (int i = 0; i < rec.count(); ++i) {
-            const std::string type = types[static_cast<std::size_t>(i)];
-            TFieldClass fallback = TFieldClass::Float;
-            if (!sqlite)
-                fallback = ClassForMetaType(rec.field(i).metaType().id());
-            else if (!d.eof)
-                fallback = ClassForValue(d.query.value(i));
-            fields_.push_back(MakeField(FieldClassForType(type, fallback), this,
-                                        rec.fieldName(i).toStdString(), i, type));
+        lookupCache_.fill(nullptr);
+        for (int i = 0; i < d.cursor->ColumnCount(); ++i) {
+            const std::string type = d.cursor->DeclaredType(i);
+            fields_.push_back(MakeField(FieldClassForType(type, d.cursor->ValueClass(i)), this,
+                                        d.cursor->ColumnName(i), i, type));
         }
         d.active = true;
     } catch (...) {
+        lookupCache_.fill(nullptr);
         fields_.clear();
         d.Release();
         throw;
@@ -280,6 +406,7 @@ void TDataSet::Open() {
 }
 
 void TDataSet::Close() {
+    lookupCache_.fill(nullptr);
     fields_.clear();
     impl_->Release();
 }
@@ -288,9 +415,7 @@ void TDataSet::First() {
     CheckActive();
     Impl& d = *impl_;
     if (!d.moved) return;  // still on the first record of the last run
-    d.query.finish();
-    if (!d.query.exec(d.sql)) throw EDatabaseError(d.query.lastError().text().toStdString());
-    d.eof = !d.query.next();
+    d.eof = !d.cursor->Exec();
     d.moved = false;
 }
 
@@ -299,7 +424,7 @@ void TDataSet::Next() {
     Impl& d = *impl_;
     if (d.eof) return;
     d.moved = true;
-    d.eof = !d.query.next();
+    d.eof = !d.cursor->Next();
 }
 
 bool TDataSet::Eof() const {
@@ -327,6 +452,16 @@ TField* TDataSet::Fields(int index) const {
 }
 
 TField* TDataSet::FindField(const std::string& name) const {
+    // Loaders look the same few names up for every record, usually through the same string
+    // objects: a small cache keyed by the text's address answers most lookups with one compare.
+    const auto slot = (reinterpret_cast<std::uintptr_t>(name.data()) >> 4) % kLookupCacheSize;
+    if (TField* cached = lookupCache_[slot]; cached && cached->FieldName() == name) return cached;
+    TField* found = FindFieldUncached(name);
+    if (found) lookupCache_[slot] = found;
+    return found;
+}
+
+TField* TDataSet::FindFieldUncached(const std::string& name) const {
     for (const auto& f : fields_)
         if (f->FieldName() == name) return f.get();
     for (const auto& f : fields_)
@@ -349,65 +484,52 @@ void TDataSet::GetFieldNames(TStringList& list) const {
 bool TField::IsNull() const {
     dataSet_->CheckActive();
     const auto& d = *dataSet_->impl_;
-    if (d.eof) return true;
-    return d.query.isNull(index_);
+    return d.eof || d.cursor->IsNull(index_);
 }
 
 double TField::AsFloat() const {
     dataSet_->CheckActive();
     const auto& d = *dataSet_->impl_;
-    if (d.eof) return 0.0;
-    const QVariant v = d.query.value(index_);
-    if (v.isNull()) return 0.0;
+    if (d.eof || d.cursor->IsNull(index_)) return 0.0;
+    double number;
+    if (d.cursor->Number(index_, number)) return number;
+    const QVariant v = d.cursor->Value(index_);
     switch (v.typeId()) {
-        case QMetaType::Double:
-            return v.toDouble();
-        case QMetaType::LongLong:
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::ULongLong:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Float:
-        case QMetaType::Bool:
-            return v.toDouble();
         case QMetaType::QDate:
         case QMetaType::QDateTime:
-        case QMetaType::QTime:
+        case QMetaType::QTime: {
+            QDateTime dt = v.toDateTime();
+            if (v.typeId() == QMetaType::QTime) dt = QDateTime(QDate(1970, 1, 1), v.toTime());
+            dt.setTimeSpec(Qt::UTC);
+            return kUnixEpochInDays + static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
+        }
+        default:
             break;
-        default: {
-            const std::string text = v.toString().toStdString();
-            if (dynamic_cast<const TDateTimeField*>(this)) {
-                QDateTime dt = QDateTime::fromString(QString::fromStdString(text), Qt::ISODate);
-                if (!dt.isValid())
-                    dt = QDateTime(QDate::fromString(QString::fromStdString(text), Qt::ISODate),
-                                   QTime(0, 0));
-                if (dt.isValid()) {
-                    dt.setTimeSpec(Qt::UTC);
-                    return kUnixEpochInDays +
-                           static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
-                }
-            }
-            try {
-                return StrToFloat(text);
-            } catch (const EConvertError&) {
-                throw EConvertError("'" + text + "' is not a valid floating point value for field '" +
-                                    FieldName() + "'");
-            }
+    }
+    const std::string text = v.toString().toStdString();
+    if (dynamic_cast<const TDateTimeField*>(this)) {
+        QDateTime dt = QDateTime::fromString(QString::fromStdString(text), Qt::ISODate);
+        if (!dt.isValid())
+            dt = QDateTime(QDate::fromString(QString::fromStdString(text), Qt::ISODate),
+                           QTime(0, 0));
+        if (dt.isValid()) {
+            dt.setTimeSpec(Qt::UTC);
+            return kUnixEpochInDays + static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
         }
     }
-    QDateTime dt = v.toDateTime();
-    if (v.typeId() == QMetaType::QTime) dt = QDateTime(QDate(1970, 1, 1), v.toTime());
-    dt.setTimeSpec(Qt::UTC);
-    return kUnixEpochInDays + static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
+    try {
+        return StrToFloat(text);
+    } catch (const EConvertError&) {
+        throw EConvertError("'" + text + "' is not a valid floating point value for field '" +
+                            FieldName() + "'");
+    }
 }
 
 std::string TField::AsString() const {
     dataSet_->CheckActive();
     const auto& d = *dataSet_->impl_;
-    if (d.eof) return {};
-    const QVariant v = d.query.value(index_);
-    if (v.isNull()) return {};
+    if (d.eof || d.cursor->IsNull(index_)) return {};
+    const QVariant v = d.cursor->Value(index_);
     if (v.typeId() == QMetaType::Double) return FloatToStr(v.toDouble());
     return v.toString().toStdString();
 }

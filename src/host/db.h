@@ -11,6 +11,7 @@
 // exposes no Qt types, so the variable library can read fields through it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,10 +22,11 @@
 namespace tav {
 
 class TDataSet;
+class TCursor;
 
 // Base of all fields. Values are read from the dataset's current record.
 class TField {
-public:
+  public:
     virtual ~TField() = default;
     TField(const TField&) = delete;
     TField& operator=(const TField&) = delete;
@@ -42,14 +44,14 @@ public:
     double AsFloat() const;
     std::string AsString() const;
 
-protected:
+  protected:
     TField(TDataSet* dataSet, std::string name, int index, std::string declaredType)
         : dataSet_(dataSet),
           name_(std::move(name)),
           declaredType_(std::move(declaredType)),
           index_(index) {}
 
-private:
+  private:
     friend class TDataSet;
     TDataSet* dataSet_;
     std::string name_;
@@ -57,12 +59,12 @@ private:
     int index_;
 };
 
-#define TAV_FIELD_CLASS(Name, Base)                                                   \
-    class Name : public Base {                                                        \
-    public:                                                                           \
-        Name(TDataSet* ds, std::string name, int index, std::string declaredType)     \
-            : Base(ds, std::move(name), index, std::move(declaredType)) {}            \
-        const char* ClassName() const override { return #Name; }                      \
+#define TAV_FIELD_CLASS(Name, Base)                                               \
+    class Name : public Base {                                                    \
+      public:                                                                     \
+        Name(TDataSet* ds, std::string name, int index, std::string declaredType) \
+            : Base(ds, std::move(name), index, std::move(declaredType)) {}        \
+        const char* ClassName() const override { return #Name; }                  \
     }
 
 TAV_FIELD_CLASS(TNumericField, TField);
@@ -101,7 +103,7 @@ enum class TFieldClass {
 TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallback);
 
 class TDataSet : public TComponent {
-public:
+  public:
     explicit TDataSet(TComponent* owner = nullptr);
     ~TDataSet() override;
 
@@ -136,14 +138,17 @@ public:
     // Raises EDatabaseError when the dataset is closed.
     void CheckActive() const;
 
-protected:
+  protected:
     // The statement that produces the result set, and the one that counts it.
     virtual std::string SelectStatement() const = 0;
     virtual std::string CountStatement() const = 0;
     void CheckInactive() const;
 
-private:
+  private:
     friend class TField;
+    TField* FindFieldUncached(const std::string& name) const;
+    static constexpr std::size_t kLookupCacheSize = 32;
+    mutable std::array<TField*, kLookupCacheSize> lookupCache_{};
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::string databaseName_;
@@ -153,32 +158,32 @@ private:
 
 // A whole table; its name is always quoted as an identifier.
 class TTable : public TDataSet {
-public:
+  public:
     explicit TTable(TComponent* owner = nullptr) : TDataSet(owner) {}
     const std::string& TableName() const { return tableName_; }
     void SetTableName(const std::string& name);
 
-protected:
+  protected:
     std::string SelectStatement() const override;
     std::string CountStatement() const override;
 
-private:
+  private:
     std::string tableName_;
 };
 
 // A query; its SQL is a list of lines run as written.
 class TQuery : public TDataSet {
-public:
+  public:
     explicit TQuery(TComponent* owner = nullptr) : TDataSet(owner) {}
     const TStringList& SQL() const { return sql_; }
     void SetSQL(const TStringList& sql);
     void SetSQLText(const std::string& text);
 
-protected:
+  protected:
     std::string SelectStatement() const override;
     std::string CountStatement() const override;
 
-private:
+  private:
     TStringList sql_;
 };
 

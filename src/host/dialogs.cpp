@@ -21,10 +21,14 @@ struct ButtonMap {
 };
 
 constexpr ButtonMap kButtons[] = {
-    {mbYes, QMessageBox::Yes, mrYes},          {mbNo, QMessageBox::No, mrNo},
-    {mbOK, QMessageBox::Ok, mrOk},             {mbCancel, QMessageBox::Cancel, mrCancel},
-    {mbAbort, QMessageBox::Abort, mrAbort},    {mbRetry, QMessageBox::Retry, mrRetry},
-    {mbIgnore, QMessageBox::Ignore, mrIgnore}, {mbAll, QMessageBox::YesToAll, mrAll},
+    {mbYes, QMessageBox::Yes, mrYes},
+    {mbNo, QMessageBox::No, mrNo},
+    {mbOK, QMessageBox::Ok, mrOk},
+    {mbCancel, QMessageBox::Cancel, mrCancel},
+    {mbAbort, QMessageBox::Abort, mrAbort},
+    {mbRetry, QMessageBox::Retry, mrRetry},
+    {mbIgnore, QMessageBox::Ignore, mrIgnore},
+    {mbAll, QMessageBox::YesToAll, mrAll},
     {mbHelp, QMessageBox::Help, mrNone},
 };
 
@@ -66,7 +70,9 @@ std::string MsgDlgCaption(TMsgDlgType type) {
     return QApplication::applicationName().toStdString();
 }
 
-TMessageDlgHook SetMessageDlgHook(TMessageDlgHook hook) { return std::exchange(Hook(), std::move(hook)); }
+TMessageDlgHook SetMessageDlgHook(TMessageDlgHook hook) {
+    return std::exchange(Hook(), std::move(hook));
+}
 
 uint16_t MessageDlg(const std::string& msg, TMsgDlgType type, TMsgDlgButtons buttons,
                     int32_t /*helpCtx*/) {

@@ -32,7 +32,7 @@ void Guarded(const std::function<void()>& handler);
 
 // A horizontal bar gauge from MinValue to MaxValue that shows its percentage as text.
 class TGauge : public QWidget {
-public:
+  public:
     explicit TGauge(QWidget* parent = nullptr);
 
     int Progress() const { return progress_; }
@@ -45,10 +45,10 @@ public:
     QColor ForeColor() const { return foreColor_; }
     QColor BackColor() const { return backColor_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     int progress_ = 0;
     int minValue_ = 0;
     int maxValue_ = 100;

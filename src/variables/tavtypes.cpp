@@ -86,9 +86,12 @@ bool TIndepVar::ValidTransformation(const TDataSet& ds) const {
 double TIndepVar::Process(const TDataSet& ds) const {
     const std::string& t = Transformation();
     if (t == "None") return FieldValue(ds, Field1());
-    if (t == "Log") return static_cast<double>(std::log(static_cast<long double>(FieldValue(ds, Field1()))));
-    if (t == "Inverse") return static_cast<double>(1.0L / static_cast<long double>(FieldValue(ds, Field1())));
-    if (t == "Sqrt") return static_cast<double>(std::sqrt(static_cast<long double>(FieldValue(ds, Field1()))));
+    if (t == "Log")
+        return static_cast<double>(std::log(static_cast<long double>(FieldValue(ds, Field1()))));
+    if (t == "Inverse")
+        return static_cast<double>(1.0L / static_cast<long double>(FieldValue(ds, Field1())));
+    if (t == "Sqrt")
+        return static_cast<double>(std::sqrt(static_cast<long double>(FieldValue(ds, Field1()))));
     if (t == "Power") {
         const double x1 = FieldValue(ds, Field1());
         if (x1 == 0.0) return 0.0;
@@ -152,9 +155,11 @@ bool TDependentVar::ValidTransformation(const TDataSet& ds) const {
 
 double TDependentVar::Process(const TDataSet& ds) const {
     const std::string& t = Transformation();
-    if (t == "Log") return static_cast<double>(std::log(static_cast<long double>(FieldValue(ds, FieldName()))));
+    if (t == "Log")
+        return static_cast<double>(std::log(static_cast<long double>(FieldValue(ds, FieldName()))));
     if (t == "None") return FieldValue(ds, FieldName());
-    if (t == "Inverse") return static_cast<double>(1.0L / static_cast<long double>(FieldValue(ds, FieldName())));
+    if (t == "Inverse")
+        return static_cast<double>(1.0L / static_cast<long double>(FieldValue(ds, FieldName())));
     if (t == "Scale") {
         const double y = FieldValue(ds, FieldName());
         return static_cast<double>(static_cast<long double>(y) /

@@ -15,13 +15,15 @@ namespace tav {
 class TDataSet;
 class TField;
 
-// Threshold of every validity and invariance test.
-inline constexpr long double kZeroTolerance = 1.0E-20L;
+// Threshold of every validity and invariance test, compared in extended precision. It is the
+// double nearest to 1E-20, so that a field value of 1E-20 lies exactly on the threshold: accepted
+// by the ">=" tests (divisors) and rejected by the ">" tests (logarithm, square root).
+inline constexpr long double kZeroTolerance = static_cast<long double>(1.0E-20);
 
 // A control (independent) variable: entries Usage, Transformation, Field1, Field2, Exponent,
 // ScaleFactor. Usage and Transformation are coupled by their setters.
 class TIndepVar : public TStringList {
-public:
+  public:
     TIndepVar();
 
     void SetParameters(int index, const std::string& value) { SetStrings(index, value); }
@@ -53,7 +55,7 @@ public:
 // The response (dependent) variable: entries 1 (Transformation), 2 (FieldName) and
 // 5 (ScaleFactor) are used; 0, 3 and 4 stay "Undefined".
 class TDependentVar : public TStringList {
-public:
+  public:
     TDependentVar();
 
     void SetParameters(int index, const std::string& value) { SetStrings(index, value); }

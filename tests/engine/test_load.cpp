@@ -1,0 +1,323 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "engine/tavquery.h"
+#include "engine/tavtable.h"
+#include "host/sysutils.h"
+#include "support/tav_test_support.h"
+
+using namespace tav;
+
+namespace {
+
+const std::string LB = "\n\r";
+
+// A table t(i, a, b, c, y) of `rows` records: a = i, b = i mod 7, c = i * i, y = 2i + (i mod 3).
+std::string Rows(int rows) {
+    return "CREATE TABLE t(i INTEGER, a REAL, b SMALLINT, c DOUBLE, y REAL);"
+           "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < " +
+           std::to_string(rows) +
+           ") INSERT INTO t SELECT i, i, i % 7, i * i, 2 * i + (i % 3) FROM s;";
+}
+
+TIndepVar Var(const std::string& transformation, const std::string& field) {
+    TIndepVar v;
+    v.SetTransformation(transformation);
+    v.SetField1(field);
+    return v;
+}
+
+TDependentVar Resp(const std::string& field, const std::string& transformation = "None") {
+    TDependentVar r;
+    r.SetField(field);
+    r.SetTransformation(transformation);
+    return r;
+}
+
+template <typename Component>
+void Point(Component& c, const std::string& path) {
+    c.SetDatabaseName(path);
+    if constexpr (std::is_same_v<Component, TTAVTable>)
+        c.SetTableName("t");
+    else
+        c.SetSQLText("SELECT * FROM t");
+}
+
+}  // namespace
+
+TEST(Load, ColumnsFollowTheDefinedVariablesInOrder) {
+    tavtest::TTempDb db;
+    tavtest::TMessageRecorder messages;
+    TTAVTable t;
+    Point(t, db.Exec(Rows(20)));
+    t.SetControl1(Var("None", "a"));
+    t.SetControl3(Var("None", "c"));  // ControlVar02 stays undefined
+    t.SetResponse(Resp("y"));
+    t.Open();
+    t.ReLoad();
+    ASSERT_TRUE(t.ValuesLoaded());
+    EXPECT_EQ(t.VarCount(), 2);
+    EXPECT_EQ(t.DataCount(), 20);
+    EXPECT_EQ(t.GetDOF(), 17);
+    EXPECT_EQ(t.GetcVar(2)->Field1(), "c");
+    EXPECT_EQ(t.Getx(5, 1), 5.0);
+    EXPECT_EQ(t.Getx(5, 2), 25.0);
+    EXPECT_EQ(t.Gety(5), 12.0);
+    EXPECT_EQ(t.GetxMin(2), 1.0);
+    EXPECT_EQ(t.GetxMax(2), 400.0);
+    EXPECT_EQ(t.GetyMax(), 40.0 + 2);
+    EXPECT_EQ(t.GetyMin(), 3.0);
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_FALSE(t.ControlsDisabled());
+    EXPECT_THROW(t.GetcVar(3), std::out_of_range);
+    EXPECT_THROW(t.Getx(2501, 1), std::out_of_range);
+
+    // Setters clear ValuesLoaded; LoadValues does not re-read while loaded.
+    t.SetControl4(Var("None", "b"));
+    EXPECT_FALSE(t.ValuesLoaded());
+    t.ReLoad();
+    EXPECT_EQ(t.VarCount(), 3);
+    t.SetResponse(Resp("y"));
+    EXPECT_FALSE(t.ValuesLoaded());
+}
+
+TEST(Load, InterceptOnlyRegressionChecksTheResponseAlone) {
+    tavtest::TTempDb db;
+    tavtest::TMessageRecorder messages;
+    TTAVQuery q;
+    Point(q, db.Exec(Rows(10)));
+    q.SetResponse(Resp("y"));
+    q.Open();
+    q.ReLoad();
+    EXPECT_TRUE(q.ValuesLoaded());
+    EXPECT_EQ(q.VarCount(), 0);
+    EXPECT_EQ(q.GetDOF(), 9);
+}
+
+TEST(Load, CapAtMaxDataCountsOnlyAcceptedRecords) {
+    tavtest::TTempDb db;
+    // 3000 records, of which every 10th has a null control value.
+    const std::string path = db.Exec(Rows(3000) + "UPDATE t SET a = NULL WHERE i % 10 = 0;");
+    for (bool warnings : {false, true}) {
+        tavtest::TMessageRecorder messages;
+        TTAVTable t;
+        Point(t, path);
+        t.SetShowWarnings(warnings);
+        t.SetControl1(Var("None", "a"));
+        t.SetResponse(Resp("y"));
+        t.Open();
+        t.ReLoad();
+        EXPECT_EQ(t.DataCount(), 2500);
+        // The 2500th accepted record is record 2777 (every 10th skipped).
+        EXPECT_EQ(t.Getx(2500, 1), 2777.0);
+        if (warnings) {
+            ASSERT_EQ(messages.Messages().size(), 1u);
+            EXPECT_EQ(messages.Messages()[0].text,
+                      "Orvenko analyzes a maximum of 2500" + LB +
+                          "records. There are 3000 records in" + LB +
+                          "in your dataset. You can use table filters" + LB +
+                          "to limit the number of eligible records." + LB + LB +
+                          "Loading the first 2500 records...");
+            EXPECT_EQ(messages.Messages()[0].type, TMsgDlgType::mtWarning);
+        } else {
+            EXPECT_TRUE(messages.Messages().empty());
+        }
+    }
+    tavtest::TMessageRecorder messages;
+    TTAVQuery q;
+    Point(q, path);
+    q.SetShowWarnings(true);
+    q.SetResponse(Resp("y"));
+    q.Open();
+    q.ReLoad();
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].text,
+              "Orvenko analyzes a maximum of 2500" + LB + "Records. There are 3000 records" + LB +
+                  "records in your dataset. You can make" + LB +
+                  "your query more specific to limit the" + LB + "number of records returned." +
+                  LB + LB + "Loading the first 2500 records...");
+}
+
+TEST(Load, DegreesOfFreedomMessageOnlyBelowPPlusOne) {
+    tavtest::TTempDb db;
+    const std::string path = db.Exec(Rows(3));
+    for (int p : {2, 3}) {
+        tavtest::TMessageRecorder messages;
+        TTAVTable t;
+        Point(t, path);
+        t.SetControl1(Var("None", "a"));
+        t.SetControl2(Var("None", "c"));
+        if (p == 3) t.SetControl3(Var("Log", "a"));
+        t.SetResponse(Resp("y"));
+        t.Open();
+        t.ReLoad();
+        EXPECT_EQ(t.GetDOF(), 0);
+        if (p == 2) {
+            EXPECT_TRUE(messages.Messages().empty()) << "n = p + 1 is accepted silently";
+        } else {
+            ASSERT_EQ(messages.Messages().size(), 1u);
+            EXPECT_EQ(messages.Messages()[0].text, "There are 0 degrees of freedom.");
+            EXPECT_EQ(messages.Messages()[0].type, TMsgDlgType::mtError);
+        }
+        EXPECT_TRUE(t.ValuesLoaded()) << "the load still follows the invariance test";
+    }
+}
+
+TEST(Load, NoValidRecordShowsTheDegreesOfFreedomMessage) {
+    tavtest::TTempDb db;
+    tavtest::TMessageRecorder messages;
+    TTAVQuery q;
+    q.SetDatabaseName(db.Exec(Rows(5)));
+    q.SetSQLText("SELECT * FROM t WHERE i > 100");
+    q.SetResponse(Resp("y"));
+    q.Open();
+    q.ReLoad();
+    EXPECT_FALSE(q.ValuesLoaded());
+    EXPECT_EQ(q.DataCount(), 0);
+    EXPECT_EQ(q.GetDOF(), 0);
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{"There are 0 degrees of freedom."});
+}
+
+TEST(Load, InvariantColumnsWithinTheTolerance) {
+    tavtest::TTempDb db;
+    const std::string path = db.Exec(
+        "CREATE TABLE t(x REAL, z REAL, y REAL);"
+        "INSERT INTO t VALUES (1, 1e-21, 1e-21), (2, 2e-21, 2e-21), (3, 3e-21, 5e-21);");
+    const std::string expected =
+        "The dataset has an invariant" + LB + "column. Matrix is singular!";
+    {
+        tavtest::TMessageRecorder messages;
+        TTAVTable t;
+        t.SetDatabaseName(path);
+        t.SetTableName("t");
+        t.SetControl1(Var("None", "x"));
+        t.SetResponse(Resp("y"));  // differs by 4e-21 only
+        t.Open();
+        t.ReLoad();
+        EXPECT_FALSE(t.ValuesLoaded());
+        EXPECT_EQ(messages.Texts(), std::vector<std::string>{expected});
+    }
+    {
+        tavtest::TMessageRecorder messages;
+        TTAVTable t;
+        t.SetDatabaseName(path);
+        t.SetTableName("t");
+        t.SetControl1(Var("None", "x"));
+        t.SetControl2(Var("None", "z"));  // varies by 2e-21 only
+        t.SetResponse(Resp("x"));
+        t.Open();
+        t.ReLoad();
+        EXPECT_FALSE(t.ValuesLoaded());
+        EXPECT_EQ(messages.Texts(), std::vector<std::string>{expected});
+        EXPECT_EQ(messages.Messages()[0].type, TMsgDlgType::mtError);
+    }
+}
+
+TEST(Load, TableGaugeFollowsTheLoadAndQueryGaugeStaysAtZero) {
+    tavtest::TTempDb db;
+    const std::string path = db.Exec(Rows(100) + "UPDATE t SET a = NULL WHERE i % 10 = 0;");
+    {
+        tavtest::TGaugeRecorder gauge;
+        TTAVTable t;
+        Point(t, path);
+        t.SetShowLoadProgress(true);
+        t.SetControl1(Var("None", "a"));
+        t.SetResponse(Resp("y"));
+        t.Open();
+        t.ReLoad();
+        ASSERT_FALSE(gauge.Steps().empty());
+        EXPECT_EQ(gauge.Steps().back().progress, 90) << "90 accepted of 100 records";
+        EXPECT_EQ(gauge.Steps().back().text, "Records Loaded: 90");
+        EXPECT_TRUE(gauge.EverVisible());
+        EXPECT_EQ(gauge.Freed(), 1);
+    }
+    {
+        tavtest::TGaugeRecorder gauge;
+        TTAVQuery q;
+        Point(q, path);
+        q.SetControl1(Var("None", "a"));
+        q.SetResponse(Resp("y"));
+        q.Open();
+        q.ReLoad();
+        ASSERT_EQ(gauge.Steps().size(), 2u) << "set once before the load, never after";
+        for (const auto& step : gauge.Steps()) EXPECT_EQ(step.progress, 0);
+        EXPECT_EQ(gauge.Steps().back().text, "Records Loaded: 0");
+        EXPECT_EQ(gauge.Freed(), 1);
+    }
+    {
+        // Without ShowLoadProgress the dialog is still created, updated and freed, never shown.
+        tavtest::TGaugeRecorder gauge;
+        TTAVTable t;
+        Point(t, path);
+        t.SetResponse(Resp("y"));
+        t.Open();
+        t.ReLoad();
+        EXPECT_EQ(gauge.Steps().back().progress, 100);
+        EXPECT_FALSE(gauge.EverVisible());
+        EXPECT_EQ(gauge.Freed(), 1);
+    }
+}
+
+TEST(Load, GaugeStopsShortWithMoreThanMaxDataRecords) {
+    tavtest::TTempDb db;
+    tavtest::TGaugeRecorder gauge;
+    TTAVTable t;
+    Point(t, db.Exec(Rows(2600)));
+    t.SetResponse(Resp("y"));
+    t.Open();
+    t.ReLoad();
+    EXPECT_EQ(gauge.Steps().back().progress, static_cast<int>(100.0 * 2500 / 2600));  // 96
+    EXPECT_EQ(gauge.Steps().back().text, "Records Loaded: 2500");
+}
+
+TEST(Load, BadInputRaisesAndLeavesNothingHalfDone) {
+    tavtest::TTempDb db;
+    const std::string path = db.Exec(Rows(10) + "INSERT INTO t VALUES (11, 'n/a', 1, 1, 1);");
+    auto attempt = [&](auto configure) {
+        tavtest::TMessageRecorder messages;
+        tavtest::TGaugeRecorder gauge;
+        TTAVTable t;
+        Point(t, path);
+        t.SetResponse(Resp("y"));
+        configure(t);
+        std::string error;
+        try {
+            if (!t.Active()) t.Open();
+            t.ReLoad();
+        } catch (const Exception& e) {
+            error = e.what();
+        }
+        EXPECT_FALSE(t.ValuesLoaded());
+        EXPECT_FALSE(t.ControlsDisabled()) << "controls re-enabled after a failed load";
+        EXPECT_LE(gauge.Freed(), 1);
+        return error;
+    };
+    EXPECT_EQ(attempt([](TTAVTable& t) { t.SetControl1(Var("None", "nope")); }),
+              "Field 'nope' not found");
+    EXPECT_EQ(attempt([](TTAVTable& t) {
+                  TIndepVar v = Var("Power", "b");
+                  v.SetExponent("x");
+                  t.SetControl1(v);
+              }),
+              "'x' is not a valid floating point value");
+    EXPECT_EQ(attempt([](TTAVTable& t) { t.SetControl1(Var("None", "a")); }),
+              "'n/a' is not a valid floating point value for field 'a'");
+    EXPECT_EQ(attempt([](TTAVTable& t) {
+                  TStringList shortDef;
+                  shortDef.Add("Active");
+                  shortDef.Add("None");
+                  TIndepVar v;
+                  v.Assign(shortDef);
+                  t.SetControl1(v);
+              }),
+              "List index out of bounds (2)");
+
+    // Not open: the dataset's own error.
+    tavtest::TMessageRecorder messages;
+    TTAVTable closed;
+    Point(closed, path);
+    closed.SetResponse(Resp("y"));
+    EXPECT_THROW(closed.ReLoad(), EDatabaseError);
+    EXPECT_FALSE(closed.ValuesLoaded());
+}

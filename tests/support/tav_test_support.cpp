@@ -1,0 +1,68 @@
+#include "support/tav_test_support.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tavtest {
+
+TTempDb::TTempDb() {
+    if (!dir_.isValid()) throw std::runtime_error("cannot create a temporary folder");
+}
+
+std::string TTempDb::Path(const std::string& name) const {
+    return dir_.filePath(QString::fromStdString(name)).toStdString();
+}
+
+std::string TTempDb::Exec(const std::string& sql, const std::string& name) {
+    const std::string path = Path(name);
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open db");
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    std::string message = error ? error : "";
+    sqlite3_free(error);
+    sqlite3_close(db);
+    if (rc != SQLITE_OK) throw std::runtime_error("SQL failed: " + message);
+    return path;
+}
+
+TMessageRecorder::TMessageRecorder() {
+    previous_ = tav::SetMessageDlgHook(
+        [this](const std::string& text, tav::TMsgDlgType type, tav::TMsgDlgButtons buttons) {
+            messages_.push_back({text, type, buttons});
+            return static_cast<uint16_t>(tav::mrOk);
+        });
+}
+
+TMessageRecorder::~TMessageRecorder() { tav::SetMessageDlgHook(previous_); }
+
+std::vector<std::string> TMessageRecorder::Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : messages_) texts.push_back(m.text);
+    return texts;
+}
+
+TGaugeRecorder::TGaugeRecorder() {
+    previous_ = tav::SetGaugeObserver([this](const tav::TTAVGaugeDlg& dlg, bool freed) {
+        if (freed)
+            ++freed_;
+        else
+            steps_.push_back({dlg.GaugeProgress(), dlg.GaugeText(), dlg.isVisible()});
+    });
+}
+
+TGaugeRecorder::~TGaugeRecorder() { tav::SetGaugeObserver(previous_); }
+
+bool TGaugeRecorder::EverVisible() const {
+    return std::any_of(steps_.begin(), steps_.end(), [](const Step& s) { return s.visible; });
+}
+
+int TGaugeRecorder::MaxProgress() const {
+    int m = 0;
+    for (const auto& s : steps_) m = std::max(m, s.progress);
+    return m;
+}
+
+}  // namespace tavtest

@@ -1,0 +1,74 @@
+// Shared helpers of the tests: temporary SQLite databases, and recorders for message boxes and
+// the load progress dialog.
+#pragma once
+
+#include <QTemporaryDir>
+#include <string>
+#include <vector>
+
+#include "engine/loadgage.h"
+#include "host/dialogs.h"
+
+namespace tavtest {
+
+// A temporary folder that holds the test's databases; removed with the object.
+class TTempDb {
+  public:
+    TTempDb();
+    // Runs an SQL script on the database file `name` in the folder (created when missing) and
+    // returns the file's path.
+    std::string Exec(const std::string& sql, const std::string& name = "test.db");
+    std::string Path(const std::string& name = "test.db") const;
+
+  private:
+    QTemporaryDir dir_;
+};
+
+struct TRecordedMessage {
+    std::string text;
+    tav::TMsgDlgType type;
+    tav::TMsgDlgButtons buttons;
+};
+
+// Records every message box while it lives and answers each with OK.
+class TMessageRecorder {
+  public:
+    TMessageRecorder();
+    ~TMessageRecorder();
+    TMessageRecorder(const TMessageRecorder&) = delete;
+    TMessageRecorder& operator=(const TMessageRecorder&) = delete;
+
+    const std::vector<TRecordedMessage>& Messages() const { return messages_; }
+    std::vector<std::string> Texts() const;
+    void Clear() { messages_.clear(); }
+
+  private:
+    std::vector<TRecordedMessage> messages_;
+    tav::TMessageDlgHook previous_;
+};
+
+// Follows the load progress dialogs while it lives.
+class TGaugeRecorder {
+  public:
+    struct Step {
+        int progress;
+        std::string text;
+        bool visible;
+    };
+    TGaugeRecorder();
+    ~TGaugeRecorder();
+    TGaugeRecorder(const TGaugeRecorder&) = delete;
+    TGaugeRecorder& operator=(const TGaugeRecorder&) = delete;
+
+    const std::vector<Step>& Steps() const { return steps_; }
+    int Freed() const { return freed_; }
+    bool EverVisible() const;
+    int MaxProgress() const;
+
+  private:
+    std::vector<Step> steps_;
+    int freed_ = 0;
+    tav::TGaugeObserver previous_;
+};
+
+}  // namespace tavtest
