@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -94,6 +95,43 @@ class TTAVRegression {
     // is usable. Errors of the dataset and of the variables propagate; the load is then unusable.
     void ReLoad();
 
+    // Fits the model to the loaded records and computes the statistics. Without a usable load
+    // it shows the variant's not-loaded message and computes nothing; with fewer records than
+    // model terms it says so and computes nothing either.
+    void Execute();
+
+    // y = b[0] + sum of b[k] * Values[k] for k = 1..Count; the values are the transformed
+    // control values in the order of GetcVar.
+    double Predict(const npvector& Values, uint16_t Count) const;
+
+    // Results of the last Execute. Indices count from 1, except Getb (0 = intercept) and
+    // GetCovar/GetCorr (0 = intercept, k = k-th control variable). They stay readable after
+    // ValuesLoaded is cleared.
+    double Getb(uint16_t j) const { return d_->b[j]; }
+    double Gete(uint16_t i) const { return d_->e[i]; }
+    double GetyHat(uint16_t i) const { return d_->yHat[i]; }
+    double GetxBar(uint16_t j) const { return d_->xBar[j]; }
+    double GetxStdErr(uint16_t j) const { return d_->xStdErr[j]; }
+    double GetCovar(uint16_t i, uint16_t j) const { return d_->Covar(i + 1, j + 1); }
+    double GetCorr(uint16_t i, uint16_t j) const { return d_->Corr(i + 1, j + 1); }
+    double GetyBar() const { return yBar_; }
+    double GetyStdErr() const { return yStdErr_; }
+    // These recompute from the arrays on every call (GetSyx from the stored MSE).
+    double GetSSR();
+    double GetSSE();
+    double GetSST();
+    double GetRSquared();
+    double GetSyx();
+    double GetF();
+    double GetMSE() const { return MSE_; }
+
+    // The 1-norm condition number of X'X estimated by the last Execute, and the limit above
+    // which the coefficients are reported to have no correct digit (1 / machine epsilon unless
+    // changed). A NaN estimate means Execute has not run.
+    double GetConditionEstimate() const { return conditionEstimate_; }
+    static double ConditionLimit();
+    static void SetConditionLimit(double limit);
+
     // Loaded data and their extrema.
     double Getx(uint16_t i, uint16_t j) const { return d_->x(i, j); }
     double Gety(uint16_t i) const { return d_->y[i]; }
@@ -127,6 +165,22 @@ class TTAVRegression {
     void ComputeMaxAndMinY();
     void ComputeMaxAndMinX();
 
+    void ComputexBar(const mbynp& X);
+    void ComputexStdErr(const mbynp& X);
+    void ComputeyBar();
+    void ComputeyStdErr();
+    void ComputebVector();
+    void ComputeyHat();
+    void ComputeResiduals();
+    void ComputeSSE();
+    void ComputeSSR();
+    void ComputeSST();
+    void ComputeRSquared();
+    void ComputeSyx();
+    void ComputeF();
+    void ComputeCovarMatrix();
+    void ComputeCorrMatrix();
+
     TDataSet& dataSet_;
     const TTAVVariant& variant_;
     std::unique_ptr<Arrays> d_;
@@ -144,6 +198,7 @@ class TTAVRegression {
     uint16_t dataCount_ = 0;
     uint16_t varCount_ = 0;
     uint16_t dof_ = 0;
+    double conditionEstimate_ = std::numeric_limits<double>::quiet_NaN();
     // Working copies of the control variables in use; slot 0 unused, slot MaxTerms never filled.
     std::array<std::unique_ptr<TIndepVar>, MaxTerms + 1> cVar_;
 };
