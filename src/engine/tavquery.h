@@ -11,6 +11,9 @@ class TTAVQuery : public TQuery, public TTAVRegression {
     explicit TTAVQuery(TComponent* owner = nullptr)
         : TQuery(owner), TTAVRegression(*this, QueryVariant) {}
     using TTAVRegression::LoadValues;
+
+    // Opens the modal plot window on this component; returns when the user has closed it.
+    void ShowPlots();
 };
 
 }  // namespace tav

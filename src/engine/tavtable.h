@@ -11,6 +11,9 @@ class TTAVTable : public TTable, public TTAVRegression {
     explicit TTAVTable(TComponent* owner = nullptr)
         : TTable(owner), TTAVRegression(*this, TableVariant) {}
     using TTAVRegression::LoadValues;
+
+    // Opens the modal plot window on this component; returns when the user has closed it.
+    void ShowPlots();
 };
 
 }  // namespace tav
