@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/tavreport.h"
 #include "host/dialogs.h"
 #include "matrix/matrix.h"
 #include "variables/tavtypes.h"
@@ -37,6 +38,10 @@ struct TTAVVariant {
     bool notLoadedIsWarning;
     // Whether Output clears ValuesLoaded before it builds the report.
     bool outputClearsValuesLoaded;
+    // Report layout: covariance entries padded with the two-section pattern (a table) or with a
+    // blank before positive values only (a query); the prefix of the variables' t-value lines.
+    bool covarianceEntriesPadded;
+    const char* tValuePrefix;
 };
 
 extern const TTAVVariant TableVariant;
@@ -131,6 +136,16 @@ class TTAVRegression {
     double GetConditionEstimate() const { return conditionEstimate_; }
     static double ConditionLimit();
     static void SetConditionLimit(double limit);
+
+    // Formats the report of the last Execute and shows it in the modal output window; returns
+    // when the user closes it. A table component clears ValuesLoaded first.
+    void Output();
+    // The texts Output shows, built from the component's current results (recomputing SSE, SSR
+    // and F through their getters).
+    TRegressionReport BuildReport();
+
+    // The dataset this regression reads (the component itself).
+    TDataSet& DataSet() const { return dataSet_; }
 
     // Loaded data and their extrema.
     double Getx(uint16_t i, uint16_t j) const { return d_->x(i, j); }

@@ -33,6 +33,8 @@ const TTAVVariant TableVariant{
     TMsgDlgType::mtInformation,
     /*notLoadedIsWarning=*/true,
     /*outputClearsValuesLoaded=*/true,
+    /*covarianceEntriesPadded=*/true,
+    /*tValuePrefix=*/"  ",
 };
 
 const TTAVVariant QueryVariant{
@@ -43,6 +45,8 @@ const TTAVVariant QueryVariant{
     TMsgDlgType::mtError,
     /*notLoadedIsWarning=*/false,
     /*outputClearsValuesLoaded=*/false,
+    /*covarianceEntriesPadded=*/false,
+    /*tValuePrefix=*/"   ",
 };
 
 }  // namespace tav

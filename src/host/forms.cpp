@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <exception>
 #include <utility>
 
@@ -78,6 +80,88 @@ void TGauge::paintEvent(QPaintEvent*) {
     p.setPen(backColor_);
     p.setClipRect(QRect(r.left(), r.top(), filled, r.height()));
     p.drawText(r, Qt::AlignCenter, text);
+}
+
+THeaderControl::THeaderControl(QWidget* parent) : QWidget(parent) {}
+
+void THeaderControl::ClearSections() {
+    sections_.clear();
+    update();
+}
+
+void THeaderControl::AddSection(const QString& text, int width) {
+    if (width <= 0) width = fontMetrics().horizontalAdvance(text) + 12;
+    sections_.push_back({text, width});
+    update();
+}
+
+QString THeaderControl::SectionText(int index) const {
+    if (index < 0 || index >= SectionCount()) return {};
+    return sections_[static_cast<std::size_t>(index)].text;
+}
+
+void THeaderControl::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    int left = 0;
+    auto drawSection = [&](const QString& text, int width,
+                           QStyleOptionHeader::SectionPosition pos) {
+        QStyleOptionHeader opt;
+        opt.initFrom(this);
+        opt.rect = QRect(left, 0, width, height());
+        opt.text = text;
+        opt.position = pos;
+        opt.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+        style()->drawControl(QStyle::CE_Header, &opt, &p, this);
+        left += width;
+    };
+    for (std::size_t i = 0; i < sections_.size(); ++i)
+        drawSection(sections_[i].text, sections_[i].width, QStyleOptionHeader::Middle);
+    if (left < width()) drawSection(QString(), width() - left, QStyleOptionHeader::End);
+}
+
+TPanel::TPanel(QWidget* parent) : QWidget(parent) {}
+
+void TPanel::SetCaption(const QString& text) {
+    caption_ = text;
+    update();
+}
+
+void TPanel::SetBevelInner(TBevel b) {
+    inner_ = b;
+    update();
+}
+
+void TPanel::SetBevelOuter(TBevel b) {
+    outer_ = b;
+    update();
+}
+
+void TPanel::SetAlignment(Qt::Alignment a) {
+    alignment_ = a;
+    update();
+}
+
+void TPanel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    QRect r = rect();
+    if (autoFillBackground()) p.fillRect(r, palette().color(backgroundRole()));
+    const QColor light = palette().color(QPalette::Light);
+    const QColor dark = palette().color(QPalette::Dark);
+    auto bevel = [&](TBevel b) {
+        if (b == TBevel::bvNone) return;
+        const bool raised = b == TBevel::bvRaised;
+        p.setPen(raised ? light : dark);
+        p.drawLine(r.topLeft(), r.topRight());
+        p.drawLine(r.topLeft(), r.bottomLeft());
+        p.setPen(raised ? dark : light);
+        p.drawLine(r.bottomLeft(), r.bottomRight());
+        p.drawLine(r.topRight(), r.bottomRight());
+        r.adjust(1, 1, -1, -1);
+    };
+    bevel(outer_);
+    bevel(inner_);
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(r.adjusted(2, 0, -2, 0), static_cast<int>(alignment_), caption_);
 }
 
 }  // namespace tav
