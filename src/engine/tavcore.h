@@ -130,7 +130,8 @@ class TTAVRegression {
     double GetF();
     double GetMSE() const { return MSE_; }
 
-    // The 1-norm condition number of X'X estimated by the last Execute, and the limit above
+    // The 1-norm condition number of X'X, scaled to a unit diagonal, estimated by the last
+    // Execute from the matrix and its computed inverse, and the limit above
     // which the coefficients are reported to have no correct digit (1 / machine epsilon unless
     // changed). A NaN estimate means Execute has not run.
     double GetConditionEstimate() const { return conditionEstimate_; }

@@ -25,15 +25,25 @@ double g_conditionLimit = 1.0 / DBL_EPSILON;
 // a / count, or NaN when the count is zero.
 ext PerCount(ext a, int64_t count) { return count == 0 ? ext(kNaN) : a / ext(count); }
 
-// Largest column sum of magnitudes over the leading q x q part.
-double OneNorm(const npbynp& A, int32_t q) {
-    double norm = 0.0;
+// Condition number in the 1-norm of X'X after scaling its rows and columns to a unit diagonal.
+// The scaling is what makes the figure meaningful: a control variable measured in millions has a
+// huge raw X'X without losing any digit of its coefficient, while nearly collinear columns stay
+// ill conditioned whatever their units.
+double ScaledConditionNumber(const npbynp& XtX, const npbynp& inverse, int32_t q) {
+    // S = D X'X D and S^-1 = D^-1 (X'X)^-1 D^-1 with D = diag(1 / sqrt(X'X[i, i])).
+    npvector scale;
+    for (int32_t i = 1; i <= q; ++i) scale[i] = std::sqrt(XtX(i, i));
+    double normS = 0.0, normInverse = 0.0;
     for (int32_t j = 1; j <= q; ++j) {
-        double column = 0.0;
-        for (int32_t i = 1; i <= q; ++i) column += std::fabs(A(i, j));
-        if (column > norm || std::isnan(column)) norm = column;
+        double column = 0.0, inverseColumn = 0.0;
+        for (int32_t i = 1; i <= q; ++i) {
+            column += std::fabs(XtX(i, j)) / (scale[i] * scale[j]);
+            inverseColumn += std::fabs(inverse(i, j)) * (scale[i] * scale[j]);
+        }
+        if (!(column <= normS)) normS = column;
+        if (!(inverseColumn <= normInverse)) normInverse = inverseColumn;
     }
-    return norm;
+    return normS * normInverse;
 }
 
 }  // namespace
@@ -122,10 +132,10 @@ void TTAVRegression::ComputebVector() {
     transposembynp(d.XDesign, d.XDesignT, n, q);
     multnpbymmbynp(d.XDesignT, d.XDesign, d.XtX, n, q);
     shownpbynpmatrix(d.XtX, q, "c", 0);
-    const double normXtX = OneNorm(d.XtX, q);
+    const npbynp normalEquations = d.XtX;  // the inversion leaves its LU factors in XtX
     invertnpbynp(d.XtX, d.XtXInv, q);
     shownpbynpmatrix(d.XtXInv, q, "c inverse", 0);
-    conditionEstimate_ = normXtX * OneNorm(d.XtXInv, q);
+    conditionEstimate_ = ScaledConditionNumber(normalEquations, d.XtXInv, q);
     multnpbynpnpbym(d.XtXInv, d.XDesignT, d.XtXInvXt, n, q);
     shownpbymmatrix(d.XtXInvXt, n, q, "(xtx)inv(x)", 0);
     multnpbymmvector(d.XtXInvXt, d.y, d.b, n, q);

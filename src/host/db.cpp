@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -367,7 +368,9 @@ void TDataSet::Open() {
                                      "': " + d.db.lastError().text().toStdString());
         } else {
             if (databaseName_.empty()) throw EDatabaseError("No database name given");
-            const QFileInfo info(dbName);
+            QFileInfo info(dbName);
+            if (info.isRelative() && !baseDirectory_.empty())
+                info = QFileInfo(QDir(QString::fromStdString(baseDirectory_)), dbName);
             if (!info.exists() || !info.isFile())
                 throw EDatabaseError("Database '" + databaseName_ + "' not found");
             static std::atomic<unsigned> serial{0};

@@ -110,6 +110,11 @@ class TDataSet : public TComponent {
     const std::string& DatabaseName() const { return databaseName_; }
     void SetDatabaseName(const std::string& name);
 
+    // Folder against which a relative SQLite path is resolved when the dataset opens (a form
+    // file's folder); empty for the working folder. DatabaseName itself keeps the text as given.
+    const std::string& BaseDirectory() const { return baseDirectory_; }
+    void SetBaseDirectory(const std::string& folder) { baseDirectory_ = folder; }
+
     bool Active() const;
     void SetActive(bool active);
     void Open();
@@ -152,6 +157,7 @@ class TDataSet : public TComponent {
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::string databaseName_;
+    std::string baseDirectory_;
     std::vector<std::unique_ptr<TField>> fields_;
     int disableCount_ = 0;
 };

@@ -1,0 +1,141 @@
+#include "engine/tavclasses.h"
+
+#include "engine/tavquery.h"
+#include "engine/tavtable.h"
+
+namespace tav {
+
+namespace {
+
+template <typename C>
+TPropertyInfo StringProp(const char* name, std::string (*get)(const C&),
+                         void (*set)(C&, const std::string&)) {
+    return {name, TPropertyKind::String,
+            [get](const TComponent& c) { return TPropertyValue(get(dynamic_cast<const C&>(c))); },
+            [set](TComponent& c, const TPropertyValue& v) {
+                set(dynamic_cast<C&>(c), std::get<std::string>(v));
+            }};
+}
+
+template <typename C>
+TPropertyInfo BoolProp(const char* name, bool (*get)(const C&), void (*set)(C&, bool),
+                       bool deferred = false) {
+    return {name, TPropertyKind::Boolean,
+            [get](const TComponent& c) { return TPropertyValue(get(dynamic_cast<const C&>(c))); },
+            [set](TComponent& c, const TPropertyValue& v) {
+                set(dynamic_cast<C&>(c), std::get<bool>(v));
+            },
+            deferred};
+}
+
+template <typename C>
+TPropertyInfo StringsProp(const char* name, TStringList (*get)(const C&),
+                          void (*set)(C&, const TStringList&)) {
+    return {name, TPropertyKind::Strings,
+            [get](const TComponent& c) { return TPropertyValue(get(dynamic_cast<const C&>(c))); },
+            [set](TComponent& c, const TPropertyValue& v) {
+                set(dynamic_cast<C&>(c), std::get<TStringList>(v));
+            }};
+}
+
+// A control variable property: the stored list replaces the variable's entries, whatever their
+// number.
+template <typename C, int K>
+TPropertyInfo ControlProp(const char* name) {
+    return StringsProp<C>(
+        name, [](const C& c) -> TStringList { return *c.ControlVar(K); },
+        [](C& c, const TStringList& list) {
+            TIndepVar v;
+            v.Assign(list);
+            c.SetControl(K, v);
+        });
+}
+
+// The properties the regression adds, in declared order.
+template <typename C>
+void AddRegressionProperties(std::vector<TPropertyInfo>& props) {
+    props.push_back(ControlProp<C, 1>("ControlVar01"));
+    props.push_back(ControlProp<C, 2>("ControlVar02"));
+    props.push_back(ControlProp<C, 3>("ControlVar03"));
+    props.push_back(ControlProp<C, 4>("ControlVar04"));
+    props.push_back(ControlProp<C, 5>("ControlVar05"));
+    props.push_back(StringProp<C>(
+        "Description", [](const C& c) { return c.Description(); },
+        [](C& c, const std::string& v) { c.SetDescription(v); }));
+    props.push_back(BoolProp<C>(
+        "ShowLoadProgress", [](const C& c) { return c.ShowLoadProgress(); },
+        [](C& c, bool v) { c.SetShowLoadProgress(v); }));
+    props.push_back(BoolProp<C>(
+        "ShowWarnings", [](const C& c) { return c.ShowWarnings(); },
+        [](C& c, bool v) { c.SetShowWarnings(v); }));
+    props.push_back(StringsProp<C>(
+        "ResponseVarY", [](const C& c) -> TStringList { return *c.ResponseVarY(); },
+        [](C& c, const TStringList& list) {
+            TDependentVar v;
+            v.Assign(list);
+            c.SetResponse(v);
+        }));
+    props.push_back(StringProp<C>(
+        "ReportMessage", [](const C& c) { return c.ReportMessage(); },
+        [](C& c, const std::string& v) { c.SetReportMessage(v); }));
+}
+
+template <typename C>
+TPropertyInfo DatabaseNameProp() {
+    return StringProp<C>(
+        "DatabaseName", [](const C& c) { return c.DatabaseName(); },
+        [](C& c, const std::string& v) { c.SetDatabaseName(v); });
+}
+
+template <typename C>
+TPropertyInfo ActiveProp() {
+    return BoolProp<C>(
+        "Active", [](const C& c) { return c.Active(); }, [](C& c, bool v) { c.SetActive(v); },
+        /*deferred=*/true);
+}
+
+TClassRegistry Build() {
+    TClassRegistry registry;
+
+    TClassInfo table{"TTAVTable",
+                     [](TComponent* owner) -> std::unique_ptr<TComponent> {
+                         return std::make_unique<TTAVTable>(owner);
+                     },
+                     {}};
+    table.properties.push_back(DatabaseNameProp<TTAVTable>());
+    table.properties.push_back(StringProp<TTAVTable>(
+        "TableName", [](const TTAVTable& c) { return c.TableName(); },
+        [](TTAVTable& c, const std::string& v) { c.SetTableName(v); }));
+    table.properties.push_back(ActiveProp<TTAVTable>());
+    AddRegressionProperties<TTAVTable>(table.properties);
+    registry.Register(std::move(table));
+
+    TClassInfo query{"TTAVQuery",
+                     [](TComponent* owner) -> std::unique_ptr<TComponent> {
+                         return std::make_unique<TTAVQuery>(owner);
+                     },
+                     {}};
+    query.properties.push_back(DatabaseNameProp<TTAVQuery>());
+    query.properties.push_back(StringsProp<TTAVQuery>(
+        "SQL", [](const TTAVQuery& c) { return c.SQL(); },
+        [](TTAVQuery& c, const TStringList& v) { c.SetSQL(v); }));
+    query.properties.push_back(ActiveProp<TTAVQuery>());
+    AddRegressionProperties<TTAVQuery>(query.properties);
+    registry.Register(std::move(query));
+
+    registry.classNameOf = [](const TComponent& c) -> std::string {
+        if (dynamic_cast<const TTAVTable*>(&c)) return "TTAVTable";
+        if (dynamic_cast<const TTAVQuery*>(&c)) return "TTAVQuery";
+        return {};
+    };
+    return registry;
+}
+
+}  // namespace
+
+const TClassRegistry& TAVClassRegistry() {
+    static const TClassRegistry registry = Build();
+    return registry;
+}
+
+}  // namespace tav

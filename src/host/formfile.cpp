@@ -1,0 +1,414 @@
+#include "host/formfile.h"
+
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace tav {
+
+EReadError::EReadError(int line, const std::string& message)
+    : Exception(line > 0 ? "Line " + IntToStr(line) + ": " + message : message), line_(line) {}
+
+const TPropertyInfo* TClassInfo::FindProperty(const std::string& name) const {
+    for (const auto& p : properties)
+        if (p.name == name) return &p;
+    return nullptr;
+}
+
+void TClassRegistry::Register(TClassInfo info) { classes_.push_back(std::move(info)); }
+
+const TClassInfo* TClassRegistry::Find(const std::string& className) const {
+    for (const auto& c : classes_)
+        if (c.className == className) return &c;
+    return nullptr;
+}
+
+const TClassInfo* TClassRegistry::ClassOf(const TComponent& component) const {
+    return classNameOf ? Find(classNameOf(component)) : nullptr;
+}
+
+namespace {
+
+const std::set<std::string> kRootClasses = {"TDataModule", "TForm"};
+
+// ------------------------------------------------------------------ writing
+
+std::string Quote(const std::string& s) {
+    // Printable runs in quotes, control characters as #n, joined without separators.
+    std::string out;
+    bool inQuote = false;
+    for (unsigned char c : s) {
+        if (c < 0x20 || c == 0x7f) {
+            if (inQuote) out += '\'';
+            inQuote = false;
+            out += '#' + std::to_string(c);
+        } else {
+            if (!inQuote) out += '\'';
+            inQuote = true;
+            if (c == '\'') out += '\'';
+            out += static_cast<char>(c);
+        }
+    }
+    if (inQuote) out += '\'';
+    if (out.empty()) out = "''";
+    return out;
+}
+
+void WriteComponent(std::ostringstream& out, const TClassInfo& info, const TComponent& c) {
+    out << "  object " << c.Name() << ": " << info.className << "\n";
+    for (const auto& p : info.properties) {
+        const TPropertyValue v = p.read(c);
+        switch (p.kind) {
+            case TPropertyKind::String:
+                out << "    " << p.name << " = " << Quote(std::get<std::string>(v)) << "\n";
+                break;
+            case TPropertyKind::Boolean:
+                out << "    " << p.name << " = " << (std::get<bool>(v) ? "True" : "False") << "\n";
+                break;
+            case TPropertyKind::Strings: {
+                const auto& list = std::get<TStringList>(v);
+                out << "    " << p.name << ".Strings = (";
+                for (int i = 0; i < list.Count(); ++i) out << "\n      " << Quote(list[i]);
+                out << ")\n";
+                break;
+            }
+        }
+    }
+    out << "  end\n";
+}
+
+// ------------------------------------------------------------------ reading
+
+enum class TTok { Ident, String, Number, Symbol, End };
+
+struct Token {
+    TTok kind;
+    std::string text;
+    int line;
+};
+
+class Lexer {
+  public:
+    explicit Lexer(const std::string& text) : s_(text) {}
+
+    std::vector<Token> All() {
+        std::vector<Token> tokens;
+        for (;;) {
+            Token t = NextToken();
+            tokens.push_back(t);
+            if (t.kind == TTok::End) return tokens;
+        }
+    }
+
+  private:
+    Token NextToken() {
+        SkipBlanks();
+        if (pos_ >= s_.size()) return {TTok::End, "", line_};
+        const char c = s_[pos_];
+        const int line = line_;
+        if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+            std::string id;
+            while (pos_ < s_.size() &&
+                   (std::isalnum(static_cast<unsigned char>(s_[pos_])) || s_[pos_] == '_'))
+                id += s_[pos_++];
+            return {TTok::Ident, id, line};
+        }
+        if (c == '\'' || c == '#') return {TTok::String, ReadString(), line};
+        if (std::isdigit(static_cast<unsigned char>(c)) || c == '-') {
+            std::string num(1, s_[pos_++]);
+            while (pos_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[pos_])) ||
+                                        s_[pos_] == '.' || s_[pos_] == '+' || s_[pos_] == '-'))
+                num += s_[pos_++];
+            return {TTok::Number, num, line};
+        }
+        if (std::string(":=().+").find(c) != std::string::npos) {
+            ++pos_;
+            return {TTok::Symbol, std::string(1, c), line};
+        }
+        throw EReadError(line, std::string("Invalid character '") + c + "'");
+    }
+
+    void SkipBlanks() {
+        while (pos_ < s_.size()) {
+            const char c = s_[pos_];
+            if (c == '\n') {
+                ++line_;
+                ++pos_;
+            } else if (c == ' ' || c == '\t' || c == '\r') {
+                ++pos_;
+            } else {
+                break;
+            }
+        }
+    }
+
+    // A string is a run of quoted parts and #n characters with nothing between them.
+    std::string ReadString() {
+        std::string value;
+        while (pos_ < s_.size()) {
+            if (s_[pos_] == '\'') {
+                ++pos_;
+                for (;;) {
+                    if (pos_ >= s_.size() || s_[pos_] == '\n')
+                        throw EReadError(line_, "Unterminated string");
+                    if (s_[pos_] == '\'') {
+                        if (pos_ + 1 < s_.size() && s_[pos_ + 1] == '\'') {
+                            value += '\'';
+                            pos_ += 2;
+                            continue;
+                        }
+                        ++pos_;
+                        break;
+                    }
+                    value += s_[pos_++];
+                }
+            } else if (s_[pos_] == '#') {
+                ++pos_;
+                std::string digits;
+                while (pos_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[pos_])))
+                    digits += s_[pos_++];
+                if (digits.empty() || digits.size() > 3 || std::stoi(digits) > 255)
+                    throw EReadError(line_, "Invalid character code in string");
+                value += static_cast<char>(std::stoi(digits));
+            } else {
+                break;
+            }
+        }
+        return value;
+    }
+
+    const std::string& s_;
+    std::size_t pos_ = 0;
+    int line_ = 1;
+};
+
+struct ParsedProperty {
+    const TPropertyInfo* info;
+    TPropertyValue value;
+    int line;
+};
+
+struct ParsedObject {
+    std::string name;
+    const TClassInfo* info;
+    int line;
+    std::vector<ParsedProperty> properties;
+};
+
+class Parser {
+  public:
+    Parser(const TClassRegistry& registry, std::vector<Token> tokens)
+        : registry_(registry), t_(std::move(tokens)) {}
+
+    void Parse(std::string& rootName, std::string& rootClass, std::vector<ParsedObject>& objects) {
+        ExpectIdent("object");
+        rootName = Ident("a component name");
+        ExpectSymbol(":");
+        const Token& cls = Peek();
+        rootClass = Ident("a class name");
+        if (!kRootClasses.count(rootClass))
+            throw EReadError(cls.line, "Class " + rootClass + " not found");
+        std::set<std::string> names;
+        for (;;) {
+            const Token& t = Peek();
+            if (t.kind == TTok::Ident && t.text == "end") {
+                ++i_;
+                break;
+            }
+            if (t.kind == TTok::Ident && t.text == "object") {
+                ParsedObject o = Object();
+                if (!names.insert(o.name).second)
+                    throw EReadError(o.line, "A component named " + o.name + " already exists");
+                objects.push_back(std::move(o));
+                continue;
+            }
+            if (t.kind == TTok::End) throw EReadError(t.line, "'end' expected");
+            throw EReadError(t.line, "Properties of the root object are not supported");
+        }
+        if (Peek().kind != TTok::End)
+            throw EReadError(Peek().line, "Text after the end of the root object");
+    }
+
+  private:
+    ParsedObject Object() {
+        ParsedObject o;
+        o.line = Peek().line;
+        ExpectIdent("object");
+        o.name = Ident("a component name");
+        ExpectSymbol(":");
+        const Token& cls = Peek();
+        const std::string className = Ident("a class name");
+        o.info = registry_.Find(className);
+        if (!o.info) throw EReadError(cls.line, "Class " + className + " not found");
+        std::set<std::string> seen;
+        for (;;) {
+            const Token& t = Peek();
+            if (t.kind == TTok::Ident && t.text == "end") {
+                ++i_;
+                return o;
+            }
+            if (t.kind == TTok::Ident && t.text == "object")
+                throw EReadError(t.line, o.name + " cannot own components");
+            if (t.kind != TTok::Ident) throw EReadError(t.line, "Property name or 'end' expected");
+            ParsedProperty p = Property(o);
+            if (!seen.insert(p.info->name).second)
+                throw EReadError(p.line, "Property " + p.info->name + " given twice");
+            o.properties.push_back(std::move(p));
+        }
+    }
+
+    ParsedProperty Property(const ParsedObject& o) {
+        const int line = Peek().line;
+        std::string name = Ident("a property name");
+        bool strings = false;
+        if (Peek().kind == TTok::Symbol && Peek().text == ".") {
+            ++i_;
+            const std::string sub = Ident("a property name");
+            if (sub != "Strings")
+                throw EReadError(line, "Error reading " + o.name + "." + name + "." + sub +
+                                           ": Property " + name + "." + sub + " does not exist");
+            strings = true;
+        }
+        const TPropertyInfo* info = o.info->FindProperty(name);
+        if (!info)
+            throw EReadError(line, "Error reading " + o.name + "." + name + ": Property " + name +
+                                       " does not exist");
+        ExpectSymbol("=");
+        const Token& v = Peek();
+        const std::string where = "Error reading " + o.name + "." + name + ": ";
+        ParsedProperty p{info, std::string(), line};
+        switch (info->kind) {
+            case TPropertyKind::String:
+                if (strings || v.kind != TTok::String)
+                    throw EReadError(v.line, where + "Invalid property value (a string expected)");
+                p.value = StringValue();
+                break;
+            case TPropertyKind::Boolean:
+                if (strings || v.kind != TTok::Ident || (v.text != "True" && v.text != "False"))
+                    throw EReadError(v.line,
+                                     where + "Invalid property value (True or False expected)");
+                p.value = v.text == "True";
+                ++i_;
+                break;
+            case TPropertyKind::Strings: {
+                if (!strings)
+                    throw EReadError(line, where + "Invalid property value (" + name +
+                                               ".Strings = ( ... ) expected)");
+                if (!(v.kind == TTok::Symbol && v.text == "("))
+                    throw EReadError(v.line, where + "Invalid property value ('(' expected)");
+                ++i_;
+                TStringList list;
+                while (Peek().kind == TTok::String) list.Add(StringValue());
+                if (!(Peek().kind == TTok::Symbol && Peek().text == ")"))
+                    throw EReadError(Peek().line, where + "')' expected");
+                ++i_;
+                p.value = list;
+                break;
+            }
+        }
+        return p;
+    }
+
+    // A string token, possibly continued with '+' on following lines.
+    std::string StringValue() {
+        std::string s = t_[i_++].text;
+        while (Peek().kind == TTok::Symbol && Peek().text == "+") {
+            ++i_;
+            if (Peek().kind != TTok::String)
+                throw EReadError(Peek().line, "String expected after '+'");
+            s += t_[i_++].text;
+        }
+        return s;
+    }
+
+    const Token& Peek() const { return t_[i_]; }
+
+    std::string Ident(const char* what) {
+        const Token& t = Peek();
+        if (t.kind != TTok::Ident) throw EReadError(t.line, std::string(what) + " expected");
+        ++i_;
+        return t.text;
+    }
+    void ExpectIdent(const char* word) {
+        const Token& t = Peek();
+        if (t.kind != TTok::Ident || t.text != word)
+            throw EReadError(t.line, std::string("'") + word + "' expected");
+        ++i_;
+    }
+    void ExpectSymbol(const char* symbol) {
+        const Token& t = Peek();
+        if (t.kind != TTok::Symbol || t.text != symbol)
+            throw EReadError(t.line, std::string("'") + symbol + "' expected");
+        ++i_;
+    }
+
+    const TClassRegistry& registry_;
+    std::vector<Token> t_;
+    std::size_t i_ = 0;
+};
+
+}  // namespace
+
+std::string WriteForm(const TClassRegistry& registry, const std::string& rootName,
+                      const std::string& rootClass,
+                      const std::vector<const TComponent*>& components) {
+    std::ostringstream out;
+    out << "object " << rootName << ": " << rootClass << "\n";
+    for (const TComponent* c : components) {
+        const TClassInfo* info = registry.ClassOf(*c);
+        if (!info) throw Exception("Component " + c->Name() + " has no class that can be written");
+        WriteComponent(out, *info, *c);
+    }
+    out << "end\n";
+    return out.str();
+}
+
+TFormContents ReadForm(const TClassRegistry& registry, const std::string& text,
+                       const std::function<void(TComponent&)>& prepare) {
+    TFormContents contents;
+    std::vector<ParsedObject> objects;
+    Parser(registry, Lexer(text).All()).Parse(contents.rootName, contents.rootClass, objects);
+
+    // Everything is checked: now build. A failure while setting a property (a dataset that
+    // cannot open, say) discards every component built so far.
+    auto root = std::make_unique<TComponent>();
+    root->SetName(contents.rootName);
+    std::vector<TComponent*> built;
+    for (const auto& o : objects) {
+        TComponent* c = o.info->create(root.get()).release();  // owned by root from here on
+        c->SetName(o.name);
+        if (prepare) prepare(*c);
+        built.push_back(c);
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const auto& p : o.properties) {
+                if (p.info->deferred != (pass == 1)) continue;
+                try {
+                    p.info->write(*c, p.value);
+                } catch (const std::exception& e) {
+                    throw EReadError(
+                        p.line, "Error reading " + o.name + "." + p.info->name + ": " + e.what());
+                }
+            }
+        }
+    }
+    contents.root = std::move(root);
+    contents.components = std::move(built);
+    return contents;
+}
+
+std::string ReadTextFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw EReadError(0, "Cannot open file '" + path + "'");
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out || !(out << text)) throw EReadError(0, "Cannot write file '" + path + "'");
+}
+
+}  // namespace tav
