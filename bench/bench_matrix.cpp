@@ -14,7 +14,7 @@ using namespace tav;
 double Next(std::mt19937& gen) { return static_cast<double>(gen()) / 4294967296.0 - 0.5; }
 
 struct TData {
-    mbynp x;
+    mbynp x, design;
     npbym xt, wide;
     npbynp xtx, inv, work;
     mvector v, r;
@@ -58,6 +58,19 @@ void BM_multnpbymmbynp(benchmark::State& state) {
 }
 BENCHMARK(BM_multnpbymmbynp)->Unit(benchmark::kMicrosecond);
 
+// A that is not B's transpose: every one of the np x np sums is formed.
+void BM_multnpbymmbynp_General(benchmark::State& state) {
+    TData& d = Data();
+    d.wide = d.xt;
+    d.wide(MaxTerms, MaxData) += 1.0;  // found out only at the last record
+    for (auto _ : state) {
+        multnpbymmbynp(d.wide, d.x, d.xtx, MaxData, MaxTerms);
+        benchmark::DoNotOptimize(d.xtx);
+    }
+    state.SetItemsProcessed(state.iterations() * MaxData * MaxTerms * MaxTerms);
+}
+BENCHMARK(BM_multnpbymmbynp_General)->Unit(benchmark::kMicrosecond);
+
 void BM_multnpbynpnpbym(benchmark::State& state) {
     TData& d = Data();
     for (auto _ : state) {
@@ -85,6 +98,30 @@ void BM_mult1bynpbynpbym(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_mult1bynpbynpbym)->Unit(benchmark::kMicrosecond);
+
+void BM_transposembynp(benchmark::State& state) {
+    TData& d = Data();
+    for (auto _ : state) {
+        transposembynp(d.x, d.wide, MaxData, MaxTerms);
+        benchmark::DoNotOptimize(d.wide);
+    }
+}
+BENCHMARK(BM_transposembynp)->Unit(benchmark::kMicrosecond);
+
+void BM_addunitmbynp(benchmark::State& state) {
+    TData& d = Data();
+    for (auto _ : state) {
+        addunitmbynp(d.x, d.design, MaxData, MaxTerms);
+        benchmark::DoNotOptimize(d.design);
+    }
+}
+BENCHMARK(BM_addunitmbynp)->Unit(benchmark::kMicrosecond);
+
+void BM_multmvectors(benchmark::State& state) {
+    TData& d = Data();
+    for (auto _ : state) benchmark::DoNotOptimize(multmvectors(d.v, d.v, MaxData));
+}
+BENCHMARK(BM_multmvectors)->Unit(benchmark::kMicrosecond);
 
 void BM_sortmvector(benchmark::State& state) {
     TData& d = Data();

@@ -1,6 +1,10 @@
 #include "matrix/matrix.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -179,18 +183,157 @@ void invertnpbynp(npbynp& A, npbynp& Y, int32_t n) {
 // ---------------------------------------------------------------------------------------------
 // Transposition, products and shifting
 
+// The routines below never change what is added to what, nor in which order: every result
+// element still receives its own terms one at a time, in increasing index, through AddProduct,
+// exactly as the plain loops of their definitions would add them, so the results are the same to
+// the bit. What they change is the order in which independent sums take their turns. Storing each
+// partial sum to double and loading it again makes one sum wait about sixteen cycles between two
+// terms, while the processor can start a new term every two cycles; so each routine advances
+// many sums together (one pass over a record moves every sum that needs it), reads its operands
+// row by row, and writes each result once.
+
+namespace {
+
+// Independent sums advanced together where the routine is free to choose: enough to cover the
+// latency of a term a few times over, few enough for the operands to stay in the first-level
+// cache.
+constexpr int32_t Lanes = 16;
+
+// From one row of an npbym to the next.
+constexpr int32_t WideStride = static_cast<int32_t>(npbym::Stride);
+
+// acc[c] += v * row[c] for the Lanes sums c, as one straight run of terms.
+inline void LaneStep(double* acc, double v, const double* row) {
+#pragma GCC unroll 16
+    for (int32_t c = 0; c < Lanes; ++c) acc[c] = AddProduct(acc[c], v, row[c]);
+}
+inline void LaneStep(double* acc, double v, const double* row, int32_t w) {
+    for (int32_t c = 0; c < w; ++c) acc[c] = AddProduct(acc[c], v, row[c]);
+}
+
+// Whether A[i, k] can stand for B[k, i] in every product: the same bits, and not a NaN (which of
+// two NaNs a product passes on may depend on their order, and the symmetric path swaps it).
+inline bool SameOperand(double a, double b) {
+    const uint64_t bits = std::bit_cast<uint64_t>(a);
+    return bits == std::bit_cast<uint64_t>(b) &&
+           (bits & 0x7FFFFFFFFFFFFFFFu) <= 0x7FF0000000000000u;
+}
+
+// The pointer, hidden from the optimiser: loads through it are then made where they are written.
+// Without this the compiler keeps a record's operands, converted to extended precision, across
+// a loop that uses them again, and with more than the eight registers of the floating-point
+// stack it stores and reloads them in ten-byte form, which is slower than reading the doubles.
+inline const double* Opaque(const double* p) {
+    asm("" : "+r"(p));
+    return p;
+}
+
+// The kernels below take the number of terms as a template argument, so that one record's terms
+// run as straight code with fixed offsets; Dispatch picks the instance for a given np.
+template <template <int32_t> class Kernel, typename... Args>
+void Dispatch(int32_t np, Args&&... args) {
+    [&]<int32_t... I>(std::integer_sequence<int32_t, I...>) {
+        (void)((np == I + 1 && (Kernel<I + 1>::Run(args...), true)) || ...);
+    }
+    (std::make_integer_sequence<int32_t, MaxTerms>{});
+}
+
+// P = A.B when A is B's transpose, upper triangle only: sum i * NP + j for j >= i. P[i, j] and
+// P[j, i] are then sums of the same products (multiplication commutes exactly) in the same order,
+// so one sum gives both. The comparison with the transpose rides along with the sums, record by
+// record; `symmetric` turns false, with acc spoilt, at the first record where A is not B's
+// transpose.
+template <int32_t NP>
+struct TSymmetricProduct {
+    static void Run(const npbym& A, const mbynp& B, double* acc, int32_t m, bool& symmetric) {
+        const double* a = A.row(1);
+        for (int32_t k = 0; k < m; ++k) {
+            const double* bk = B.row(k + 1);
+            bool same = true;
+#pragma GCC unroll 16
+            for (int32_t i = 0; i < NP; ++i) same &= SameOperand(a[i * WideStride + k], bk[i]);
+            if (!same) {
+                symmetric = false;
+                return;
+            }
+#pragma GCC unroll 16
+            for (int32_t i = 0; i < NP; ++i) {
+                const double bki = bk[i];
+                double* row = acc + i * NP;
+#pragma GCC unroll 16
+                for (int32_t j = i; j < NP; ++j) row[j] = AddProduct(row[j], bki, bk[j]);
+            }
+        }
+        symmetric = true;
+    }
+};
+
+// P = A.B for any A: sum i * NP + j, all NP x NP sums advanced once per record.
+template <int32_t NP>
+struct TGeneralProduct {
+    static void Run(const npbym& A, const mbynp& B, double* acc, int32_t m) {
+        const double* a = A.row(1);
+        for (int32_t k = 0; k < m; ++k) {
+            const double* bk = B.row(k + 1);
+            double* row = acc;
+#pragma GCC unroll 1
+            for (int32_t i = 0; i < NP; ++i, row += NP) {
+                const double aik = a[i * WideStride + k];
+                const double* b = Opaque(bk);
+#pragma GCC unroll 16
+                for (int32_t j = 0; j < NP; ++j) row[j] = AddProduct(row[j], aik, b[j]);
+            }
+        }
+    }
+};
+
+// acc[i] += A[i, k] * V[k] for the NP sums i, one record k at a time.
+template <int32_t NP>
+struct TWideByVector {
+    static void Run(const npbym& A, const double* v, double* acc, int32_t m) {
+        const double* a = A.row(1);
+        for (int32_t k = 0; k < m; ++k) {
+            const double vk = v[k];
+#pragma GCC unroll 16
+            for (int32_t i = 0; i < NP; ++i) acc[i] = AddProduct(acc[i], a[i * WideStride + k], vk);
+        }
+    }
+};
+
+}  // namespace
+
 void transposembynp(const mbynp& A, npbym& At, int32_t m, int32_t np) {
     CheckRecords("transposembynp", m);
     CheckTerms("transposembynp", "np", np);
-    for (int32_t i = 1; i <= m; ++i) {
-        const double* ai = A.row(i);
-        for (int32_t j = 1; j <= np; ++j) At.row(j)[i - 1] = ai[j - 1];
+    // Eight records at a time, so that every row of At is written a whole cache line at once.
+    constexpr int32_t Block = 8;
+    int32_t i = 0;
+    for (; i + Block <= m; i += Block) {
+        const double* ai = A.row(i + 1);
+        for (int32_t j = 0; j < np; ++j) {
+            double* t = At.row(j + 1) + i;
+#pragma GCC unroll 8
+            for (int32_t r = 0; r < Block; ++r) t[r] = ai[r * mbynp::Stride + j];
+        }
+    }
+    for (; i < m; ++i) {
+        const double* ai = A.row(i + 1);
+        for (int32_t j = 0; j < np; ++j) At.row(j + 1)[i] = ai[j];
     }
 }
 
 void addunitmbynp(const mbynp& A, mbynp& B, int32_t m, int32_t np) {
     CheckRecords("addunitmbynp", m);
     CheckTerms("addunitmbynp", "np", np);
+    if (m <= 0 || np <= 0) return;
+    if (np == static_cast<int32_t>(mbynp::Stride)) {
+        // Full rows: B[i, j] = A[i, j - 1] is then one shift of the whole block by one element
+        // (memmove copes with B being A); the first column, which receives the last element of
+        // the row above, is set afterwards.
+        std::memmove(B.row(1) + 1, A.row(1), (static_cast<size_t>(m) * np - 1) * sizeof(double));
+        for (int32_t i = 1; i <= m; ++i) B.row(i)[0] = 1.0;
+        return;
+    }
     for (int32_t i = 1; i <= m; ++i) {
         const double* ai = A.row(i);
         double* bi = B.row(i);
@@ -200,57 +343,56 @@ void addunitmbynp(const mbynp& A, mbynp& B, int32_t m, int32_t np) {
     }
 }
 
-// The products below walk A, B and P row by row. Each result element still receives its own
-// terms one at a time, in increasing k, exactly as the plain triple loop would add them: only
-// the interleaving of independent sums differs, so the results are the same to the bit.
-
 void multnpbymmbynp(const npbym& A, const mbynp& B, npbynp& P, int32_t m, int32_t np) {
     CheckRecords("multnpbymmbynp", m);
     CheckTerms("multnpbymmbynp", "np", np);
-    for (int32_t i = 1; i <= np; ++i) {
-        double* pi = P.row(i);
-        for (int32_t j = 0; j < np; ++j) pi[j] = 0.0;
+    if (np <= 0) return;
+    double acc[MaxTerms * MaxTerms] = {};
+    // X'X, the case the fit meets, is worth the check: it halves the work.
+    bool symmetric = false;
+    Dispatch<TSymmetricProduct>(np, A, B, acc, m, symmetric);
+    if (!symmetric) {
+        std::fill(std::begin(acc), std::end(acc), 0.0);
+        Dispatch<TGeneralProduct>(np, A, B, acc, m);
     }
-    for (int32_t i = 1; i <= np; ++i) {
-        const double* ai = A.row(i);
-        double* pi = P.row(i);
-        for (int32_t k = 1; k <= m; ++k) {
-            const double aik = ai[k - 1];
-            const double* bk = B.row(k);
-            for (int32_t j = 0; j < np; ++j) pi[j] = AddProduct(pi[j], aik, bk[j]);
-        }
+    for (int32_t i = 0; i < np; ++i) {
+        double* pi = P.row(i + 1);
+        for (int32_t j = 0; j < np; ++j)
+            pi[j] = (symmetric && j < i) ? acc[j * np + i] : acc[i * np + j];
     }
 }
 
 void multnpbynpnpbym(const npbynp& A, const npbym& B, npbym& P, int32_t m, int32_t np) {
     CheckRecords("multnpbynpnpbym", m);
     CheckTerms("multnpbynpnpbym", "np", np);
-    if (&B == &P) {
-        // In place: zeroing P first would wipe B. Column j of the result needs only column j of
-        // B, so keep a copy of that column and overwrite it.
-        for (int32_t j = 0; j < m; ++j) {
-            double col[MaxTerms];
-            for (int32_t k = 1; k <= np; ++k) col[k - 1] = B.row(k)[j];
-            for (int32_t i = 1; i <= np; ++i) {
-                const double* ai = A.row(i);
-                double sum = 0.0;
-                for (int32_t k = 0; k < np; ++k) sum = AddProduct(sum, ai[k], col[k]);
-                P.row(i)[j] = sum;
+    // Lanes columns at a time, each of their sums taking the terms k = 1..np in turn. The columns
+    // of B are copied before any of their columns of P is written, so P may be B itself: column j
+    // of the result needs only column j of B.
+    double block[MaxTerms * Lanes];
+    for (int32_t j0 = 0; j0 < m; j0 += Lanes) {
+        const int32_t w = std::min(Lanes, m - j0);
+        for (int32_t k = 0; k < np; ++k) {
+            const double* bk = B.row(k + 1) + j0;
+            double* copy = block + k * Lanes;
+            if (w == Lanes) {
+#pragma GCC unroll 16
+                for (int32_t c = 0; c < Lanes; ++c) copy[c] = bk[c];
+            } else {
+                for (int32_t c = 0; c < w; ++c) copy[c] = bk[c];
             }
         }
-        return;
-    }
-    for (int32_t i = 1; i <= np; ++i) {
-        double* pi = P.row(i);
-        for (int32_t j = 0; j < m; ++j) pi[j] = 0.0;
-    }
-    for (int32_t i = 1; i <= np; ++i) {
-        const double* ai = A.row(i);
-        double* pi = P.row(i);
-        for (int32_t k = 1; k <= np; ++k) {
-            const double aik = ai[k - 1];
-            const double* bk = B.row(k);
-            for (int32_t j = 0; j < m; ++j) pi[j] = AddProduct(pi[j], aik, bk[j]);
+        for (int32_t i = 0; i < np; ++i) {
+            const double* ai = A.row(i + 1);
+            double* pi = P.row(i + 1) + j0;
+            double acc[Lanes] = {};
+            if (w == Lanes) {
+                for (int32_t k = 0; k < np; ++k) LaneStep(acc, ai[k], block + k * Lanes);
+#pragma GCC unroll 16
+                for (int32_t c = 0; c < Lanes; ++c) pi[c] = acc[c];
+            } else {
+                for (int32_t k = 0; k < np; ++k) LaneStep(acc, ai[k], block + k * Lanes, w);
+                for (int32_t c = 0; c < w; ++c) pi[c] = acc[c];
+            }
         }
     }
 }
@@ -258,26 +400,29 @@ void multnpbynpnpbym(const npbynp& A, const npbym& B, npbym& P, int32_t m, int32
 void multnpbymmvector(const npbym& A, const mvector& V, npvector& R, int32_t m, int32_t np) {
     CheckRecords("multnpbymmvector", m);
     CheckTerms("multnpbymmvector", "np", np);
-    // All np sums advance together, one record at a time, so that they do not wait on each
-    // other's rounding; each still adds its terms in increasing k.
-    double acc[MaxTerms];
-    for (int32_t i = 0; i < np; ++i) acc[i] = 0.0;
-    for (int32_t k = 1; k <= m; ++k) {
-        const double vk = V.raw(k);
-        for (int32_t i = 1; i <= np; ++i) acc[i - 1] = AddProduct(acc[i - 1], A.row(i)[k - 1], vk);
-    }
-    for (int32_t i = 1; i <= np; ++i) R.raw(i) = acc[i - 1];
+    // All np sums advance together, one record at a time.
+    double acc[MaxTerms] = {};
+    Dispatch<TWideByVector>(np, A, V.base(), acc, m);
+    for (int32_t i = 0; i < np; ++i) R.raw(i + 1) = acc[i];
 }
 
 void mult1bynpbynpbym(mvector& R, npvector V, const npbym& A, int32_t m, int32_t np) {
     CheckRecords("mult1bynpbynpbym", m);
     CheckTerms("mult1bynpbynpbym", "np", np);
+    // Lanes records at a time, each of their sums taking the terms i = 1..np in turn.
+    const double* v = &V.raw(1);
     double* r = R.base();
-    for (int32_t k = 0; k < m; ++k) r[k] = 0.0;
-    for (int32_t i = 1; i <= np; ++i) {
-        const double vi = V.raw(i);
-        const double* ai = A.row(i);
-        for (int32_t k = 0; k < m; ++k) r[k] = AddProduct(r[k], vi, ai[k]);
+    for (int32_t k0 = 0; k0 < m; k0 += Lanes) {
+        const int32_t w = std::min(Lanes, m - k0);
+        double acc[Lanes] = {};
+        if (w == Lanes) {
+            for (int32_t i = 0; i < np; ++i) LaneStep(acc, v[i], A.row(i + 1) + k0);
+#pragma GCC unroll 16
+            for (int32_t c = 0; c < Lanes; ++c) r[k0 + c] = acc[c];
+        } else {
+            for (int32_t i = 0; i < np; ++i) LaneStep(acc, v[i], A.row(i + 1) + k0, w);
+            for (int32_t c = 0; c < w; ++c) r[k0 + c] = acc[c];
+        }
     }
 }
 

@@ -1,0 +1,252 @@
+// The fit of 2500 records x 10 control variables: Execute alone on a component loaded once, and
+// ReLoad + Execute together, for the table and the query component.
+//
+// The data set is pseudo-random but fixed (mt19937's raw output, the same with every standard
+// library), so that other programs can be timed on exactly the same numbers:
+//   bench_execute --csv=PATH       writes the records as CSV (x1..x10, y) and exits
+//   bench_execute --db=PATH        writes them as a SQLite file with the table "data" and exits
+//   bench_execute --results=PATH   writes the coefficients, their standard errors and R squared
+//                                  of our fit, one "name value" pair a line, and exits
+// These options may be combined; without them the program runs the benchmarks.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/tavquery.h"
+#include "engine/tavtable.h"
+
+namespace {
+
+constexpr int Records = 2500;
+constexpr int Controls = 10;
+
+struct TRecord {
+    double x[Controls];
+    double y;
+};
+
+// Controls on different scales and offsets, two of them correlated with others, and a response
+// that depends on all of them plus noise: a fit whose normal equations are neither trivial nor
+// ill-conditioned.
+std::vector<TRecord> MakeData() {
+    std::mt19937 gen(20240611u);
+    auto uniform = [&gen](double lo, double hi) {
+        const double unit = static_cast<double>(gen() >> 5) / static_cast<double>(1u << 27);
+        return lo + (hi - lo) * unit;
+    };
+    static const double scale[Controls] = {1, 10, 0.01, 100, 3, 0.5, 1000, 7, 0.2, 50};
+    static const double offset[Controls] = {0, -5, 2, 1000, -1, 0, 250, 3, -0.1, 10};
+    static const double coef[Controls] = {1.5, -0.25, 40, 0.003, 2, -3, 0.0007, 0.1, 5, -0.02};
+    std::vector<TRecord> data(Records);
+    for (TRecord& r : data) {
+        for (int j = 0; j < Controls; ++j) r.x[j] = offset[j] + scale[j] * uniform(-1.0, 1.0);
+        r.x[4] += 0.5 * r.x[0];
+        r.x[8] += 0.01 * r.x[1];
+        double y = 3.0;
+        for (int j = 0; j < Controls; ++j) y += coef[j] * r.x[j];
+        r.y = y + uniform(-2.0, 2.0);
+    }
+    return data;
+}
+
+const std::vector<TRecord>& Data() {
+    static const std::vector<TRecord> data = MakeData();
+    return data;
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "bench_execute: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void WriteCsv(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) Fail("cannot write " + path);
+    for (int j = 1; j <= Controls; ++j) std::fprintf(f, "x%d,", j);
+    std::fprintf(f, "y\n");
+    // 17 significant digits: every value reads back as the same double.
+    for (const TRecord& r : Data()) {
+        for (double x : r.x) std::fprintf(f, "%.17g,", x);
+        std::fprintf(f, "%.17g\n", r.y);
+    }
+    if (std::fclose(f) != 0) Fail("cannot write " + path);
+}
+
+void WriteDatabase(const std::string& path) {
+    std::remove(path.c_str());
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) Fail("cannot create " + path);
+    auto exec = [db](const char* sql) {
+        char* err = nullptr;
+        if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) Fail(err);
+    };
+    exec(
+        "CREATE TABLE data(x1 REAL, x2 REAL, x3 REAL, x4 REAL, x5 REAL, x6 REAL, x7 REAL,"
+        " x8 REAL, x9 REAL, x10 REAL, y REAL); BEGIN;");
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO data VALUES (?,?,?,?,?,?,?,?,?,?,?)", -1, &insert, nullptr);
+    for (const TRecord& r : Data()) {
+        for (int j = 0; j < Controls; ++j) sqlite3_bind_double(insert, j + 1, r.x[j]);
+        sqlite3_bind_double(insert, Controls + 1, r.y);
+        if (sqlite3_step(insert) != SQLITE_DONE) Fail(sqlite3_errmsg(db));
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    exec("COMMIT;");
+    sqlite3_close(db);
+}
+
+QTemporaryDir* g_dir = nullptr;
+
+const std::string& Database() {
+    static const std::string path = [] {
+        const std::string p = g_dir->filePath("execute.db").toStdString();
+        WriteDatabase(p);
+        return p;
+    }();
+    return path;
+}
+
+void Define(tav::TTAVRegression& r) {
+    for (int k = 1; k <= Controls; ++k) {
+        tav::TIndepVar v;
+        v.SetTransformation("None");
+        v.SetField1("x" + std::to_string(k));
+        r.SetControl(k, v);
+    }
+    tav::TDependentVar response;
+    response.SetField("y");
+    r.SetResponse(response);
+}
+
+std::unique_ptr<tav::TTAVTable> LoadedTable() {
+    auto t = std::make_unique<tav::TTAVTable>();
+    t->SetDatabaseName(Database());
+    t->SetTableName("data");
+    Define(*t);
+    t->Open();
+    t->ReLoad();
+    if (!t->ValuesLoaded() || t->DataCount() != Records) Fail("the table did not load");
+    return t;
+}
+
+std::unique_ptr<tav::TTAVQuery> LoadedQuery() {
+    auto q = std::make_unique<tav::TTAVQuery>();
+    q->SetDatabaseName(Database());
+    q->SetSQLText("SELECT * FROM data");
+    Define(*q);
+    q->Open();
+    q->ReLoad();
+    if (!q->ValuesLoaded() || q->DataCount() != Records) Fail("the query did not load");
+    return q;
+}
+
+void WriteResults(const std::string& path) {
+    auto t = LoadedTable();
+    t->Execute();
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) Fail("cannot write " + path);
+    for (int j = 0; j <= Controls; ++j) {
+        std::fprintf(f, "b%d %.17g\n", j, t->Getb(j));
+        std::fprintf(f, "se%d %.17g\n", j, std::sqrt(t->GetCovar(j, j)));
+    }
+    std::fprintf(f, "rsquared %.17g\n", t->GetRSquared());
+    std::fclose(f);
+}
+
+void Check(benchmark::State& state, tav::TTAVRegression& r) {
+    if (!std::isfinite(r.Getb(0)) || !std::isfinite(r.GetCovar(Controls, Controls)))
+        state.SkipWithError("the fit gave no finite result");
+}
+
+void BM_Execute_Table(benchmark::State& state) {
+    auto t = LoadedTable();
+    for (auto _ : state) {
+        t->Execute();
+        benchmark::ClobberMemory();
+    }
+    Check(state, *t);
+}
+
+// The query recomputes from the same load on every Execute.
+void BM_Execute_Query(benchmark::State& state) {
+    auto q = LoadedQuery();
+    for (auto _ : state) {
+        q->Execute();
+        benchmark::ClobberMemory();
+    }
+    Check(state, *q);
+}
+
+void BM_ReLoadExecute_Table(benchmark::State& state) {
+    auto t = LoadedTable();
+    for (auto _ : state) {
+        t->ReLoad();
+        t->Execute();
+        benchmark::ClobberMemory();
+    }
+    Check(state, *t);
+}
+
+void BM_ReLoadExecute_Query(benchmark::State& state) {
+    auto q = LoadedQuery();
+    for (auto _ : state) {
+        q->ReLoad();
+        q->Execute();
+        benchmark::ClobberMemory();
+    }
+    Check(state, *q);
+}
+
+BENCHMARK(BM_Execute_Table)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Execute_Query)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReLoadExecute_Table)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReLoadExecute_Query)->Unit(benchmark::kMicrosecond);
+
+// Takes the export options out of argv; true when any was given.
+bool HandleExports(int& argc, char** argv) {
+    bool any = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strncmp(arg, "--csv=", 6) == 0) {
+            WriteCsv(arg + 6);
+            any = true;
+        } else if (std::strncmp(arg, "--db=", 5) == 0) {
+            WriteDatabase(arg + 5);
+            any = true;
+        } else if (std::strncmp(arg, "--results=", 10) == 0) {
+            WriteResults(arg + 10);
+            any = true;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    return any;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    g_dir = &dir;
+    if (HandleExports(argc, argv)) return 0;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
