@@ -297,8 +297,10 @@ void TRegressionOutputForm::bbtnPrintFormClick() {
 
 void TRegressionOutputForm::bbtnPlotsClick() {
     if (!inputData_) return;
-    // PLOTS-PENDING
-    (void)dynamic_cast<TTAVQuery*>(&inputData_->DataSet());
+    if (auto* query = dynamic_cast<TTAVQuery*>(&inputData_->DataSet()))
+        query->ShowPlots();
+    else if (auto* table = dynamic_cast<TTAVTable*>(&inputData_->DataSet()))
+        table->ShowPlots();
 }
 
 void TRegressionOutputForm::bbtnCloseClick() {
