@@ -195,20 +195,28 @@ void invertnpbynp(npbynp& A, npbynp& Y, int32_t n) {
 namespace {
 
 // Independent sums advanced together where the routine is free to choose: enough to cover the
-// latency of a term a few times over, few enough for the operands to stay in the first-level
-// cache.
-constexpr int32_t Lanes = 16;
+// latency of a term several times over (fewer measurably leave the processor waiting), few enough
+// for the operands to stay in the first-level cache.
+constexpr int32_t Lanes = 32;
 
 // From one row of an npbym to the next.
 constexpr int32_t WideStride = static_cast<int32_t>(npbym::Stride);
 
 // acc[c] += v * row[c] for the Lanes sums c, as one straight run of terms.
 inline void LaneStep(double* acc, double v, const double* row) {
-#pragma GCC unroll 16
+#pragma GCC unroll 32
     for (int32_t c = 0; c < Lanes; ++c) acc[c] = AddProduct(acc[c], v, row[c]);
 }
 inline void LaneStep(double* acc, double v, const double* row, int32_t w) {
     for (int32_t c = 0; c < w; ++c) acc[c] = AddProduct(acc[c], v, row[c]);
+}
+
+// Whether all Lanes values are exactly 1.0.
+inline bool AllOnes(const double* v) {
+    bool all = true;
+#pragma GCC unroll 32
+    for (int32_t c = 0; c < Lanes; ++c) all &= std::bit_cast<uint64_t>(v[c]) == 0x3FF0000000000000u;
+    return all;
 }
 
 // Whether A[i, k] can stand for B[k, i] in every product: the same bits, and not a NaN (which of
@@ -250,17 +258,17 @@ struct TSymmetricProduct {
         for (int32_t k = 0; k < m; ++k) {
             const double* bk = B.row(k + 1);
             bool same = true;
-#pragma GCC unroll 16
+#pragma GCC unroll 32
             for (int32_t i = 0; i < NP; ++i) same &= SameOperand(a[i * WideStride + k], bk[i]);
             if (!same) {
                 symmetric = false;
                 return;
             }
-#pragma GCC unroll 16
+#pragma GCC unroll 32
             for (int32_t i = 0; i < NP; ++i) {
                 const double bki = bk[i];
                 double* row = acc + i * NP;
-#pragma GCC unroll 16
+#pragma GCC unroll 32
                 for (int32_t j = i; j < NP; ++j) row[j] = AddProduct(row[j], bki, bk[j]);
             }
         }
@@ -280,7 +288,7 @@ struct TGeneralProduct {
             for (int32_t i = 0; i < NP; ++i, row += NP) {
                 const double aik = a[i * WideStride + k];
                 const double* b = Opaque(bk);
-#pragma GCC unroll 16
+#pragma GCC unroll 32
                 for (int32_t j = 0; j < NP; ++j) row[j] = AddProduct(row[j], aik, b[j]);
             }
         }
@@ -294,7 +302,7 @@ struct TWideByVector {
         const double* a = A.row(1);
         for (int32_t k = 0; k < m; ++k) {
             const double vk = v[k];
-#pragma GCC unroll 16
+#pragma GCC unroll 32
             for (int32_t i = 0; i < NP; ++i) acc[i] = AddProduct(acc[i], a[i * WideStride + k], vk);
         }
     }
@@ -375,19 +383,25 @@ void multnpbynpnpbym(const npbynp& A, const npbym& B, npbym& P, int32_t m, int32
             const double* bk = B.row(k + 1) + j0;
             double* copy = block + k * Lanes;
             if (w == Lanes) {
-#pragma GCC unroll 16
+#pragma GCC unroll 32
                 for (int32_t c = 0; c < Lanes; ++c) copy[c] = bk[c];
             } else {
                 for (int32_t c = 0; c < w; ++c) copy[c] = bk[c];
             }
         }
+        // The fit's B is X' with its row of ones first: every sum of row i then starts with the
+        // same term, A[i, 1] * 1, formed once instead of once per column.
+        const bool ones = np > 0 && w == Lanes && AllOnes(block);
+        const int32_t k0 = ones ? 1 : 0;
         for (int32_t i = 0; i < np; ++i) {
             const double* ai = A.row(i + 1);
             double* pi = P.row(i + 1) + j0;
-            double acc[Lanes] = {};
+            double acc[Lanes];
+            const double first = ones ? AddProduct(0.0, ai[0], 1.0) : 0.0;
+            std::fill(std::begin(acc), std::end(acc), first);
             if (w == Lanes) {
-                for (int32_t k = 0; k < np; ++k) LaneStep(acc, ai[k], block + k * Lanes);
-#pragma GCC unroll 16
+                for (int32_t k = k0; k < np; ++k) LaneStep(acc, ai[k], block + k * Lanes);
+#pragma GCC unroll 32
                 for (int32_t c = 0; c < Lanes; ++c) pi[c] = acc[c];
             } else {
                 for (int32_t k = 0; k < np; ++k) LaneStep(acc, ai[k], block + k * Lanes, w);
@@ -409,15 +423,23 @@ void multnpbymmvector(const npbym& A, const mvector& V, npvector& R, int32_t m, 
 void mult1bynpbynpbym(mvector& R, npvector V, const npbym& A, int32_t m, int32_t np) {
     CheckRecords("mult1bynpbynpbym", m);
     CheckTerms("mult1bynpbynpbym", "np", np);
-    // Lanes records at a time, each of their sums taking the terms i = 1..np in turn.
+    // Lanes records at a time, each of their sums taking the terms i = 1..np in turn. With the
+    // fit's row of ones first in A, every sum starts with the same term, V[1] * 1.
     const double* v = &V.raw(1);
+    const double first = AddProduct(0.0, v[0], 1.0);
     double* r = R.base();
     for (int32_t k0 = 0; k0 < m; k0 += Lanes) {
         const int32_t w = std::min(Lanes, m - k0);
         double acc[Lanes] = {};
         if (w == Lanes) {
-            for (int32_t i = 0; i < np; ++i) LaneStep(acc, v[i], A.row(i + 1) + k0);
-#pragma GCC unroll 16
+            const double* a = A.row(1) + k0;
+            int32_t i = 0;
+            if (np > 0 && AllOnes(a)) {
+                std::fill(std::begin(acc), std::end(acc), first);
+                i = 1;
+            }
+            for (; i < np; ++i) LaneStep(acc, v[i], A.row(i + 1) + k0);
+#pragma GCC unroll 32
             for (int32_t c = 0; c < Lanes; ++c) r[k0 + c] = acc[c];
         } else {
             for (int32_t i = 0; i < np; ++i) LaneStep(acc, v[i], A.row(i + 1) + k0, w);
