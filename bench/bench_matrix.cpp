@@ -99,6 +99,15 @@ void BM_mult1bynpbynpbym(benchmark::State& state) {
 }
 BENCHMARK(BM_mult1bynpbynpbym)->Unit(benchmark::kMicrosecond);
 
+void BM_multmbynpnpvector(benchmark::State& state) {
+    TData& d = Data();
+    for (auto _ : state) {
+        multmbynpnpvector(d.x, d.b, d.r, MaxData, MaxTerms - 1);
+        benchmark::DoNotOptimize(d.r);
+    }
+}
+BENCHMARK(BM_multmbynpnpvector)->Unit(benchmark::kMicrosecond);
+
 void BM_transposembynp(benchmark::State& state) {
     TData& d = Data();
     for (auto _ : state) {

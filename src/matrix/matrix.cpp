@@ -211,6 +211,13 @@ inline void LaneStep(double* acc, double v, const double* row, int32_t w) {
     for (int32_t c = 0; c < w; ++c) acc[c] = AddProduct(acc[c], v, row[c]);
 }
 
+// The same with the operands of the sums Stride doubles apart.
+template <int32_t Stride>
+inline void LaneStepStrided(double* acc, double v, const double* first) {
+#pragma GCC unroll 32
+    for (int32_t c = 0; c < Lanes; ++c) acc[c] = AddProduct(acc[c], v, first[c * Stride]);
+}
+
 // Whether all Lanes values are exactly 1.0.
 inline bool AllOnes(const double* v) {
     bool all = true;
@@ -445,6 +452,28 @@ void mult1bynpbynpbym(mvector& R, npvector V, const npbym& A, int32_t m, int32_t
             for (int32_t i = 0; i < np; ++i) LaneStep(acc, v[i], A.row(i + 1) + k0, w);
             for (int32_t c = 0; c < w; ++c) r[k0 + c] = acc[c];
         }
+    }
+}
+
+void multmbynpnpvector(const mbynp& A, const npvector& V, mvector& R, int32_t m, int32_t np) {
+    CheckRecords("multmbynpnpvector", m);
+    CheckTerms("multmbynpnpvector", "np", np);
+    // Lanes records at a time, each of their sums taking the terms k = 1..np in turn.
+    constexpr int32_t Stride = static_cast<int32_t>(mbynp::Stride);
+    double* r = R.base();
+    int32_t i0 = 0;
+    for (; i0 + Lanes <= m; i0 += Lanes) {
+        const double* a = A.row(i0 + 1);
+        double acc[Lanes] = {};
+        for (int32_t k = 0; k < np; ++k) LaneStepStrided<Stride>(acc, V.raw(k + 1), a + k);
+#pragma GCC unroll 32
+        for (int32_t c = 0; c < Lanes; ++c) r[i0 + c] = acc[c];
+    }
+    for (; i0 < m; ++i0) {
+        const double* a = A.row(i0 + 1);
+        double sum = 0.0;
+        for (int32_t k = 0; k < np; ++k) sum = AddProduct(sum, V.raw(k + 1), a[k]);
+        r[i0] = sum;
     }
 }
 

@@ -69,6 +69,10 @@ void multnpbynpnpbym(const npbynp& A, const npbym& B, npbym& P, int32_t m, int32
 void multnpbymmvector(const npbym& A, const mvector& V, npvector& R, int32_t m, int32_t np);
 // V is taken by value: the caller may pass a vector that R's computation would disturb.
 void mult1bynpbynpbym(mvector& R, npvector V, const npbym& A, int32_t m, int32_t np);
+// R[i] := sum over k = 1..np of V[k] * A[i, k], for i = 1..m (V[0] ignored): the fitted values
+// of all records at once, each sum formed as Predict forms its sum, but many records advanced
+// together.
+void multmbynpnpvector(const mbynp& A, const npvector& V, mvector& R, int32_t m, int32_t np);
 void zeroshiftnpvector(npvector& V, int32_t np);
 double multmvectors(const mvector& A, const mvector& B, int32_t m);
 double multnpvectors(const npvector& A, const npvector& B, int32_t np);

@@ -234,6 +234,31 @@ TEST(MatrixProductBits, VectorProducts) {
     }
 }
 
+TEST(MatrixProductBits, FittedValuesOfAllRecords) {
+    auto d = MakeBlock(17);
+    test::TRandom random(117);
+    npvector b;
+    for (int32_t i = 0; i <= MaxTerms; ++i) b[i] = Value(random, i);
+    b[0] = std::numeric_limits<double>::quiet_NaN();  // never read
+    for (int32_t np = 0; np <= MaxTerms; ++np) {
+        for (int32_t m : RecordCounts) {
+            SCOPED_TRACE(testing::Message() << "m = " << m << ", np = " << np);
+            d->r.Fill(Sentinel);
+            multmbynpnpvector(d->x, b, d->r, m, np);
+            for (int32_t i = 1; i <= MaxData; ++i) {
+                double want = Sentinel;
+                if (i <= m) {
+                    want = 0.0;
+                    for (int32_t k = 1; k <= np; ++k) want = AddProduct(want, b[k], d->x(i, k));
+                }
+                ASSERT_EQ(Bits(want), Bits(d->r[i])) << i;
+            }
+        }
+    }
+    EXPECT_THROW(multmbynpnpvector(d->x, b, d->r, MaxData + 1, 1), std::out_of_range);
+    EXPECT_THROW(multmbynpnpvector(d->x, b, d->r, 1, MaxTerms + 1), std::out_of_range);
+}
+
 // The data above must be able to tell the stated arithmetic from plain double arithmetic and from
 // a fused multiply-add (one rounding per term) and from a sum kept in extended precision;
 // otherwise the comparisons would pass for a
