@@ -425,16 +425,19 @@ int Main(QApplication& app) {
                 c->SetControl(static_cast<int>(k) + 1, ControlTerm(o.x[k]));
             c->SetResponse(ResponseTerm(o.y));
             regressions.emplace_back(c, c);
-            own.reset(c);
         };
         if (!o.table.empty()) {
-            auto* t = new tav::TTAVTable();
-            add(t);
+            auto t = std::make_unique<tav::TTAVTable>();
             t->SetTableName(o.table);
+            auto* raw = t.get();
+            own = std::move(t);
+            add(raw);
         } else {
-            auto* q = new tav::TTAVQuery();
-            add(q);
+            auto q = std::make_unique<tav::TTAVQuery>();
             q->SetSQLText(o.sql);
+            auto* raw = q.get();
+            own = std::move(q);
+            add(raw);
         }
     } else {
         const QString folder = QFileInfo(QString::fromStdString(o.formFile)).absolutePath();
