@@ -234,15 +234,6 @@ inline bool SameOperand(double a, double b) {
            (bits & 0x7FFFFFFFFFFFFFFFu) <= 0x7FF0000000000000u;
 }
 
-// The pointer, hidden from the optimiser: loads through it are then made where they are written.
-// Without this the compiler keeps a record's operands, converted to extended precision, across
-// a loop that uses them again, and with more than the eight registers of the floating-point
-// stack it stores and reloads them in ten-byte form, which is slower than reading the doubles.
-inline const double* Opaque(const double* p) {
-    asm("" : "+r"(p));
-    return p;
-}
-
 // The kernels below take the number of terms as a template argument, so that one record's terms
 // run as straight code with fixed offsets; Dispatch picks the instance for a given np.
 template <template <int32_t> class Kernel, typename... Args>
@@ -283,20 +274,19 @@ struct TSymmetricProduct {
     }
 };
 
-// P = A.B for any A: sum i * NP + j, all NP x NP sums advanced once per record.
+// P = A.B for any A: sum i * NP + j. One row of P at a time, its NP sums advanced together
+// record by record: A's row and B's rows are then read in memory order.
 template <int32_t NP>
 struct TGeneralProduct {
     static void Run(const npbym& A, const mbynp& B, double* acc, int32_t m) {
-        const double* a = A.row(1);
-        for (int32_t k = 0; k < m; ++k) {
-            const double* bk = B.row(k + 1);
-            double* row = acc;
-#pragma GCC unroll 1
-            for (int32_t i = 0; i < NP; ++i, row += NP) {
-                const double aik = a[i * WideStride + k];
-                const double* b = Opaque(bk);
-#pragma GCC unroll 32
-                for (int32_t j = 0; j < NP; ++j) row[j] = AddProduct(row[j], aik, b[j]);
+        for (int32_t i = 0; i < NP; ++i) {
+            const double* ai = A.row(i + 1);
+            double* row = acc + i * NP;
+            for (int32_t k = 0; k < m; ++k) {
+                const double aik = ai[k];
+                const double* bk = B.row(k + 1);
+#pragma GCC unroll 16
+                for (int32_t j = 0; j < NP; ++j) row[j] = AddProduct(row[j], aik, bk[j]);
             }
         }
     }
