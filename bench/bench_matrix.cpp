@@ -15,7 +15,7 @@ double Next(std::mt19937& gen) { return static_cast<double>(gen()) / 4294967296.
 
 struct TData {
     mbynp x, design;
-    npbym xt, wide;
+    npbym xt, wide, near;
     npbynp xtx, inv, work;
     mvector v, r;
     npvector b;
@@ -58,18 +58,31 @@ void BM_multnpbymmbynp(benchmark::State& state) {
 }
 BENCHMARK(BM_multnpbymmbynp)->Unit(benchmark::kMicrosecond);
 
-// A that is not B's transpose: every one of the np x np sums is formed.
+// A that is not B's transpose, found out at the first record: all np x np sums are formed.
 void BM_multnpbymmbynp_General(benchmark::State& state) {
     TData& d = Data();
-    d.wide = d.xt;
-    d.wide(MaxTerms, MaxData) += 1.0;  // found out only at the last record
+    d.near = d.xt;
+    d.near(1, 1) += 1.0;
     for (auto _ : state) {
-        multnpbymmbynp(d.wide, d.x, d.xtx, MaxData, MaxTerms);
+        multnpbymmbynp(d.near, d.x, d.xtx, MaxData, MaxTerms);
         benchmark::DoNotOptimize(d.xtx);
     }
     state.SetItemsProcessed(state.iterations() * MaxData * MaxTerms * MaxTerms);
 }
 BENCHMARK(BM_multnpbymmbynp_General)->Unit(benchmark::kMicrosecond);
+
+// The worst case: A is B's transpose up to its last record, so the symmetric sums are formed in
+// vain before the general ones.
+void BM_multnpbymmbynp_NearTranspose(benchmark::State& state) {
+    TData& d = Data();
+    d.near = d.xt;
+    d.near(MaxTerms, MaxData) += 1.0;
+    for (auto _ : state) {
+        multnpbymmbynp(d.near, d.x, d.xtx, MaxData, MaxTerms);
+        benchmark::DoNotOptimize(d.xtx);
+    }
+}
+BENCHMARK(BM_multnpbymmbynp_NearTranspose)->Unit(benchmark::kMicrosecond);
 
 void BM_multnpbynpnpbym(benchmark::State& state) {
     TData& d = Data();

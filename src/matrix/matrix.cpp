@@ -211,13 +211,6 @@ inline void LaneStep(double* acc, double v, const double* row, int32_t w) {
     for (int32_t c = 0; c < w; ++c) acc[c] = AddProduct(acc[c], v, row[c]);
 }
 
-// The same with the operands of the sums Stride doubles apart.
-template <int32_t Stride>
-inline void LaneStepStrided(double* acc, double v, const double* first) {
-#pragma GCC unroll 32
-    for (int32_t c = 0; c < Lanes; ++c) acc[c] = AddProduct(acc[c], v, first[c * Stride]);
-}
-
 // Whether all Lanes values are exactly 1.0.
 inline bool AllOnes(const double* v) {
     bool all = true;
@@ -271,24 +264,6 @@ struct TSymmetricProduct {
             }
         }
         symmetric = true;
-    }
-};
-
-// P = A.B for any A: sum i * NP + j. One row of P at a time, its NP sums advanced together
-// record by record: A's row and B's rows are then read in memory order.
-template <int32_t NP>
-struct TGeneralProduct {
-    static void Run(const npbym& A, const mbynp& B, double* acc, int32_t m) {
-        for (int32_t i = 0; i < NP; ++i) {
-            const double* ai = A.row(i + 1);
-            double* row = acc + i * NP;
-            for (int32_t k = 0; k < m; ++k) {
-                const double aik = ai[k];
-                const double* bk = B.row(k + 1);
-#pragma GCC unroll 16
-                for (int32_t j = 0; j < NP; ++j) row[j] = AddProduct(row[j], aik, bk[j]);
-            }
-        }
     }
 };
 
@@ -356,14 +331,23 @@ void multnpbymmbynp(const npbym& A, const mbynp& B, npbynp& P, int32_t m, int32_
     // X'X, the case the fit meets, is worth the check: it halves the work.
     bool symmetric = false;
     Dispatch<TSymmetricProduct>(np, A, B, acc, m, symmetric);
-    if (!symmetric) {
-        std::fill(std::begin(acc), std::end(acc), 0.0);
-        Dispatch<TGeneralProduct>(np, A, B, acc, m);
+    if (symmetric) {
+        for (int32_t i = 0; i < np; ++i) {
+            double* pi = P.row(i + 1);
+            for (int32_t j = 0; j < np; ++j) pi[j] = j < i ? acc[j * np + i] : acc[i * np + j];
+        }
+        return;
     }
-    for (int32_t i = 0; i < np; ++i) {
-        double* pi = P.row(i + 1);
-        for (int32_t j = 0; j < np; ++j)
-            pi[j] = (symmetric && j < i) ? acc[j * np + i] : acc[i * np + j];
+    // Any other A: one row of P at a time, its np sums advanced together record by record.
+    for (int32_t i = 1; i <= np; ++i) {
+        const double* ai = A.row(i);
+        double* pi = P.row(i);
+        for (int32_t j = 0; j < np; ++j) pi[j] = 0.0;
+        for (int32_t k = 1; k <= m; ++k) {
+            const double aik = ai[k - 1];
+            const double* bk = B.row(k);
+            for (int32_t j = 0; j < np; ++j) pi[j] = AddProduct(pi[j], aik, bk[j]);
+        }
     }
 }
 
@@ -420,50 +404,26 @@ void multnpbymmvector(const npbym& A, const mvector& V, npvector& R, int32_t m, 
 void mult1bynpbynpbym(mvector& R, npvector V, const npbym& A, int32_t m, int32_t np) {
     CheckRecords("mult1bynpbynpbym", m);
     CheckTerms("mult1bynpbynpbym", "np", np);
-    // Lanes records at a time, each of their sums taking the terms i = 1..np in turn. With the
-    // fit's row of ones first in A, every sum starts with the same term, V[1] * 1.
-    const double* v = &V.raw(1);
-    const double first = AddProduct(0.0, v[0], 1.0);
+    // All m sums advance together, one term i at a time, reading A row by row.
     double* r = R.base();
-    for (int32_t k0 = 0; k0 < m; k0 += Lanes) {
-        const int32_t w = std::min(Lanes, m - k0);
-        double acc[Lanes] = {};
-        if (w == Lanes) {
-            const double* a = A.row(1) + k0;
-            int32_t i = 0;
-            if (np > 0 && AllOnes(a)) {
-                std::fill(std::begin(acc), std::end(acc), first);
-                i = 1;
-            }
-            for (; i < np; ++i) LaneStep(acc, v[i], A.row(i + 1) + k0);
-#pragma GCC unroll 32
-            for (int32_t c = 0; c < Lanes; ++c) r[k0 + c] = acc[c];
-        } else {
-            for (int32_t i = 0; i < np; ++i) LaneStep(acc, v[i], A.row(i + 1) + k0, w);
-            for (int32_t c = 0; c < w; ++c) r[k0 + c] = acc[c];
-        }
+    for (int32_t k = 0; k < m; ++k) r[k] = 0.0;
+    for (int32_t i = 1; i <= np; ++i) {
+        const double vi = V.raw(i);
+        const double* ai = A.row(i);
+        for (int32_t k = 0; k < m; ++k) r[k] = AddProduct(r[k], vi, ai[k]);
     }
 }
 
 void multmbynpnpvector(const mbynp& A, const npvector& V, mvector& R, int32_t m, int32_t np) {
     CheckRecords("multmbynpnpvector", m);
     CheckTerms("multmbynpnpvector", "np", np);
-    // Lanes records at a time, each of their sums taking the terms k = 1..np in turn.
-    constexpr int32_t Stride = static_cast<int32_t>(mbynp::Stride);
+    // All m sums advance together, one term k at a time.
     double* r = R.base();
-    int32_t i0 = 0;
-    for (; i0 + Lanes <= m; i0 += Lanes) {
-        const double* a = A.row(i0 + 1);
-        double acc[Lanes] = {};
-        for (int32_t k = 0; k < np; ++k) LaneStepStrided<Stride>(acc, V.raw(k + 1), a + k);
-#pragma GCC unroll 32
-        for (int32_t c = 0; c < Lanes; ++c) r[i0 + c] = acc[c];
-    }
-    for (; i0 < m; ++i0) {
-        const double* a = A.row(i0 + 1);
-        double sum = 0.0;
-        for (int32_t k = 0; k < np; ++k) sum = AddProduct(sum, V.raw(k + 1), a[k]);
-        r[i0] = sum;
+    for (int32_t i = 0; i < m; ++i) r[i] = 0.0;
+    for (int32_t k = 0; k < np; ++k) {
+        const double vk = V.raw(k + 1);
+        const double* a = A.row(1) + k;
+        for (int32_t i = 0; i < m; ++i) r[i] = AddProduct(r[i], vk, a[i * mbynp::Stride]);
     }
 }
 
