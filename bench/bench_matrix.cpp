@@ -28,6 +28,7 @@ TData& Data() {
         std::mt19937 gen(1);
         for (int32_t i = 1; i <= MaxData; ++i) {
             for (int32_t j = 1; j <= MaxTerms; ++j) d->x(i, j) = Next(gen);
+            d->x(i, 1) = 1.0;  // the design matrix of a fit: its column of ones first
             d->v[i] = Next(gen);
         }
         transposembynp(d->x, d->xt, MaxData, MaxTerms);
