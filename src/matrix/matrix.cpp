@@ -188,15 +188,17 @@ void invertnpbynp(npbynp& A, npbynp& Y, int32_t n) {
 // exactly as the plain loops of their definitions would add them, so the results are the same to
 // the bit. What they change is the order in which independent sums take their turns. Storing each
 // partial sum to double and loading it again makes one sum wait about sixteen cycles between two
-// terms, while the processor can start a new term every two cycles; so each routine advances
-// many sums together (one pass over a record moves every sum that needs it), reads its operands
-// row by row, and writes each result once.
+// terms, while the processor can start a new term about every two cycles; so every routine
+// advances many sums together and reads its operands row by row. Four extended-precision
+// instructions per term (load, multiply, add, store) are then what limits them, so the larger
+// gains come from forming fewer terms: X'X is summed as a symmetric product, and the first term
+// of a sum over the row of ones of X' is formed once per row instead of once per column.
 
 namespace {
 
-// Independent sums advanced together where the routine is free to choose: enough to cover the
-// latency of a term several times over (fewer measurably leave the processor waiting), few enough
-// for the operands to stay in the first-level cache.
+// Independent sums advanced together by the grouped routines: enough to cover the latency of a
+// term several times over (fewer measurably leave the processor waiting), few enough for the
+// group's operands to stay in the first-level cache.
 constexpr int32_t Lanes = 32;
 
 // From one row of an npbym to the next.
