@@ -72,18 +72,18 @@ int main(int argc, char** argv) {
         Check(sqlite3_exec(db, schema.str().c_str(), nullptr, nullptr, nullptr), db, "schema") &&
         Check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
     for (int a = 3; ok && a < argc; ++a) {
-        const std::string spec = argv[a];
-        const auto eq = spec.find('=');
+        const std::string argument = argv[a];
+        const auto eq = argument.find('=');
         if (eq == std::string::npos) {
-            std::cerr << "csv2sqlite: expected TABLE=FILE.csv, got " << spec << "\n";
+            std::cerr << "csv2sqlite: expected TABLE=FILE.csv, got " << argument << "\n";
             ok = false;
             break;
         }
-        const std::string table = spec.substr(0, eq);
-        std::ifstream csv(spec.substr(eq + 1));
+        const std::string table = argument.substr(0, eq);
+        std::ifstream csv(argument.substr(eq + 1));
         std::string line;
         if (!csv || !std::getline(csv, line)) {
-            std::cerr << "csv2sqlite: cannot read " << spec.substr(eq + 1) << "\n";
+            std::cerr << "csv2sqlite: cannot read " << argument.substr(eq + 1) << "\n";
             ok = false;
             break;
         }
