@@ -83,28 +83,33 @@ void TTAVRegression::Execute() {
     }
 }
 
+// The column sums below run records-outer so that the ten independent sums advance together;
+// each still adds its own terms in record order, so the result is that of one column at a time.
 void TTAVRegression::ComputexBar(const mbynp& X) {
     const int n = dataCount_;
-    for (int j = 1; j <= varCount_; ++j) d_->xBar[j] = 0.0;
-    for (int j = 1; j <= varCount_; ++j) {
-        double sum = 0.0;
-        for (int i = 1; i <= n; ++i) sum = static_cast<double>(sum + ext(X(i, j)) / ext(n));
-        d_->xBar[j] = sum;
+    const int p = varCount_;
+    double sums[MaxTerms] = {};
+    for (int i = 1; i <= n; ++i) {
+        const double* row = X.row(i);
+        for (int j = 0; j < p; ++j) sums[j] = static_cast<double>(sums[j] + ext(row[j]) / ext(n));
     }
+    for (int j = 1; j <= p; ++j) d_->xBar[j] = sums[j - 1];
 }
 
 void TTAVRegression::ComputexStdErr(const mbynp& X) {
     const int n = dataCount_;
-    for (int j = 1; j <= varCount_; ++j) d_->xStdErr[j] = 0.0;
-    for (int j = 1; j <= varCount_; ++j) {
-        const double mean = d_->xBar[j];
-        double sum = 0.0;
-        for (int i = 1; i <= n; ++i) {
-            const ext dev = ext(X(i, j)) - ext(mean);
-            sum = static_cast<double>(sum + PerCount(dev * dev, n - 1));
+    const int p = varCount_;
+    double means[MaxTerms] = {};
+    double sums[MaxTerms] = {};
+    for (int j = 0; j < p; ++j) means[j] = d_->xBar[j + 1];
+    for (int i = 1; i <= n; ++i) {
+        const double* row = X.row(i);
+        for (int j = 0; j < p; ++j) {
+            const ext dev = ext(row[j]) - ext(means[j]);
+            sums[j] = static_cast<double>(sums[j] + PerCount(dev * dev, n - 1));
         }
-        d_->xStdErr[j] = std::sqrt(sum);
     }
+    for (int j = 1; j <= p; ++j) d_->xStdErr[j] = std::sqrt(sums[j - 1]);
 }
 
 void TTAVRegression::ComputeyBar() {
@@ -153,14 +158,14 @@ double TTAVRegression::Predict(const npvector& Values, uint16_t Count) const {
     return static_cast<double>(ext(b.raw(0)) + ext(sum));
 }
 
+// The fitted value of every record, as Predict forms it: the sum of b[k] * x[i, k] in k order,
+// then the intercept added; all records' sums advance together.
 void TTAVRegression::ComputeyHat() {
     Arrays& d = *d_;
-    npvector values;
-    for (int i = 1; i <= dataCount_; ++i) {
-        const double* row = d.x.row(i);
-        for (int j = 1; j <= varCount_; ++j) values.raw(j) = row[j - 1];
-        d.yHat[i] = Predict(values, varCount_);
-    }
+    multmbynpnpvector(d.x, d.b, d.yHat, dataCount_, varCount_);
+    const ext intercept = d.b[0];
+    for (int i = 1; i <= dataCount_; ++i)
+        d.yHat.raw(i) = static_cast<double>(intercept + ext(d.yHat.raw(i)));
 }
 
 void TTAVRegression::ComputeResiduals() {

@@ -262,3 +262,28 @@ TEST(Fit, TableNeedsReLoadAfterOutputQueryRecomputes) {
     EXPECT_TRUE(messages.Messages().empty());
     EXPECT_NEAR(q.c.Getb(1), 1.1, 1e-12);
 }
+
+TEST(Fit, FittedValuesArePredictionsToTheBit) {
+    tavtest::TMessageRecorder messages;
+    tavtest::TTempDb db;
+    TTAVQuery q;
+    q.SetDatabaseName(
+        db.Exec("CREATE TABLE t(a REAL, b REAL, c REAL, y REAL);"
+                "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < 60)"
+                " INSERT INTO t SELECT sin(i) * 1e3, cos(i * 0.7) / 3, (i * 37 % 11) - 5.5,"
+                " 0.1 * i + sin(i * 1.3) FROM s;"));
+    q.SetSQLText("SELECT * FROM t");
+    q.SetControl1(None("a"));
+    q.SetControl2(None("b"));
+    q.SetControl3(None("c"));
+    q.SetResponse(Response("y"));
+    q.Open();
+    q.ReLoad();
+    q.Execute();
+    for (uint16_t i = 1; i <= q.DataCount(); ++i) {
+        npvector values;
+        for (uint16_t j = 1; j <= 3; ++j) values[j] = q.Getx(i, j);
+        EXPECT_EQ(q.GetyHat(i), q.Predict(values, 3)) << i;
+        EXPECT_EQ(q.Gete(i), q.Gety(i) - q.GetyHat(i)) << i;
+    }
+}
