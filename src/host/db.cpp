@@ -457,7 +457,8 @@ TField* TDataSet::Fields(int index) const {
 TField* TDataSet::FindField(const std::string& name) const {
     // Loaders look the same few names up for every record, usually through the same string
     // objects: a small cache keyed by the text's address answers most lookups with one compare.
-    const auto slot = (reinterpret_cast<std::uintptr_t>(name.data()) >> 4) % kLookupCacheSize;
+    const auto slot = static_cast<std::size_t>(
+        ((reinterpret_cast<std::uintptr_t>(name.data()) >> 3) * 0x9E3779B97F4A7C15u) >> 58);
     if (TField* cached = lookupCache_[slot]; cached && cached->FieldName() == name) return cached;
     TField* found = FindFieldUncached(name);
     if (found) lookupCache_[slot] = found;

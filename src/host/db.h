@@ -152,7 +152,8 @@ class TDataSet : public TComponent {
   private:
     friend class TField;
     TField* FindFieldUncached(const std::string& name) const;
-    static constexpr std::size_t kLookupCacheSize = 32;
+    static constexpr std::size_t kLookupCacheSize =
+        64;  // the lookup takes the top 6 bits of a hash
     mutable std::array<TField*, kLookupCacheSize> lookupCache_{};
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -2,11 +2,14 @@
 
 #include <cmath>
 #include <limits>
+#include <string_view>
 
 #include "host/db.h"
 #include "host/sysutils.h"
 
 namespace tav {
+
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -51,33 +54,33 @@ TIndepVar::TIndepVar() {
 
 void TIndepVar::SetUsage(const std::string& value) {
     SetParameters(0, value);
-    if (value == "Inactive") SetTransformation("Undefined");
+    if (value == "Inactive"sv) SetTransformation("Undefined");
 }
 
 void TIndepVar::SetTransformation(const std::string& value) {
     SetParameters(1, value);
-    if (value != "Undefined") SetUsage("Active");
+    if (value != "Undefined"sv) SetUsage("Active");
 }
 
 bool TIndepVar::ValidTransformation(const TDataSet& ds) const {
     if (FieldIsNull(ds, Field1())) return false;
     const std::string& t = Transformation();
     bool valid = true;
-    if (t == "Product") {
+    if (t == "Product"sv) {
         valid = !FieldIsNull(ds, Field2());
-    } else if (t == "Quotient") {
+    } else if (t == "Quotient"sv) {
         valid = !FieldIsNull(ds, Field2()) &&
                 std::fabs(static_cast<long double>(FieldValue(ds, Field2()))) >= kZeroTolerance;
-    } else if (t == "Inverse") {
+    } else if (t == "Inverse"sv) {
         valid = std::fabs(static_cast<long double>(FieldValue(ds, Field1()))) >= kZeroTolerance;
-    } else if (t == "Power") {
+    } else if (t == "Power"sv) {
         const double y = StrToFloat(Exponent());
         valid = y >= 0.5;
         // A fractional power of a negative number is not a real number.
         if (valid && !IsWholeNumber(y)) valid = FieldValue(ds, Field1()) >= 0.0;
-    } else if (t == "Log" || t == "Sqrt") {
+    } else if (t == "Log"sv || t == "Sqrt"sv) {
         valid = static_cast<long double>(FieldValue(ds, Field1())) > kZeroTolerance;
-    } else if (t == "Scale") {
+    } else if (t == "Scale"sv) {
         valid = std::fabs(static_cast<long double>(StrToFloat(ScaleFactor()))) > kZeroTolerance;
     }
     return valid;
@@ -85,29 +88,29 @@ bool TIndepVar::ValidTransformation(const TDataSet& ds) const {
 
 double TIndepVar::Process(const TDataSet& ds) const {
     const std::string& t = Transformation();
-    if (t == "None") return FieldValue(ds, Field1());
-    if (t == "Log")
+    if (t == "None"sv) return FieldValue(ds, Field1());
+    if (t == "Log"sv)
         return static_cast<double>(std::log(static_cast<long double>(FieldValue(ds, Field1()))));
-    if (t == "Inverse")
+    if (t == "Inverse"sv)
         return static_cast<double>(1.0L / static_cast<long double>(FieldValue(ds, Field1())));
-    if (t == "Sqrt")
+    if (t == "Sqrt"sv)
         return static_cast<double>(std::sqrt(static_cast<long double>(FieldValue(ds, Field1()))));
-    if (t == "Power") {
+    if (t == "Power"sv) {
         const double x1 = FieldValue(ds, Field1());
         if (x1 == 0.0) return 0.0;
         return Power(x1, StrToFloat(Exponent()));
     }
-    if (t == "Scale") {
+    if (t == "Scale"sv) {
         const double x1 = FieldValue(ds, Field1());
         return static_cast<double>(static_cast<long double>(x1) /
                                    static_cast<long double>(StrToFloat(ScaleFactor())));
     }
-    if (t == "Product") {
+    if (t == "Product"sv) {
         const double x1 = FieldValue(ds, Field1());
         const double x2 = FieldValue(ds, Field2());
         return static_cast<double>(static_cast<long double>(x1) * static_cast<long double>(x2));
     }
-    if (t == "Quotient") {
+    if (t == "Quotient"sv) {
         const double x1 = FieldValue(ds, Field1());
         const double x2 = FieldValue(ds, Field2());
         return static_cast<double>(static_cast<long double>(x1) / static_cast<long double>(x2));
@@ -119,14 +122,14 @@ double TIndepVar::Process(const TDataSet& ds) const {
 
 std::string TIndepVar::OutputTerm() const {
     const std::string& t = Transformation();
-    if (t == "None") return Field1();
-    if (t == "Log") return "Ln(" + Field1() + ")";
-    if (t == "Inverse") return "1/" + Field1();
-    if (t == "Sqrt") return Field1() + "^1/2";
-    if (t == "Power") return Field1() + "^" + Exponent();
-    if (t == "Scale") return Field1() + "/" + ScaleFactor();
-    if (t == "Product") return Field1() + "*" + Field2();
-    if (t == "Quotient") return Field1() + "/" + Field2();
+    if (t == "None"sv) return Field1();
+    if (t == "Log"sv) return "Ln(" + Field1() + ")";
+    if (t == "Inverse"sv) return "1/" + Field1();
+    if (t == "Sqrt"sv) return Field1() + "^1/2";
+    if (t == "Power"sv) return Field1() + "^" + Exponent();
+    if (t == "Scale"sv) return Field1() + "/" + ScaleFactor();
+    if (t == "Product"sv) return Field1() + "*" + Field2();
+    if (t == "Quotient"sv) return Field1() + "/" + Field2();
     return "Disabled";
 }
 
@@ -143,11 +146,11 @@ bool TDependentVar::ValidTransformation(const TDataSet& ds) const {
     if (FieldIsNull(ds, FieldName())) return false;
     const std::string& t = Transformation();
     bool valid = true;
-    if (t == "Log") {
+    if (t == "Log"sv) {
         valid = static_cast<long double>(FieldValue(ds, FieldName())) > kZeroTolerance;
-    } else if (t == "Inverse") {
+    } else if (t == "Inverse"sv) {
         valid = std::fabs(static_cast<long double>(FieldValue(ds, FieldName()))) > kZeroTolerance;
-    } else if (t == "Scale") {
+    } else if (t == "Scale"sv) {
         valid = std::fabs(static_cast<long double>(StrToFloat(ScaleFactor()))) > kZeroTolerance;
     }
     return valid;
@@ -155,12 +158,12 @@ bool TDependentVar::ValidTransformation(const TDataSet& ds) const {
 
 double TDependentVar::Process(const TDataSet& ds) const {
     const std::string& t = Transformation();
-    if (t == "Log")
+    if (t == "Log"sv)
         return static_cast<double>(std::log(static_cast<long double>(FieldValue(ds, FieldName()))));
-    if (t == "None") return FieldValue(ds, FieldName());
-    if (t == "Inverse")
+    if (t == "None"sv) return FieldValue(ds, FieldName());
+    if (t == "Inverse"sv)
         return static_cast<double>(1.0L / static_cast<long double>(FieldValue(ds, FieldName())));
-    if (t == "Scale") {
+    if (t == "Scale"sv) {
         const double y = FieldValue(ds, FieldName());
         return static_cast<double>(static_cast<long double>(y) /
                                    static_cast<long double>(StrToFloat(ScaleFactor())));
@@ -170,10 +173,10 @@ double TDependentVar::Process(const TDataSet& ds) const {
 
 std::string TDependentVar::OutputTerm() const {
     const std::string& t = Transformation();
-    if (t == "None") return FieldName();
-    if (t == "Log") return "Ln(" + FieldName() + ")";
-    if (t == "Inverse") return "1/(" + FieldName() + ")";
-    if (t == "Scale") return FieldName() + "/" + ScaleFactor();
+    if (t == "None"sv) return FieldName();
+    if (t == "Log"sv) return "Ln(" + FieldName() + ")";
+    if (t == "Inverse"sv) return "1/(" + FieldName() + ")";
+    if (t == "Scale"sv) return FieldName() + "/" + ScaleFactor();
     return "Disabled";
 }
 
