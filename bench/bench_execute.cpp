@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
 
@@ -244,14 +245,4 @@ bool HandleExports(int& argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QTemporaryDir dir;
-    g_dir = &dir;
-    if (HandleExports(argc, argv)) return 0;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return tavbench::Run(argc, argv, &g_dir, HandleExports); }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_support.h"
 #include "engine/tavtable.h"
 
 namespace {
@@ -130,13 +131,4 @@ BENCHMARK(BM_ReLoad_First2500Of1M)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QTemporaryDir dir;
-    g_dir = &dir;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return tavbench::Run(argc, argv, &g_dir); }

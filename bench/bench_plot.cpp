@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "engine/tavquery.h"
 #include "forms/tavplot.h"
 #include "host/forms.h"
@@ -160,13 +161,4 @@ BENCHMARK(BM_Plain_2500ClusteredDots)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QTemporaryDir dir;
-    g_dir = &dir;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return tavbench::Run(argc, argv, &g_dir); }

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <string>
 
+#include "bench_support.h"
 #include "engine/tavquery.h"
 
 namespace {
@@ -48,11 +49,4 @@ BENCHMARK(BM_BuildReport_p10)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return tavbench::Run(argc, argv); }
