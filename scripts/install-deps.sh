@@ -2,6 +2,8 @@
 # Installs everything needed to build, test and run the project on Debian 12.
 # Idempotent; run as root (or through sudo).
 set -euo pipefail
+# Progress goes to standard error, so that the commands that call this keep standard output.
+exec 1>&2
 
 PACKAGES=(
     g++ cmake ninja-build pkg-config
