@@ -4,8 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)" --target tavreg
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
+cmake --build build -j"$(nproc)" --target tavreg >&2
 mkdir -p out
 build/apps/tavreg/tavreg --text --pdf out/report.pdf --plots out/plots build/examples/sales.dfm "$@"
 echo "tavreg: PDFs in out/, plot images in out/plots/" >&2
