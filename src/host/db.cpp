@@ -106,6 +106,12 @@ std::string TrimStatement(std::string s) {
 
 constexpr double kUnixEpochInDays = 25569.0;  // 1970-01-01 as a TDateTime
 
+// A date and time read as written (no time zone) as days since 1899-12-30.
+double ToDays(QDateTime dt) {
+    dt.setTimeSpec(Qt::UTC);
+    return kUnixEpochInDays + static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
+}
+
 }  // namespace
 
 TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallback) {
@@ -502,10 +508,9 @@ double TField::AsFloat() const {
         case QMetaType::QDate:
         case QMetaType::QDateTime:
         case QMetaType::QTime: {
-            QDateTime dt = v.toDateTime();
-            if (v.typeId() == QMetaType::QTime) dt = QDateTime(QDate(1970, 1, 1), v.toTime());
-            dt.setTimeSpec(Qt::UTC);
-            return kUnixEpochInDays + static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
+            if (v.typeId() == QMetaType::QTime)
+                return ToDays(QDateTime(QDate(1970, 1, 1), v.toTime()));
+            return ToDays(v.toDateTime());
         }
         default:
             break;
@@ -516,10 +521,7 @@ double TField::AsFloat() const {
         if (!dt.isValid())
             dt = QDateTime(QDate::fromString(QString::fromStdString(text), Qt::ISODate),
                            QTime(0, 0));
-        if (dt.isValid()) {
-            dt.setTimeSpec(Qt::UTC);
-            return kUnixEpochInDays + static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
-        }
+        if (dt.isValid()) return ToDays(dt);
     }
     try {
         return StrToFloat(text);

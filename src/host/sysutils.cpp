@@ -406,6 +406,16 @@ constexpr int64_t kMSecsPerDay = 86400000;
 
 int64_t EpochOffsetDays() { return DaysFromCivil(1899, 12, 30); }
 
+// Narrows [i, end) to the text without surrounding blanks and past an optional sign; returns
+// whether the sign was a minus.
+bool TrimAndSign(const std::string& text, size_t& i, size_t& end) {
+    while (i < end && IsBlank(text[i])) ++i;
+    while (end > i && IsBlank(text[end - 1])) --end;
+    bool negative = false;
+    if (i < end && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    return negative;
+}
+
 }  // namespace
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }
@@ -416,10 +426,7 @@ int32_t StrToInt(const std::string& text) {
     };
     size_t i = 0;
     size_t end = text.size();
-    while (i < end && IsBlank(text[i])) ++i;
-    while (end > i && IsBlank(text[end - 1])) --end;
-    bool negative = false;
-    if (i < end && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const bool negative = TrimAndSign(text, i, end);
     int base = 10;
     if (i < end && text[i] == '$') {
         base = 16;
@@ -448,10 +455,7 @@ int32_t StrToInt(const std::string& text) {
 double StrToFloat(const std::string& text) {
     size_t i = 0;
     size_t end = text.size();
-    while (i < end && IsBlank(text[i])) ++i;
-    while (end > i && IsBlank(text[end - 1])) --end;
-    bool negative = false;
-    if (i < end && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const bool negative = TrimAndSign(text, i, end);
 
     std::string word;
     for (size_t k = i; k < end; ++k) word.push_back(Upper(text[k]));

@@ -11,18 +11,9 @@ using namespace tav;
 
 namespace {
 
-TIndepVar None(const std::string& field) {
-    TIndepVar v;
-    v.SetTransformation("None");
-    v.SetField1(field);
-    return v;
-}
+using tavtest::None;
 
-TDependentVar Response(const std::string& field) {
-    TDependentVar r;
-    r.SetField(field);
-    return r;
-}
+using tavtest::Response;
 
 // A table "t" of (x, y) pairs, loaded into a component of the given kind.
 template <typename Component>

@@ -21,19 +21,8 @@ std::string Rows(int rows) {
            ") INSERT INTO t SELECT i, i, i % 7, i * i, 2 * i + (i % 3) FROM s;";
 }
 
-TIndepVar Var(const std::string& transformation, const std::string& field) {
-    TIndepVar v;
-    v.SetTransformation(transformation);
-    v.SetField1(field);
-    return v;
-}
-
-TDependentVar Resp(const std::string& field, const std::string& transformation = "None") {
-    TDependentVar r;
-    r.SetField(field);
-    r.SetTransformation(transformation);
-    return r;
-}
+using tavtest::Control;
+using tavtest::Response;
 
 template <typename Component>
 void Point(Component& c, const std::string& path) {
@@ -51,9 +40,9 @@ TEST(Load, ColumnsFollowTheDefinedVariablesInOrder) {
     tavtest::TMessageRecorder messages;
     TTAVTable t;
     Point(t, db.Exec(Rows(20)));
-    t.SetControl1(Var("None", "a"));
-    t.SetControl3(Var("None", "c"));  // ControlVar02 stays undefined
-    t.SetResponse(Resp("y"));
+    t.SetControl1(Control("None", "a"));
+    t.SetControl3(Control("None", "c"));  // ControlVar02 stays undefined
+    t.SetResponse(Response("y"));
     t.Open();
     t.ReLoad();
     ASSERT_TRUE(t.ValuesLoaded());
@@ -74,11 +63,11 @@ TEST(Load, ColumnsFollowTheDefinedVariablesInOrder) {
     EXPECT_THROW(t.Getx(2501, 1), std::out_of_range);
 
     // Setters clear ValuesLoaded; LoadValues does not re-read while loaded.
-    t.SetControl4(Var("None", "b"));
+    t.SetControl4(Control("None", "b"));
     EXPECT_FALSE(t.ValuesLoaded());
     t.ReLoad();
     EXPECT_EQ(t.VarCount(), 3);
-    t.SetResponse(Resp("y"));
+    t.SetResponse(Response("y"));
     EXPECT_FALSE(t.ValuesLoaded());
 }
 
@@ -87,7 +76,7 @@ TEST(Load, InterceptOnlyRegressionChecksTheResponseAlone) {
     tavtest::TMessageRecorder messages;
     TTAVQuery q;
     Point(q, db.Exec(Rows(10)));
-    q.SetResponse(Resp("y"));
+    q.SetResponse(Response("y"));
     q.Open();
     q.ReLoad();
     EXPECT_TRUE(q.ValuesLoaded());
@@ -104,8 +93,8 @@ TEST(Load, CapAtMaxDataCountsOnlyAcceptedRecords) {
         TTAVTable t;
         Point(t, path);
         t.SetShowWarnings(warnings);
-        t.SetControl1(Var("None", "a"));
-        t.SetResponse(Resp("y"));
+        t.SetControl1(Control("None", "a"));
+        t.SetResponse(Response("y"));
         t.Open();
         t.ReLoad();
         EXPECT_EQ(t.DataCount(), 2500);
@@ -128,7 +117,7 @@ TEST(Load, CapAtMaxDataCountsOnlyAcceptedRecords) {
     TTAVQuery q;
     Point(q, path);
     q.SetShowWarnings(true);
-    q.SetResponse(Resp("y"));
+    q.SetResponse(Response("y"));
     q.Open();
     q.ReLoad();
     ASSERT_EQ(messages.Messages().size(), 1u);
@@ -146,10 +135,10 @@ TEST(Load, DegreesOfFreedomMessageOnlyBelowPPlusOne) {
         tavtest::TMessageRecorder messages;
         TTAVTable t;
         Point(t, path);
-        t.SetControl1(Var("None", "a"));
-        t.SetControl2(Var("None", "c"));
-        if (p == 3) t.SetControl3(Var("Log", "a"));
-        t.SetResponse(Resp("y"));
+        t.SetControl1(Control("None", "a"));
+        t.SetControl2(Control("None", "c"));
+        if (p == 3) t.SetControl3(Control("Log", "a"));
+        t.SetResponse(Response("y"));
         t.Open();
         t.ReLoad();
         EXPECT_EQ(t.GetDOF(), 0);
@@ -170,7 +159,7 @@ TEST(Load, NoValidRecordShowsTheDegreesOfFreedomMessage) {
     TTAVQuery q;
     q.SetDatabaseName(db.Exec(Rows(5)));
     q.SetSQLText("SELECT * FROM t WHERE i > 100");
-    q.SetResponse(Resp("y"));
+    q.SetResponse(Response("y"));
     q.Open();
     q.ReLoad();
     EXPECT_FALSE(q.ValuesLoaded());
@@ -191,8 +180,8 @@ TEST(Load, InvariantColumnsWithinTheTolerance) {
         TTAVTable t;
         t.SetDatabaseName(path);
         t.SetTableName("t");
-        t.SetControl1(Var("None", "x"));
-        t.SetResponse(Resp("y"));  // differs by 4e-21 only
+        t.SetControl1(Control("None", "x"));
+        t.SetResponse(Response("y"));  // differs by 4e-21 only
         t.Open();
         t.ReLoad();
         EXPECT_FALSE(t.ValuesLoaded());
@@ -203,9 +192,9 @@ TEST(Load, InvariantColumnsWithinTheTolerance) {
         TTAVTable t;
         t.SetDatabaseName(path);
         t.SetTableName("t");
-        t.SetControl1(Var("None", "x"));
-        t.SetControl2(Var("None", "z"));  // varies by 2e-21 only
-        t.SetResponse(Resp("x"));
+        t.SetControl1(Control("None", "x"));
+        t.SetControl2(Control("None", "z"));  // varies by 2e-21 only
+        t.SetResponse(Response("x"));
         t.Open();
         t.ReLoad();
         EXPECT_FALSE(t.ValuesLoaded());
@@ -222,8 +211,8 @@ TEST(Load, TableGaugeFollowsTheLoadAndQueryGaugeStaysAtZero) {
         TTAVTable t;
         Point(t, path);
         t.SetShowLoadProgress(true);
-        t.SetControl1(Var("None", "a"));
-        t.SetResponse(Resp("y"));
+        t.SetControl1(Control("None", "a"));
+        t.SetResponse(Response("y"));
         t.Open();
         t.ReLoad();
         ASSERT_FALSE(gauge.Steps().empty());
@@ -236,8 +225,8 @@ TEST(Load, TableGaugeFollowsTheLoadAndQueryGaugeStaysAtZero) {
         tavtest::TGaugeRecorder gauge;
         TTAVQuery q;
         Point(q, path);
-        q.SetControl1(Var("None", "a"));
-        q.SetResponse(Resp("y"));
+        q.SetControl1(Control("None", "a"));
+        q.SetResponse(Response("y"));
         q.Open();
         q.ReLoad();
         ASSERT_EQ(gauge.Steps().size(), 2u) << "set once before the load, never after";
@@ -250,7 +239,7 @@ TEST(Load, TableGaugeFollowsTheLoadAndQueryGaugeStaysAtZero) {
         tavtest::TGaugeRecorder gauge;
         TTAVTable t;
         Point(t, path);
-        t.SetResponse(Resp("y"));
+        t.SetResponse(Response("y"));
         t.Open();
         t.ReLoad();
         EXPECT_EQ(gauge.Steps().back().progress, 100);
@@ -264,7 +253,7 @@ TEST(Load, GaugeStopsShortWithMoreThanMaxDataRecords) {
     tavtest::TGaugeRecorder gauge;
     TTAVTable t;
     Point(t, db.Exec(Rows(2600)));
-    t.SetResponse(Resp("y"));
+    t.SetResponse(Response("y"));
     t.Open();
     t.ReLoad();
     EXPECT_EQ(gauge.Steps().back().progress, static_cast<int>(100.0 * 2500 / 2600));  // 96
@@ -279,7 +268,7 @@ TEST(Load, BadInputRaisesAndLeavesNothingHalfDone) {
         tavtest::TGaugeRecorder gauge;
         TTAVTable t;
         Point(t, path);
-        t.SetResponse(Resp("y"));
+        t.SetResponse(Response("y"));
         configure(t);
         std::string error;
         try {
@@ -293,15 +282,15 @@ TEST(Load, BadInputRaisesAndLeavesNothingHalfDone) {
         EXPECT_LE(gauge.Freed(), 1);
         return error;
     };
-    EXPECT_EQ(attempt([](TTAVTable& t) { t.SetControl1(Var("None", "nope")); }),
+    EXPECT_EQ(attempt([](TTAVTable& t) { t.SetControl1(Control("None", "nope")); }),
               "Field 'nope' not found");
     EXPECT_EQ(attempt([](TTAVTable& t) {
-                  TIndepVar v = Var("Power", "b");
+                  TIndepVar v = Control("Power", "b");
                   v.SetExponent("x");
                   t.SetControl1(v);
               }),
               "'x' is not a valid floating point value");
-    EXPECT_EQ(attempt([](TTAVTable& t) { t.SetControl1(Var("None", "a")); }),
+    EXPECT_EQ(attempt([](TTAVTable& t) { t.SetControl1(Control("None", "a")); }),
               "'n/a' is not a valid floating point value for field 'a'");
     EXPECT_EQ(attempt([](TTAVTable& t) {
                   TStringList shortDef;
@@ -317,7 +306,7 @@ TEST(Load, BadInputRaisesAndLeavesNothingHalfDone) {
     tavtest::TMessageRecorder messages;
     TTAVTable closed;
     Point(closed, path);
-    closed.SetResponse(Resp("y"));
+    closed.SetResponse(Response("y"));
     EXPECT_THROW(closed.ReLoad(), EDatabaseError);
     EXPECT_FALSE(closed.ValuesLoaded());
 }

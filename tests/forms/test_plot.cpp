@@ -38,12 +38,7 @@ struct Row {
     double x1, x2, x3, y;
 };
 
-TIndepVar None(const std::string& field) {
-    TIndepVar v;
-    v.SetTransformation("None");
-    v.SetField1(field);
-    return v;
-}
+using tavtest::None;
 
 // A table "t" of the given rows, loaded into a component with `controls` of its three control
 // columns, and fitted unless told otherwise.

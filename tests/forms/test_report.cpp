@@ -24,12 +24,7 @@ namespace {
 
 const std::string LB = "\n\r";
 
-TIndepVar None(const std::string& field) {
-    TIndepVar v;
-    v.SetTransformation("None");
-    v.SetField1(field);
-    return v;
-}
+using tavtest::None;
 
 // The four-record example: PROFIT on SALES.
 template <typename Component>

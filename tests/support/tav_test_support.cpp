@@ -7,6 +7,20 @@
 
 namespace tavtest {
 
+tav::TIndepVar Control(const std::string& transformation, const std::string& field) {
+    tav::TIndepVar v;
+    v.SetTransformation(transformation);
+    v.SetField1(field);
+    return v;
+}
+
+tav::TDependentVar Response(const std::string& field, const std::string& transformation) {
+    tav::TDependentVar r;
+    r.SetField(field);
+    r.SetTransformation(transformation);
+    return r;
+}
+
 TTempDb::TTempDb() {
     if (!dir_.isValid()) throw std::runtime_error("cannot create a temporary folder");
 }

@@ -8,8 +8,15 @@
 
 #include "engine/loadgage.h"
 #include "host/dialogs.h"
+#include "variables/tavtypes.h"
 
 namespace tavtest {
+
+// Variable definitions for the tests: a control variable with a transformation of one field
+// (None(field) for the field as it is), and a response.
+tav::TIndepVar Control(const std::string& transformation, const std::string& field);
+inline tav::TIndepVar None(const std::string& field) { return Control("None", field); }
+tav::TDependentVar Response(const std::string& field, const std::string& transformation = "None");
 
 // A temporary folder that holds the test's databases; removed with the object.
 class TTempDb {
