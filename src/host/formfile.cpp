@@ -1,5 +1,6 @@
 #include "host/formfile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <map>
@@ -67,6 +68,11 @@ void WriteComponent(std::ostringstream& out, const TClassInfo& info, const TComp
             case TPropertyKind::Boolean:
                 out << "    " << p.name << " = " << (std::get<bool>(v) ? "True" : "False") << "\n";
                 break;
+            case TPropertyKind::Enumeration: {
+                const auto& id = std::get<std::string>(v);
+                if (id != p.defaultValue) out << "    " << p.name << " = " << id << "\n";
+                break;
+            }
             case TPropertyKind::Strings: {
                 const auto& list = std::get<TStringList>(v);
                 out << "    " << p.name << ".Strings = (";
@@ -292,6 +298,20 @@ class Parser {
                 p.value = v.text == "True";
                 ++i_;
                 break;
+            case TPropertyKind::Enumeration: {
+                const auto& ids = info->identifiers;
+                if (strings || v.kind != TTok::Ident ||
+                    std::find(ids.begin(), ids.end(), v.text) == ids.end()) {
+                    std::string expected;
+                    for (std::size_t k = 0; k < ids.size(); ++k)
+                        expected += (k == 0 ? "" : k + 1 == ids.size() ? " or " : ", ") + ids[k];
+                    throw EReadError(v.line,
+                                     where + "Invalid property value (" + expected + " expected)");
+                }
+                p.value = v.text;
+                ++i_;
+                break;
+            }
             case TPropertyKind::Strings: {
                 if (!strings)
                     throw EReadError(line, where + "Invalid property value (" + name +

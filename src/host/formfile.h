@@ -11,9 +11,10 @@
 //   end
 //
 // Strings are quoted with '...' (a quote inside is doubled; control characters are written as
-// #13 and joined to their neighbours), booleans are True or False, string lists are
-// Name.Strings = ( ... ). Each component class has one table of its published properties, in
-// declared order; the writer streams exactly those, the reader accepts exactly those.
+// #13 and joined to their neighbours), booleans are True or False, enumerations one of their
+// identifiers, string lists are Name.Strings = ( ... ). Each component class has one table of its
+// published properties, in declared order; the writer streams exactly those, the reader accepts
+// exactly those.
 //
 // Reading is all or nothing: the whole file is parsed and checked against the class tables
 // before anything is built; any error raises EReadError naming the line, and no component is
@@ -40,7 +41,7 @@ class EReadError : public Exception {
     int line_;
 };
 
-enum class TPropertyKind { String, Boolean, Strings };
+enum class TPropertyKind { String, Boolean, Strings, Enumeration };
 
 using TPropertyValue = std::variant<std::string, bool, TStringList>;
 
@@ -53,6 +54,10 @@ struct TPropertyInfo {
     // Applied after every other property of the component (a dataset's Active opens it only once
     // it knows its database, table and variables).
     bool deferred = false;
+    // An enumeration's identifiers (its value is one of them, as a string), and its default: a
+    // property at its default is not written, and a file without it reads as the default.
+    std::vector<std::string> identifiers = {};
+    std::string defaultValue = {};
 };
 
 // A component class that form files can hold.
