@@ -1,5 +1,6 @@
 #include "engine/tavcore.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -146,10 +147,23 @@ bool TTAVRegression::LoadValues() {
         Arrays& d = *d_;
         while (!dataSet_.Eof() && n < MaxData) {
             if (ValidRecord(varCount_) && response_->ValidTransformation(dataSet_)) {
+                // A value that is not a finite number (an infinity stored in the database, a
+                // power or product beyond the double range) makes the record unusable, like a
+                // null: it never reaches the arrays.
+                const double yValue = response_->Process(dataSet_);
+                double values[MaxTerms];
+                bool finite = std::isfinite(yValue);
+                for (int j = 1; j <= varCount_; ++j) {
+                    values[j - 1] = cVar_[j]->Process(dataSet_);
+                    finite = finite && std::isfinite(values[j - 1]);
+                }
+                if (!finite) {
+                    dataSet_.Next();
+                    continue;
+                }
                 ++n;
-                d.y[n] = response_->Process(dataSet_);
-                double* row = d.x.row(n);
-                for (int j = 1; j <= varCount_; ++j) row[j - 1] = cVar_[j]->Process(dataSet_);
+                d.y[n] = yValue;
+                std::copy(values, values + varCount_, d.x.row(n));
                 if (variant_.gaugeFollowsLoad) {
                     const double percent = static_cast<double>(n) * 100.0 /
                                            static_cast<double>(dataSet_.RecordCount());

@@ -21,6 +21,17 @@ bool FieldIsNull(const TDataSet& ds, const std::string& name) {
     return ds.FieldByName(name)->IsNull();
 }
 
+// A divisor must be finite as well as away from zero: 1 / infinity would turn a value that is not
+// a number into a plausible 0. (Every other transformation keeps an infinity infinite, and the
+// loader rejects the record for its value.)
+bool UsableDivisor(double value) {
+    return std::isfinite(value) && std::fabs(static_cast<long double>(value)) >= kZeroTolerance;
+}
+
+bool UsableFactor(double factor) {
+    return std::isfinite(factor) && std::fabs(static_cast<long double>(factor)) > kZeroTolerance;
+}
+
 bool IsWholeNumber(double y) { return std::isfinite(y) && std::floor(y) == y; }
 
 // x1 raised to the power y. A whole y follows the classic rule: |x1|^n through the exponential,
@@ -69,19 +80,18 @@ bool TIndepVar::ValidTransformation(const TDataSet& ds) const {
     if (t == "Product"sv) {
         valid = !FieldIsNull(ds, Field2());
     } else if (t == "Quotient"sv) {
-        valid = !FieldIsNull(ds, Field2()) &&
-                std::fabs(static_cast<long double>(FieldValue(ds, Field2()))) >= kZeroTolerance;
+        valid = !FieldIsNull(ds, Field2()) && UsableDivisor(FieldValue(ds, Field2()));
     } else if (t == "Inverse"sv) {
-        valid = std::fabs(static_cast<long double>(FieldValue(ds, Field1()))) >= kZeroTolerance;
+        valid = UsableDivisor(FieldValue(ds, Field1()));
     } else if (t == "Power"sv) {
         const double y = StrToFloat(Exponent());
-        valid = y >= 0.5;
+        valid = std::isfinite(y) && y >= 0.5;
         // A fractional power of a negative number is not a real number.
         if (valid && !IsWholeNumber(y)) valid = FieldValue(ds, Field1()) >= 0.0;
     } else if (t == "Log"sv || t == "Sqrt"sv) {
         valid = static_cast<long double>(FieldValue(ds, Field1())) > kZeroTolerance;
     } else if (t == "Scale"sv) {
-        valid = std::fabs(static_cast<long double>(StrToFloat(ScaleFactor()))) > kZeroTolerance;
+        valid = UsableFactor(StrToFloat(ScaleFactor()));
     }
     return valid;
 }
@@ -149,9 +159,10 @@ bool TDependentVar::ValidTransformation(const TDataSet& ds) const {
     if (t == "Log"sv) {
         valid = static_cast<long double>(FieldValue(ds, FieldName())) > kZeroTolerance;
     } else if (t == "Inverse"sv) {
-        valid = std::fabs(static_cast<long double>(FieldValue(ds, FieldName()))) > kZeroTolerance;
+        const double value = FieldValue(ds, FieldName());
+        valid = std::isfinite(value) && std::fabs(static_cast<long double>(value)) > kZeroTolerance;
     } else if (t == "Scale"sv) {
-        valid = std::fabs(static_cast<long double>(StrToFloat(ScaleFactor()))) > kZeroTolerance;
+        valid = UsableFactor(StrToFloat(ScaleFactor()));
     }
     return valid;
 }
