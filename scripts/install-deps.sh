@@ -12,6 +12,7 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     sqlite3 libsqlite3-dev
     poppler-utils
+    libeigen3-dev
 )
 
 SUDO=""

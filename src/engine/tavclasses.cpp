@@ -78,6 +78,19 @@ void AddRegressionProperties(std::vector<TPropertyInfo>& props) {
     props.push_back(StringProp<C>(
         "ReportMessage", [](const C& c) { return c.ReportMessage(); },
         [](C& c, const std::string& v) { c.SetReportMessage(v); }));
+    TPropertyInfo fitMethod{
+        "FitMethod", TPropertyKind::Enumeration,
+        [](const TComponent& c) {
+            return TPropertyValue(
+                std::string(FitMethodToStr(dynamic_cast<const C&>(c).FitMethod())));
+        },
+        [](TComponent& c, const TPropertyValue& v) {
+            dynamic_cast<C&>(c).SetFitMethod(StrToFitMethod(std::get<std::string>(v)));
+        }};
+    for (const TFitMethod m : {TFitMethod::Auto, TFitMethod::NormalEquations, TFitMethod::QR})
+        fitMethod.identifiers.push_back(FitMethodToStr(m));
+    fitMethod.defaultValue = FitMethodToStr(TFitMethod::Auto);
+    props.push_back(std::move(fitMethod));
 }
 
 template <typename C>

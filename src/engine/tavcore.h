@@ -24,6 +24,33 @@ namespace tav {
 
 class TDataSet;
 
+// How Execute fits the coefficients.
+//   NormalEquations  X'X inverted by LU decomposition in double precision, always.
+//   QR               a column-pivoted Householder QR of the (centred, column-scaled) design matrix
+//                    in extended precision; accurate where the normal equations are not, and
+//                    able to tell a rank-deficient design.
+//   Auto             the normal equations, unless their estimated accuracy is too low; then the
+//                    fit is redone by QR and a note says so (shown with ShowWarnings).
+enum class TFitMethod { Auto, NormalEquations, QR };
+// The computation that produced the current results (None before the first fit).
+enum class TFitPath { None, NormalEquations, QR };
+// Why the current results are not valid. Every problem but NoDegreesOfFreedom with exactly as
+// many records as terms is shown in an error box when Execute meets it.
+enum class TFitProblem {
+    None,
+    NoDegreesOfFreedom,   // fewer records than terms (nothing fitted), or none left over
+    NumericallySingular,  // normal equations forced, and X'X singular to double precision
+    RankDeficient,        // a control variable repeats or combines others (see GetAliased)
+    Overflow,             // a sum beyond the double range
+};
+
+// The identifiers of a fit method as form files and the command line write them: "Auto",
+// "NormalEquations", "QR". StrToFitMethod raises EConvertError for any other text.
+const char* FitMethodToStr(TFitMethod method);
+TFitMethod StrToFitMethod(const std::string& text);
+const char* FitPathToStr(TFitPath path);
+const char* FitProblemToStr(TFitProblem problem);
+
 // What sets the table and query components apart.
 struct TTAVVariant {
     const char* name;  // "table" or "query"
@@ -90,6 +117,9 @@ class TTAVRegression {
     void SetShowLoadProgress(bool v) { showLoadProgress_ = v; }
     bool ShowWarnings() const { return showWarnings_; }
     void SetShowWarnings(bool v) { showWarnings_ = v; }
+    // Published after ReportMessage; Auto unless set. Changing it keeps the load.
+    TFitMethod FitMethod() const { return fitMethod_; }
+    void SetFitMethod(TFitMethod v) { fitMethod_ = v; }
 
     bool ValuesLoaded() const { return valuesLoaded_; }
     uint16_t DataCount() const { return dataCount_; }
@@ -100,9 +130,11 @@ class TTAVRegression {
     // is usable. Errors of the dataset and of the variables propagate; the load is then unusable.
     void ReLoad();
 
-    // Fits the model to the loaded records and computes the statistics. Without a usable load
-    // it shows the variant's not-loaded message and computes nothing; with fewer records than
-    // model terms it says so and computes nothing either.
+    // Fits the model to the loaded records (by FitMethod) and computes the statistics. Without a
+    // usable load it shows the variant's not-loaded message and computes nothing; with fewer
+    // records than model terms it says so and computes nothing either. A fit whose results are
+    // not valid (GetFitProblem) shows an error box; the load stays, so that a variable can be
+    // changed and the fit run again.
     void Execute();
 
     // y = b[0] + sum of b[k] * Values[k] for k = 1..Count; the values are the transformed
@@ -138,6 +170,20 @@ class TTAVRegression {
     static double ConditionLimit();
     static void SetConditionLimit(double limit);
 
+    // The path that produced the current results, and the estimated number of correct
+    // significant digits of the coefficients on that path (NaN before the first fit). The
+    // estimate is conservative: calibrated on certified reference data, it stays below the
+    // digits actually reached there.
+    TFitPath GetFitPath() const { return fitPath_; }
+    double GetEstimatedDigits() const { return estimatedDigits_; }
+    // None when the last Execute gave valid results.
+    TFitProblem GetFitProblem() const { return fitProblem_; }
+    // Whether control variable k (1..VarCount) was found to repeat or combine the variables
+    // before it; its coefficient is then 0 and its variances and covariances NaN.
+    bool GetAliased(uint16_t k) const;
+    // Auto keeps the normal equations while their estimated digits reach this figure.
+    static constexpr double AutoMinDigits = 7.0;
+
     // Formats the report of the last Execute and shows it in the modal output window; returns
     // when the user closes it. A table component clears ValuesLoaded first.
     void Output();
@@ -172,6 +218,9 @@ class TTAVRegression {
         npbynp XtX, XtXInv, Covar, Corr;
         mvector y, v, e, yHat;
         npvector xMax, xMin, xBar, xStdErr, b;
+        // Work storage of the QR path: the design matrix column by column, and the response.
+        long double qrDesign[MaxData * MaxTerms];
+        long double qrResponse[MaxData];
     };
 
     void SetcVarArrays(const TIndepVar& var);
@@ -196,6 +245,10 @@ class TTAVRegression {
     void ComputeF();
     void ComputeCovarMatrix();
     void ComputeCorrMatrix();
+    // The QR path: fills b, v, yHat, e, XtX, XtXInv and XtXInvXt; returns the estimated digits.
+    double FitByQR();
+    bool ResultsFinite() const;
+    void ReportFitProblem(double normalEquationsDigits);
 
     TDataSet& dataSet_;
     const TTAVVariant& variant_;
@@ -215,6 +268,12 @@ class TTAVRegression {
     uint16_t varCount_ = 0;
     uint16_t dof_ = 0;
     double conditionEstimate_ = std::numeric_limits<double>::quiet_NaN();
+    TFitMethod fitMethod_ = TFitMethod::Auto;
+    TFitPath fitPath_ = TFitPath::None;
+    TFitProblem fitProblem_ = TFitProblem::None;
+    double estimatedDigits_ = std::numeric_limits<double>::quiet_NaN();
+    // aliased_[k]: control variable k repeats or combines the ones before it.
+    std::array<bool, MaxTerms + 1> aliased_{};
     // Working copies of the control variables in use; slot 0 unused, slot MaxTerms never filled.
     std::array<std::unique_ptr<TIndepVar>, MaxTerms + 1> cVar_;
 };

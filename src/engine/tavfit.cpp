@@ -4,9 +4,12 @@
 // precision and each partial sum is stored back to double, so that results are reproducible to
 // the bit. Divisions by a count that is zero (no residual degrees of freedom, no control variable)
 // give NaN rather than a trap; divisions of data by an exact zero follow IEEE arithmetic.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <string>
 
 #include "engine/tavcore.h"
 #include "engine/tavforms.h"
@@ -46,10 +49,83 @@ double ScaledConditionNumber(const npbynp& XtX, const npbynp& inverse, int32_t q
     return normS * normInverse;
 }
 
+// Margin of the normal equations' estimate, in digits: u times the condition number bounds the
+// error of the coefficients in the scaled norm, and the certified Wampler polynomials, whose
+// coefficients differ in scale by six orders of magnitude, lose 2.3 digits more than that.
+constexpr double kNormalEquationsMargin = 2.5;
+
+// Estimated correct digits of coefficients solved through X'X with the given scaled condition
+// number; 0 when the condition is not even known.
+double NormalEquationsDigits(double condition) {
+    if (std::isnan(condition)) return 0.0;
+    const double digits = -std::log10(condition * DBL_EPSILON) - kNormalEquationsMargin;
+    return std::clamp(digits, 0.0, 15.9);
+}
+
+bool AllFinite(const double* values, int32_t count) {
+    for (int32_t i = 0; i < count; ++i)
+        if (!std::isfinite(values[i])) return false;
+    return true;
+}
+
+std::string Digits(double digits) { return FloatToStrF(digits, TFloatFormat::ffFixed, 4, 0); }
+
 }  // namespace
+
+const char* FitMethodToStr(TFitMethod method) {
+    switch (method) {
+        case TFitMethod::NormalEquations:
+            return "NormalEquations";
+        case TFitMethod::QR:
+            return "QR";
+        case TFitMethod::Auto:
+            break;
+    }
+    return "Auto";
+}
+
+TFitMethod StrToFitMethod(const std::string& text) {
+    for (const TFitMethod m : {TFitMethod::Auto, TFitMethod::NormalEquations, TFitMethod::QR})
+        if (text == FitMethodToStr(m)) return m;
+    throw EConvertError("'" + text + "' is not a fit method (Auto, NormalEquations or QR)");
+}
+
+const char* FitPathToStr(TFitPath path) {
+    switch (path) {
+        case TFitPath::NormalEquations:
+            return "NormalEquations";
+        case TFitPath::QR:
+            return "QR";
+        case TFitPath::None:
+            break;
+    }
+    return "None";
+}
+
+const char* FitProblemToStr(TFitProblem problem) {
+    switch (problem) {
+        case TFitProblem::NoDegreesOfFreedom:
+            return "NoDegreesOfFreedom";
+        case TFitProblem::NumericallySingular:
+            return "NumericallySingular";
+        case TFitProblem::RankDeficient:
+            return "RankDeficient";
+        case TFitProblem::Overflow:
+            return "Overflow";
+        case TFitProblem::None:
+            break;
+    }
+    return "None";
+}
 
 double TTAVRegression::ConditionLimit() { return g_conditionLimit; }
 void TTAVRegression::SetConditionLimit(double limit) { g_conditionLimit = limit; }
+
+bool TTAVRegression::GetAliased(uint16_t k) const {
+    if (k < 1 || k > varCount_)
+        throw std::out_of_range("no control variable in use at " + IntToStr(k));
+    return aliased_[k];
+}
 
 void TTAVRegression::Execute() {
     if (!valuesLoaded_) {
@@ -59,8 +135,15 @@ void TTAVRegression::Execute() {
             MessageDlg(variant_.notLoadedText, variant_.notLoadedType, mbOK, 0);
         return;
     }
+    // Nothing of an earlier fit may pass for a result of this one.
+    SST_ = RSquared_ = Syx_ = F_ = 0.0;
+    fitPath_ = TFitPath::None;
+    fitProblem_ = TFitProblem::None;
+    estimatedDigits_ = kNaN;
+    aliased_.fill(false);
     // With fewer records than model terms the coefficients are not determined at all.
     if (dataCount_ < varCount_ + 1) {
+        fitProblem_ = TFitProblem::NoDegreesOfFreedom;
         MessageDlg("There are 0 degrees of freedom.", TMsgDlgType::mtError, mbOK, 0);
         return;
     }
@@ -68,18 +151,90 @@ void TTAVRegression::Execute() {
     ComputexStdErr(d_->x);
     ComputeyBar();
     ComputeyStdErr();
-    ComputebVector();
-    ComputeResiduals();
+
+    const int32_t q = varCount_ + 1;
+    double normalEquationsDigits = kNaN;
+    bool redo = fitMethod_ == TFitMethod::QR;
+    if (!redo) {
+        ComputebVector();
+        ComputeResiduals();
+        fitPath_ = TFitPath::NormalEquations;
+        estimatedDigits_ = normalEquationsDigits = NormalEquationsDigits(conditionEstimate_);
+        redo = fitMethod_ == TFitMethod::Auto &&
+               !(normalEquationsDigits >= AutoMinDigits && AllFinite(d_->b.base(), q) &&
+                 AllFinite(d_->XtXInv.row(1), q * static_cast<int32_t>(npbynp::Stride)));
+    }
+    if (redo) {
+        estimatedDigits_ = FitByQR();
+        fitPath_ = TFitPath::QR;
+        bool aliased = false;
+        for (int32_t k = 1; k <= varCount_; ++k) aliased = aliased || aliased_[k];
+        conditionEstimate_ = aliased ? std::numeric_limits<double>::infinity()
+                                     : ScaledConditionNumber(d_->XtX, d_->XtXInv, q);
+    }
     ComputeSSE();
     ComputeSSR();
     ComputeCovarMatrix();
     ComputeCorrMatrix();
-    if (!(conditionEstimate_ < g_conditionLimit)) {
+    ReportFitProblem(normalEquationsDigits);
+}
+
+bool TTAVRegression::ResultsFinite() const {
+    const Arrays& d = *d_;
+    const int32_t n = dataCount_;
+    const int32_t q = varCount_ + 1;
+    if (!std::isfinite(SSE_) || !std::isfinite(SSR_)) return false;
+    if (!AllFinite(d.v.base(), n) || !AllFinite(d.e.base(), n) || !AllFinite(d.yHat.base(), n))
+        return false;
+    for (int32_t i = 1; i <= q; ++i) {
+        if (!aliased_[i - 1] && !std::isfinite(d.b[i - 1])) return false;
+        for (int32_t j = 1; j <= q; ++j) {
+            if (!std::isfinite(d.XtX(i, j))) return false;
+            if (aliased_[i - 1] || aliased_[j - 1]) continue;
+            if (!std::isfinite(d.XtXInv(i, j))) return false;
+            // Without residual degrees of freedom MSE, and so the covariance, is undefined.
+            if (std::isfinite(MSE_) && !std::isfinite(d.Covar(i, j))) return false;
+        }
+    }
+    return true;
+}
+
+void TTAVRegression::ReportFitProblem(double normalEquationsDigits) {
+    if (fitMethod_ == TFitMethod::Auto && fitPath_ == TFitPath::QR)
+        TavMessageDlg(showWarnings_,
+                      "The normal equations would have kept only about " +
+                          Digits(std::isnan(normalEquationsDigits) ? 0.0 : normalEquationsDigits) +
+                          "\n\rcorrect digits of the coefficients here, so the fit was\n\r"
+                          "redone by QR decomposition (about " +
+                          Digits(estimatedDigits_) + " digits).",
+                      TMsgDlgType::mtInformation, mbOK, 0);
+
+    std::string aliased;
+    for (int32_t k = 1; k <= varCount_; ++k)
+        if (aliased_[k]) aliased += "\n\r     X" + IntToStr(k) + " = " + cVar_[k]->OutputTerm();
+    if (!aliased.empty()) {
+        fitProblem_ = TFitProblem::RankDeficient;
+        MessageDlg("These control variables repeat or combine the ones\n\rbefore them:" + aliased +
+                       "\n\rTheir coefficients cannot be estimated and the results\n\rare not "
+                       "valid. Remove them and fit again.",
+                   TMsgDlgType::mtError, mbOK, 0);
+    } else if (!ResultsFinite()) {
+        fitProblem_ = TFitProblem::Overflow;
+        MessageDlg(
+            "The sums of the regression exceed the range of double\n\rprecision numbers: "
+            "the results are not valid.\n\rScale the variables down and fit again.",
+            TMsgDlgType::mtError, mbOK, 0);
+    } else if (fitPath_ == TFitPath::NormalEquations && !(conditionEstimate_ < g_conditionLimit)) {
+        fitProblem_ = TFitProblem::NumericallySingular;
         MessageDlg("The regression matrix is numerically singular\n\r(estimated condition number " +
                        FormatFloat("0.0E+0", conditionEstimate_) +
                        ").\n\rThe coefficients have no correct digit:\n\rthe results cannot be "
                        "trusted.",
                    TMsgDlgType::mtError, mbOK, 0);
+    } else if (dataCount_ == varCount_ + 1) {
+        // No residual degrees of freedom: the load said so where it had to; nothing here is
+        // new to the user, but no standard error or test statistic exists.
+        fitProblem_ = TFitProblem::NoDegreesOfFreedom;
     }
 }
 
@@ -175,27 +330,34 @@ void TTAVRegression::ComputeResiduals() {
         d.e[i] = static_cast<double>(ext(d.y[i]) - ext(d.yHat[i]));
 }
 
+// The sums of squares come from the residuals and the fitted values themselves: the classic
+// differences y'y - v'y and v'y - n yBar^2 cancel to a digit or none when the fit is good or the
+// response has a large mean.
 void TTAVRegression::ComputeSSE() {
     const int32_t n = dataCount_;
-    const double yy = multmvectors(d_->y, d_->y, n);
-    const double vy = multmvectors(d_->v, d_->y, n);
-    SSE_ = static_cast<double>(ext(yy) - ext(vy));
-    // The difference of two nearly equal sums can come out below zero for a (numerically) exact
-    // fit; a sum of squares cannot, and a negative one would turn every derived statistic into
-    // nonsense.
-    if (SSE_ < 0.0) SSE_ = 0.0;
+    SSE_ = multmvectors(d_->e, d_->e, n);
     MSE_ = static_cast<double>(PerCount(SSE_, int64_t{n} - (varCount_ + 1)));
 }
 
 void TTAVRegression::ComputeSSR() {
-    const double vy = multmvectors(d_->v, d_->y, dataCount_);
-    SSR_ = static_cast<double>(ext(vy) - ext(yBar_) * ext(yBar_) * ext(dataCount_));
+    const ext mean = yBar_;
+    double sum = 0.0;
+    for (int32_t i = 1; i <= dataCount_; ++i) {
+        const ext deviation = ext(d_->v.raw(i)) - mean;
+        sum = static_cast<double>(sum + deviation * deviation);
+    }
+    SSR_ = sum;
 }
 
 void TTAVRegression::ComputeSST() { SST_ = GetSSE() + GetSSR(); }
 
+// R squared keeps its value when SST is 0 (Execute has reset it to 0), and is NaN when SST is
+// not a number at all.
 void TTAVRegression::ComputeRSquared() {
-    if (GetSST() > 0.0) RSquared_ = static_cast<double>(ext(GetSSR()) / ext(SST_));
+    if (GetSST() > 0.0)
+        RSquared_ = static_cast<double>(ext(GetSSR()) / ext(SST_));
+    else if (!std::isfinite(SST_))
+        RSquared_ = kNaN;
 }
 
 void TTAVRegression::ComputeSyx() { Syx_ = std::sqrt(MSE_); }

@@ -1,0 +1,222 @@
+// The accurate fit: least squares by a column-pivoted Householder QR in extended precision.
+//
+// The normal equations square the condition of the design: a control variable with a large offset
+// (timestamps, years, years squared) or nearly collinear ones leave them few correct digits or
+// none. This path never forms X'X for the solution. It fits the centred and column-scaled design
+//
+//   A = [ 1 / s0,  (x1 - mean1) / s1,  ...,  (xp - meanp) / sp ],   each column of unit length,
+//
+// to the centred response in long double, and maps the coefficients back: A = X M^-1 with M
+// upper triangular, so b = M c and (X'X)^-1 = M (A'A)^-1 M'. Centring takes the offsets out
+// exactly (the means are formed in extended precision), and unit columns make the rank decision
+// independent of the units the variables are measured in.
+//
+// A control variable whose centred column lies within the rank tolerance of the span of the
+// columns before it is aliased: it takes no part in the fit, its coefficient is 0 and its
+// variances NaN, and Execute reports the fit as rank deficient.
+//
+// All work storage lies in the component's arrays (qrDesign, qrResponse) or in objects of at most
+// MaxTerms x MaxTerms elements: the fit allocates nothing.
+#include <Eigen/Dense>
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "engine/tavcore.h"
+
+namespace tav {
+
+namespace {
+
+using ext = long double;
+using Design =
+    Eigen::Matrix<ext, Eigen::Dynamic, Eigen::Dynamic, Eigen::ColMajor, MaxData, MaxTerms>;
+using Records = Eigen::Matrix<ext, Eigen::Dynamic, 1, Eigen::ColMajor, MaxData, 1>;
+using Square =
+    Eigen::Matrix<ext, Eigen::Dynamic, Eigen::Dynamic, Eigen::ColMajor, MaxTerms, MaxTerms>;
+using Terms = Eigen::Matrix<ext, Eigen::Dynamic, 1, Eigen::ColMajor, MaxTerms, 1>;
+// Factorises the columns it is given in place.
+using TQr = Eigen::ColPivHouseholderQR<Eigen::Ref<Design>>;
+
+// A centred, scaled column whose distance from the span of the others is at most this (its own
+// length being 1) counts as dependent on them. The data are doubles: a column that reproduces a
+// combination of others up to their rounding stays about 1E-16 away, while the hardest certified
+// polynomial design (degree 10) keeps its smallest pivot near 1E-13 of the largest after scaling.
+constexpr ext kRankTolerance = 1.0E-14L;
+
+// The digits of a double: results are stored as doubles whatever the path.
+constexpr double kMaxDigits = 15.9;
+
+// Safety factor of the accuracy estimate below.
+constexpr ext kQrMargin = 3.0L;
+
+}  // namespace
+
+double TTAVRegression::FitByQR() {
+    Arrays& d = *d_;
+    const int32_t n = dataCount_;
+    const int32_t p = varCount_;
+    const int32_t q = p + 1;
+
+    // Means and lengths of the centred columns, term 0 being the intercept.
+    Terms mean = Terms::Zero(q), length(q);
+    for (int32_t k = 1; k <= p; ++k) {
+        ext sum = 0;
+        for (int32_t i = 1; i <= n; ++i) sum += d.x(i, k);
+        mean(k) = sum / n;
+    }
+    ext yMean = 0;
+    for (int32_t i = 1; i <= n; ++i) yMean += d.y[i];
+    yMean /= n;
+    length(0) = std::sqrt(static_cast<ext>(n));
+    for (int32_t k = 1; k <= p; ++k) {
+        ext sum = 0;
+        for (int32_t i = 1; i <= n; ++i) {
+            const ext c = d.x(i, k) - mean(k);
+            sum += c * c;
+        }
+        // A column that is constant to the last bit has no direction at all; it stays zero and
+        // the rank test below finds it.
+        length(k) = sum > 0 ? std::sqrt(sum) : 1.0L;
+    }
+
+    Eigen::Map<Design> A(d.qrDesign, n, q);
+    Eigen::Map<Records> qty(d.qrResponse, n);
+    // Columns of A: the terms in `used` (0 = intercept), centred and scaled.
+    int32_t used[MaxTerms];
+    int32_t width = 0;
+    auto fill = [&] {
+        for (int32_t j = 0; j < width; ++j) {
+            const int32_t k = used[j];
+            for (int32_t i = 1; i <= n; ++i)
+                A(i - 1, j) = (k == 0 ? 1.0L : d.x(i, k) - mean(k)) / length(k);
+        }
+    };
+
+    aliased_.fill(false);
+    for (int32_t k = 0; k <= p; ++k) used[width++] = k;
+    fill();
+    std::optional<TQr> qr;
+    {
+        auto columns = A.leftCols(width);
+        qr.emplace(columns);
+    }
+    qr->setThreshold(kRankTolerance);
+    if (qr->rank() < width) {
+        // Name the variables the way a reader thinks of them: each one that lies in the span of
+        // the variables before it (Gram-Schmidt in the order of the variables, twice for
+        // orthogonality), rather than whichever column the pivoting happened to leave last.
+        const int32_t pivotedRank = static_cast<int32_t>(qr->rank());
+        int32_t pivotedLast[MaxTerms];
+        for (int32_t j = 0; j < width; ++j) pivotedLast[j] = qr->colsPermutation().indices()(j);
+        fill();
+        int32_t kept[MaxTerms];
+        int32_t keptCount = 0;
+        for (int32_t j = 0; j < width; ++j) {
+            auto column = A.col(j);
+            for (int pass = 0; pass < 2; ++pass)
+                for (int32_t m = 0; m < keptCount; ++m)
+                    column -= A.col(kept[m]).dot(column) * A.col(kept[m]);
+            const ext norm = column.norm();
+            if (norm > kRankTolerance) {
+                column /= norm;
+                kept[keptCount++] = j;
+            } else {
+                aliased_[used[j]] = true;
+            }
+        }
+        // Should the two tests disagree at the edge of the tolerance, the columns the pivoting
+        // put last are the aliased ones.
+        if (keptCount == width)
+            for (int32_t j = pivotedRank; j < width; ++j) aliased_[used[pivotedLast[j]]] = true;
+        width = 0;
+        for (int32_t k = 0; k <= p; ++k)
+            if (!aliased_[k]) used[width++] = k;
+        fill();
+        auto columns = A.leftCols(width);
+        qr.emplace(columns);
+        qr->setThreshold(kRankTolerance);
+    }
+    const int32_t rank = static_cast<int32_t>(qr->rank());
+    const auto& pivots = qr->colsPermutation().indices();
+    for (int32_t j = rank; j < width; ++j) aliased_[used[pivots(j)]] = true;
+
+    for (int32_t i = 1; i <= n; ++i) qty(i - 1) = d.y[i] - yMean;
+    qty.applyOnTheLeft(qr->householderQ().adjoint());
+
+    // R z = (Q'y)[0, rank), then z back to the columns of A and to the terms.
+    const auto R = qr->matrixR().topLeftCorner(rank, rank).triangularView<Eigen::Upper>();
+    Terms z = qty.head(rank);
+    R.solveInPlace(z);
+    Square rInverse = Square::Identity(rank, rank);
+    R.solveInPlace(rInverse);
+    const Square gramInverse = rInverse * rInverse.transpose();  // of the pivoted columns
+
+    Terms c = Terms::Zero(q);             // coefficients of the columns of A, by term
+    Square inverse = Square::Zero(q, q);  // (A'A)^-1, by term
+    for (int32_t i = 0; i < rank; ++i) {
+        const int32_t ti = used[pivots(i)];
+        c(ti) = z(i);
+        for (int32_t j = 0; j < rank; ++j) inverse(ti, used[pivots(j)]) = gramInverse(i, j);
+    }
+
+    // b = M c (plus the response's mean on the intercept) and (X'X)^-1 = M (A'A)^-1 M', with M
+    // the upper triangular map from the columns of A to the terms of X.
+    Square M = Square::Zero(q, q);
+    M(0, 0) = 1.0L / length(0);
+    for (int32_t k = 1; k <= p; ++k) {
+        M(0, k) = -mean(k) / length(k);
+        M(k, k) = 1.0L / length(k);
+    }
+    Terms b = M * c;
+    b(0) += yMean;
+    const Square xtxInverse = M * inverse * M.transpose();
+
+    for (int32_t k = 0; k <= p; ++k) d.b[k] = static_cast<double>(b(k));
+    for (int32_t i = 1; i <= q; ++i)
+        for (int32_t j = 1; j <= q; ++j) {
+            const bool undefined = aliased_[i - 1] || aliased_[j - 1];
+            d.XtXInv(i, j) = undefined ? std::numeric_limits<double>::quiet_NaN()
+                                       : static_cast<double>(xtxInverse(i - 1, j - 1));
+        }
+
+    // Fitted values and residuals from the centred form, where nothing cancels.
+    const ext intercept = c(0) / length(0);
+    for (int32_t i = 1; i <= n; ++i) {
+        ext fitted = intercept;
+        for (int32_t k = 1; k <= p; ++k) fitted += b(k) * (d.x(i, k) - mean(k));
+        const ext residual = (d.y[i] - yMean) - fitted;
+        d.v[i] = static_cast<double>(yMean + fitted);
+        d.yHat[i] = d.v[i];
+        d.e[i] = static_cast<double>(residual);
+    }
+
+    // The members the normal equations would have left, formed from the design.
+    addunitmbynp(d.x, d.XDesign, n, q);
+    transposembynp(d.XDesign, d.XDesignT, n, q);
+    multnpbymmbynp(d.XDesignT, d.XDesign, d.XtX, n, q);
+    multnpbynpnpbym(d.XtXInv, d.XDesignT, d.XtXInvXt, n, q);
+
+    // Accuracy. The computed c is the exact solution of a problem within u * cond(A) of this one
+    // (u of long double), which bounds the error of each element of c by u cond(A) |c|. Mapped
+    // through M, a coefficient errs by that much times the sum of its row of |M|: for a slope
+    // 1 / s_k, for the intercept also the means it is corrected by, which is where a large
+    // offset costs digits. Each coefficient is then rounded to a double.
+    ext normR = 0, normInverse = 0;
+    for (int32_t j = 0; j < rank; ++j) {
+        normR = std::max(normR, qr->matrixR().col(j).head(j + 1).cwiseAbs().sum());
+        normInverse = std::max(normInverse, rInverse.col(j).head(j + 1).cwiseAbs().sum());
+    }
+    const ext perturbation = LDBL_EPSILON * normR * normInverse * c.norm();
+    ext worst = DBL_EPSILON / 2;
+    for (int32_t j = 0; j <= p; ++j) {
+        if (aliased_[j] || b(j) == 0) continue;
+        const ext spread = M.row(j).cwiseAbs().sum();
+        worst = std::max(worst, perturbation * spread / std::fabs(b(j)) + DBL_EPSILON / 2);
+    }
+    return std::clamp(static_cast<double>(-std::log10(worst * kQrMargin)), 0.0, kMaxDigits);
+}
+
+}  // namespace tav

@@ -1,0 +1,58 @@
+// Shared helpers of the accuracy tests: tables of exact doubles, reference files, and the score
+// of a result in correct significant digits.
+#pragma once
+
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "engine/tavquery.h"
+#include "engine/tavtable.h"
+#include "support/tav_test_support.h"
+
+namespace tavtest {
+
+// Records of a table: one value per column, the response "Y" last.
+struct TData {
+    std::vector<std::string> columns;
+    std::vector<std::vector<double>> rows;
+};
+
+// Writes the records into table "t" of the database `name` in `db` and returns its path. The
+// values are bound as doubles, so the table holds exactly these numbers, not a decimal rendering.
+std::string WriteTable(TTempDb& db, const TData& data, const std::string& name = "t.db");
+
+// The lines of a text file, without blank lines and line-end characters.
+std::vector<std::string> ReadLines(const std::string& path);
+std::vector<std::string> Split(const std::string& line, char separator);
+// A decimal number, the whole text (strtod's reading: the double nearest to it).
+double Number(const std::string& text);
+// A CSV file whose first line names the columns.
+TData ReadCsv(const std::string& path);
+
+// Correct significant digits of an estimate, capped at 15: -log10 of the relative error, or of
+// the absolute error where the reference is zero. NaN and infinities score 0.
+double Lre(double estimate, double reference);
+
+// A control variable on `field`: the field itself for exponent 1, else its power.
+tav::TIndepVar PowerOf(const std::string& field, int exponent);
+
+// Points the component at table t, defines the controls and the response Y, and loads.
+template <typename Component>
+void LoadTable(Component& c, const std::string& path, const std::vector<tav::TIndepVar>& controls,
+               const std::string& response = "Y") {
+    c.SetDatabaseName(path);
+    if constexpr (std::is_same_v<Component, tav::TTAVTable>)
+        c.SetTableName("t");
+    else
+        c.SetSQLText("SELECT * FROM t");
+    for (size_t k = 0; k < controls.size(); ++k) c.SetControl(static_cast<int>(k + 1), controls[k]);
+    c.SetResponse(Response(response));
+    c.Open();
+    c.ReLoad();
+}
+
+// One "None" control per predictor column of the data (every column but the last).
+std::vector<tav::TIndepVar> PlainControls(const TData& data);
+
+}  // namespace tavtest
