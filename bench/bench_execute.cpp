@@ -7,6 +7,9 @@
 //   bench_execute --db=PATH        writes them as a SQLite file with the table "data" and exits
 //   bench_execute --results=PATH   writes the coefficients, their standard errors and R squared
 //                                  of our fit, one "name value" pair a line, and exits
+//   bench_execute --paths=ROUNDS   times Execute on the three fit methods alternately, ROUNDS
+//                                  rounds of 20 fits each, and prints the ratios to the normal
+//                                  equations (median and range over the rounds)
 // These options may be combined; without them the program runs the benchmarks.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -14,6 +17,7 @@
 #include <QApplication>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -211,6 +215,53 @@ void BM_ReLoadExecute_Query(benchmark::State& state) {
     Check(state, *q);
 }
 
+// The fit methods on one component: Auto keeps the normal equations on these data, so its cost
+// over them is the decision alone.
+void BM_Execute_Method(benchmark::State& state) {
+    auto t = LoadedTable();
+    t->SetFitMethod(static_cast<tav::TFitMethod>(state.range(0)));
+    for (auto _ : state) {
+        t->Execute();
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(tav::FitMethodToStr(t->FitMethod()));
+    Check(state, *t);
+}
+
+// Alternating timing of the three methods: each round times 20 fits of each, in a rotated order,
+// so that a slower spell of the machine falls on all of them alike.
+void ComparePaths(int rounds) {
+    using Clock = std::chrono::steady_clock;
+    auto t = LoadedTable();
+    const tav::TFitMethod methods[] = {tav::TFitMethod::NormalEquations, tav::TFitMethod::Auto,
+                                       tav::TFitMethod::QR};
+    std::vector<double> micros[3];
+    for (int round = 0; round < rounds; ++round) {
+        for (int k = 0; k < 3; ++k) {
+            const int m = (round + k) % 3;
+            t->SetFitMethod(methods[m]);
+            const auto start = Clock::now();
+            for (int i = 0; i < 20; ++i) t->Execute();
+            micros[m].push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count() / 20);
+        }
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("Execute, %d records x %d controls, %d rounds of 20 fits per method\n", Records,
+                Controls, rounds);
+    for (int m = 0; m < 3; ++m) {
+        std::vector<double> ratio;
+        for (int r = 0; r < rounds; ++r) ratio.push_back(micros[m][r] / micros[0][r]);
+        std::printf("  %-16s median %8.1f us   ratio to NormalEquations %.3f (%.3f .. %.3f)\n",
+                    tav::FitMethodToStr(methods[m]), median(micros[m]), median(ratio),
+                    *std::min_element(ratio.begin(), ratio.end()),
+                    *std::max_element(ratio.begin(), ratio.end()));
+    }
+}
+
 // With --benchmark_repetitions, the fastest repetition as well: on a machine shared with other
 // work the median drifts with the load, the minimum much less.
 double Fastest(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
@@ -219,6 +270,12 @@ BENCHMARK(BM_Execute_Table)->Unit(benchmark::kMicrosecond)->ComputeStatistics("m
 BENCHMARK(BM_Execute_Query)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
 BENCHMARK(BM_ReLoadExecute_Table)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
 BENCHMARK(BM_ReLoadExecute_Query)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
+BENCHMARK(BM_Execute_Method)
+    ->Arg(static_cast<int>(tav::TFitMethod::NormalEquations))
+    ->Arg(static_cast<int>(tav::TFitMethod::Auto))
+    ->Arg(static_cast<int>(tav::TFitMethod::QR))
+    ->Unit(benchmark::kMicrosecond)
+    ->ComputeStatistics("min", Fastest);
 
 // Takes the export options out of argv; true when any was given.
 bool HandleExports(int& argc, char** argv) {
@@ -234,6 +291,9 @@ bool HandleExports(int& argc, char** argv) {
             any = true;
         } else if (std::strncmp(arg, "--results=", 10) == 0) {
             WriteResults(arg + 10);
+            any = true;
+        } else if (std::strncmp(arg, "--paths=", 8) == 0) {
+            ComparePaths(std::max(1, std::atoi(arg + 8)));
             any = true;
         } else {
             argv[kept++] = argv[i];

@@ -50,6 +50,13 @@ Definition on the command line:
                        Product(F1,F2)   F1 * F2
                        Quotient(F1,F2)  F1 / F2
   --description TEXT the free text shown in the report header
+  --fit-method M     how the coefficients are fitted (the FitMethod property of a form file):
+                       Auto             the normal equations, redone by QR decomposition when
+                                        their estimated accuracy is under 7 digits (default)
+                       NormalEquations  always the normal equations
+                       QR               always a column-pivoted QR decomposition in extended
+                                        precision, which also names a variable that repeats
+                                        or combines others
   Example: tavreg --db sales.db --table sales --y PROFIT --x 'Log(ADVERT)' --x 'Product(PRICE,UNITS)'
 
 Output:
@@ -64,12 +71,14 @@ Output:
 
 Exit status: 0 on success; 1 with one line on standard error naming the culprit when a
 database, table, field, SQL statement or form file is wrong or a load has nothing usable;
-2 for a wrong command line.
+2 for a wrong command line; 3 when the results were written but a fit is not valid (a
+variable repeats or combines others, the normal equations are numerically singular, a sum
+overflows, or no residual degrees of freedom are left).
 )";
 
 struct Options {
     std::string formFile;
-    std::string db, table, sql, description, y;
+    std::string db, table, sql, description, y, fitMethod;
     std::vector<std::string> x;
     bool text = false, json = false, show = false;
     std::string pdf, plots;
@@ -251,6 +260,14 @@ QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r) {
     o["F"] = Number(r.GetF());
     o["Syx"] = Number(r.GetSyx());
     o["conditionEstimate"] = Number(r.GetConditionEstimate());
+    o["fitMethod"] = tav::FitMethodToStr(r.FitMethod());
+    o["fitPath"] = tav::FitPathToStr(r.GetFitPath());
+    o["estimatedDigits"] = Number(r.GetEstimatedDigits());
+    o["fitProblem"] = tav::FitProblemToStr(r.GetFitProblem());
+    QJsonArray aliased;
+    for (int k = 1; k <= p; ++k)
+        if (r.GetAliased(static_cast<uint16_t>(k))) aliased.append(k);
+    o["aliased"] = aliased;
     QJsonArray covar, corr;
     for (int i = 0; i <= p; ++i) {
         covar.append(Vector(0, p, [&](int j) { return r.GetCovar(i, j); }));
@@ -304,7 +321,9 @@ struct Run {
     bool several;
 };
 
-void Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
+// Writes the outputs of one regression; false when its fit is not valid (the outputs are written
+// all the same, and say so).
+bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
     if (!ds.Active()) ds.Open();
     reg.ReLoad();
     if (!reg.ValuesLoaded())
@@ -319,9 +338,10 @@ void Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
                          .toJson(QJsonDocument::Indented)
                          .toStdString();
     }
+    const bool valid = reg.GetFitProblem() == tav::TFitProblem::None;
     if (!run.headless) {
         reg.Output();
-        return;
+        return valid;
     }
     const tav::TRegressionReport report = reg.BuildReport();
     std::string failure;
@@ -355,6 +375,7 @@ void Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
     }
     tav::SetModalHook(previous);
     if (!failure.empty()) throw tav::Exception(failure);
+    return valid;
 }
 
 int Main(QApplication& app) {
@@ -362,9 +383,11 @@ int Main(QApplication& app) {
     parser.addPositionalArgument("FORMFILE", "form file");
     const QCommandLineOption db("db", "", "PATH"), table("table", "", "NAME"),
         sql("sql", "", "TEXT"), y("y", "", "TERM"), x("x", "", "TERM"),
-        description("description", "", "TEXT"), text("text", ""), pdf("pdf", "", "FILE"),
-        plots("plots", "", "DIR"), json("json", ""), show("show", ""), help({"h", "help"}, "");
-    parser.addOptions({db, table, sql, y, x, description, text, pdf, plots, json, show, help});
+        description("description", "", "TEXT"), fitMethod("fit-method", "", "M"), text("text", ""),
+        pdf("pdf", "", "FILE"), plots("plots", "", "DIR"), json("json", ""), show("show", ""),
+        help({"h", "help"}, "");
+    parser.addOptions(
+        {db, table, sql, y, x, description, fitMethod, text, pdf, plots, json, show, help});
     if (!parser.parse(app.arguments())) throw UsageError(parser.errorText().toStdString());
     if (parser.isSet(help)) {
         std::cout << kHelp;
@@ -380,6 +403,15 @@ int Main(QApplication& app) {
     o.y = parser.value(y).toStdString();
     for (const QString& v : parser.values(x)) o.x.push_back(v.toStdString());
     o.description = parser.value(description).toStdString();
+    o.fitMethod = parser.value(fitMethod).toStdString();
+    std::optional<tav::TFitMethod> method;
+    if (parser.isSet(fitMethod)) {
+        try {
+            method = tav::StrToFitMethod(o.fitMethod);
+        } catch (const tav::EConvertError& e) {
+            throw UsageError(std::string("--fit-method: ") + e.what());
+        }
+    }
     o.text = parser.isSet(text);
     o.json = parser.isSet(json);
     o.show = parser.isSet(show);
@@ -457,15 +489,18 @@ int Main(QApplication& app) {
             throw tav::Exception(o.formFile + ": no regression component in it");
     }
 
+    if (method)
+        for (auto& [ds, reg] : regressions) reg->SetFitMethod(*method);
     const Run run{o, headless, regressions.size() > 1};
+    bool allValid = true;
     for (auto& [ds, reg] : regressions) {
         try {
-            Report(*ds, *reg, run);
+            allValid = Report(*ds, *reg, run) && allValid;
         } catch (const std::exception& e) {
             throw tav::Exception(ds->Name() + ": " + e.what());
         }
     }
-    return 0;
+    return allValid ? 0 : 3;
 }
 
 }  // namespace

@@ -272,6 +272,7 @@ class TTAVRegression {
     TFitPath fitPath_ = TFitPath::None;
     TFitProblem fitProblem_ = TFitProblem::None;
     double estimatedDigits_ = std::numeric_limits<double>::quiet_NaN();
+    double normalEquationsDigits_ = 0;  // of the last ComputebVector
     // aliased_[k]: control variable k repeats or combines the ones before it.
     std::array<bool, MaxTerms + 1> aliased_{};
     // Working copies of the control variables in use; slot 0 unused, slot MaxTerms never filled.

@@ -49,16 +49,34 @@ double ScaledConditionNumber(const npbynp& XtX, const npbynp& inverse, int32_t q
     return normS * normInverse;
 }
 
-// Margin of the normal equations' estimate, in digits: u times the condition number bounds the
-// error of the coefficients in the scaled norm, and the certified Wampler polynomials, whose
-// coefficients differ in scale by six orders of magnitude, lose 2.3 digits more than that.
-constexpr double kNormalEquationsMargin = 2.5;
-
-// Estimated correct digits of coefficients solved through X'X with the given scaled condition
-// number; 0 when the condition is not even known.
-double NormalEquationsDigits(double condition) {
-    if (std::isnan(condition)) return 0.0;
-    const double digits = -std::log10(condition * DBL_EPSILON) - kNormalEquationsMargin;
+// Estimated correct digits of the coefficients and of the diagonal of (X'X)^-1 (the variances)
+// solved through the normal equations S = X'X: the componentwise first-order bounds of a solve
+// whose matrix is perturbed by u |S| (it is rounded to double, then factored),
+//
+//   |db_j| <= u (|S^-1| |S| |b|)_j        |d(S^-1)_jj| <= u (|S^-1| |S| |S^-1|)_jj,
+//
+// less half a digit, which keeps the estimate below the digits reached on every certified
+// reference set. Unlike the condition number alone, the bounds see coefficients of very
+// different size (a polynomial in x = 0..20) and need no margin for them. O(q^3) on q <= 11 terms.
+double NormalEquationsDigits(const npbynp& S, const npbynp& inverse, const npvector& b, int32_t q) {
+    ext sb[MaxTerms + 1] = {};  // |S| |b|
+    for (int32_t k = 1; k <= q; ++k)
+        for (int32_t l = 1; l <= q; ++l) sb[k] += std::fabs(ext(S(k, l)) * ext(b[l]));
+    ext worst = 0;
+    for (int32_t j = 1; j <= q; ++j) {
+        ext coefficient = 0, variance = 0;
+        for (int32_t k = 1; k <= q; ++k) {
+            const ext ajk = std::fabs(ext(inverse(j, k)));
+            coefficient += ajk * sb[k];
+            ext row = 0;  // (|S| |S^-1|)_kj
+            for (int32_t l = 1; l <= q; ++l) row += std::fabs(ext(S(k, l)) * ext(inverse(l, j)));
+            variance += ajk * row;
+        }
+        if (b[j] != 0) worst = std::max(worst, coefficient / std::fabs(ext(b[j])));
+        worst = std::max(worst, variance / std::fabs(ext(inverse(j, j))));
+    }
+    if (std::isnan(worst)) return 0.0;
+    const double digits = -std::log10(static_cast<double>(worst) * DBL_EPSILON) - 0.5;
     return std::clamp(digits, 0.0, 15.9);
 }
 
@@ -72,50 +90,24 @@ std::string Digits(double digits) { return FloatToStrF(digits, TFloatFormat::ffF
 
 }  // namespace
 
-const char* FitMethodToStr(TFitMethod method) {
-    switch (method) {
-        case TFitMethod::NormalEquations:
-            return "NormalEquations";
-        case TFitMethod::QR:
-            return "QR";
-        case TFitMethod::Auto:
-            break;
-    }
-    return "Auto";
-}
+// The names of the enumerations, in the order of their values.
+constexpr const char* kFitMethodNames[] = {"Auto", "NormalEquations", "QR"};
+constexpr const char* kFitPathNames[] = {"None", "NormalEquations", "QR"};
+constexpr const char* kFitProblemNames[] = {"None", "NoDegreesOfFreedom", "NumericallySingular",
+                                            "RankDeficient", "Overflow"};
+
+const char* FitMethodToStr(TFitMethod method) { return kFitMethodNames[static_cast<int>(method)]; }
 
 TFitMethod StrToFitMethod(const std::string& text) {
-    for (const TFitMethod m : {TFitMethod::Auto, TFitMethod::NormalEquations, TFitMethod::QR})
-        if (text == FitMethodToStr(m)) return m;
+    for (int k = 0; k < 3; ++k)
+        if (text == kFitMethodNames[k]) return static_cast<TFitMethod>(k);
     throw EConvertError("'" + text + "' is not a fit method (Auto, NormalEquations or QR)");
 }
 
-const char* FitPathToStr(TFitPath path) {
-    switch (path) {
-        case TFitPath::NormalEquations:
-            return "NormalEquations";
-        case TFitPath::QR:
-            return "QR";
-        case TFitPath::None:
-            break;
-    }
-    return "None";
-}
+const char* FitPathToStr(TFitPath path) { return kFitPathNames[static_cast<int>(path)]; }
 
 const char* FitProblemToStr(TFitProblem problem) {
-    switch (problem) {
-        case TFitProblem::NoDegreesOfFreedom:
-            return "NoDegreesOfFreedom";
-        case TFitProblem::NumericallySingular:
-            return "NumericallySingular";
-        case TFitProblem::RankDeficient:
-            return "RankDeficient";
-        case TFitProblem::Overflow:
-            return "Overflow";
-        case TFitProblem::None:
-            break;
-    }
-    return "None";
+    return kFitProblemNames[static_cast<int>(problem)];
 }
 
 double TTAVRegression::ConditionLimit() { return g_conditionLimit; }
@@ -159,7 +151,7 @@ void TTAVRegression::Execute() {
         ComputebVector();
         ComputeResiduals();
         fitPath_ = TFitPath::NormalEquations;
-        estimatedDigits_ = normalEquationsDigits = NormalEquationsDigits(conditionEstimate_);
+        estimatedDigits_ = normalEquationsDigits = normalEquationsDigits_;
         redo = fitMethod_ == TFitMethod::Auto &&
                !(normalEquationsDigits >= AutoMinDigits && AllFinite(d_->b.base(), q) &&
                  AllFinite(d_->XtXInv.row(1), q * static_cast<int32_t>(npbynp::Stride)));
@@ -210,13 +202,18 @@ void TTAVRegression::ReportFitProblem(double normalEquationsDigits) {
                       TMsgDlgType::mtInformation, mbOK, 0);
 
     std::string aliased;
+    int count = 0;
     for (int32_t k = 1; k <= varCount_; ++k)
-        if (aliased_[k]) aliased += "\n\r     X" + IntToStr(k) + " = " + cVar_[k]->OutputTerm();
-    if (!aliased.empty()) {
+        if (aliased_[k])
+            aliased += (count++ ? ", X" : "X") + IntToStr(k) + " = " + cVar_[k]->OutputTerm();
+    if (count > 0) {
         fitProblem_ = TFitProblem::RankDeficient;
-        MessageDlg("These control variables repeat or combine the ones\n\rbefore them:" + aliased +
-                       "\n\rTheir coefficients cannot be estimated and the results\n\rare not "
-                       "valid. Remove them and fit again.",
+        const bool one = count == 1;
+        MessageDlg("The control variables are linearly dependent:\n\r" + aliased +
+                       (one ? " repeats or combines the ones before it."
+                            : " repeat or combine the ones before them.") +
+                       "\n\rThe results are not valid: remove " + (one ? "it" : "them") +
+                       " and fit again.",
                    TMsgDlgType::mtError, mbOK, 0);
     } else if (!ResultsFinite()) {
         fitProblem_ = TFitProblem::Overflow;
@@ -302,6 +299,7 @@ void TTAVRegression::ComputebVector() {
     shownpvector(d.b, q, "b", 0);
     mult1bynpbynpbym(d.v, d.b, d.XDesignT, n, q);
     showmvector(d.v, n, "v (bt*xt)", 0);
+    normalEquationsDigits_ = NormalEquationsDigits(normalEquations, d.XtXInv, d.b, q);
     zeroshiftnpvector(d.b, q);
 }
 

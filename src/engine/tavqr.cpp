@@ -60,27 +60,29 @@ double TTAVRegression::FitByQR() {
     const int32_t p = varCount_;
     const int32_t q = p + 1;
 
+    // x[i, k] for k = 1..p, unchecked: the counts were checked by the load.
+    const double* x = d.x.row(1);
+    constexpr auto stride = static_cast<int64_t>(mbynp::Stride);
+    auto at = [x](int32_t i, int32_t k) { return ext(x[(i - 1) * stride + (k - 1)]); };
+
     // Means and lengths of the centred columns, term 0 being the intercept.
+    ext sums[MaxTerms] = {}, means[MaxTerms] = {}, squares[MaxTerms] = {};
+    for (int32_t i = 1; i <= n; ++i)
+        for (int32_t k = 1; k <= p; ++k) sums[k] += at(i, k);
     Terms mean = Terms::Zero(q), length(q);
-    for (int32_t k = 1; k <= p; ++k) {
-        ext sum = 0;
-        for (int32_t i = 1; i <= n; ++i) sum += d.x(i, k);
-        mean(k) = sum / n;
-    }
+    for (int32_t k = 1; k <= p; ++k) mean(k) = means[k] = sums[k] / n;
     ext yMean = 0;
-    for (int32_t i = 1; i <= n; ++i) yMean += d.y[i];
+    for (int32_t i = 1; i <= n; ++i) yMean += d.y.raw(i);
     yMean /= n;
-    length(0) = std::sqrt(static_cast<ext>(n));
-    for (int32_t k = 1; k <= p; ++k) {
-        ext sum = 0;
-        for (int32_t i = 1; i <= n; ++i) {
-            const ext c = d.x(i, k) - mean(k);
-            sum += c * c;
+    for (int32_t i = 1; i <= n; ++i)
+        for (int32_t k = 1; k <= p; ++k) {
+            const ext c = at(i, k) - means[k];
+            squares[k] += c * c;
         }
-        // A column that is constant to the last bit has no direction at all; it stays zero and
-        // the rank test below finds it.
-        length(k) = sum > 0 ? std::sqrt(sum) : 1.0L;
-    }
+    length(0) = std::sqrt(static_cast<ext>(n));
+    // A column that is constant to the last bit has no direction at all; it stays zero and the
+    // rank test below finds it.
+    for (int32_t k = 1; k <= p; ++k) length(k) = squares[k] > 0 ? std::sqrt(squares[k]) : 1.0L;
 
     Eigen::Map<Design> A(d.qrDesign, n, q);
     Eigen::Map<Records> qty(d.qrResponse, n);
@@ -90,8 +92,12 @@ double TTAVRegression::FitByQR() {
     auto fill = [&] {
         for (int32_t j = 0; j < width; ++j) {
             const int32_t k = used[j];
-            for (int32_t i = 1; i <= n; ++i)
-                A(i - 1, j) = (k == 0 ? 1.0L : d.x(i, k) - mean(k)) / length(k);
+            const ext scale = 1.0L / length(k);
+            if (k == 0) {
+                A.col(j).setConstant(scale);
+                continue;
+            }
+            for (int32_t i = 1; i <= n; ++i) A(i - 1, j) = (at(i, k) - mean(k)) * scale;
         }
     };
 
@@ -143,8 +149,14 @@ double TTAVRegression::FitByQR() {
     const auto& pivots = qr->colsPermutation().indices();
     for (int32_t j = rank; j < width; ++j) aliased_[used[pivots(j)]] = true;
 
-    for (int32_t i = 1; i <= n; ++i) qty(i - 1) = d.y[i] - yMean;
-    qty.applyOnTheLeft(qr->householderQ().adjoint());
+    for (int32_t i = 1; i <= n; ++i) qty(i - 1) = d.y.raw(i) - yMean;
+    // Q'y, one reflector at a time (the blocked form Eigen would choose costs more than it saves
+    // on a single vector).
+    for (int32_t k = 0; k < width; ++k) {
+        ext workspace;
+        qty.tail(n - k).applyHouseholderOnTheLeft(qr->householderQ().essentialVector(k),
+                                                  qr->hCoeffs()(k), &workspace);
+    }
 
     // R z = (Q'y)[0, rank), then z back to the columns of A and to the terms.
     const auto R = qr->matrixR().topLeftCorner(rank, rank).triangularView<Eigen::Upper>();
@@ -186,17 +198,35 @@ double TTAVRegression::FitByQR() {
     const ext intercept = c(0) / length(0);
     for (int32_t i = 1; i <= n; ++i) {
         ext fitted = intercept;
-        for (int32_t k = 1; k <= p; ++k) fitted += b(k) * (d.x(i, k) - mean(k));
-        const ext residual = (d.y[i] - yMean) - fitted;
+        for (int32_t k = 1; k <= p; ++k) fitted += b(k) * (at(i, k) - mean(k));
+        const ext residual = (d.y.raw(i) - yMean) - fitted;
         d.v[i] = static_cast<double>(yMean + fitted);
         d.yHat[i] = d.v[i];
         d.e[i] = static_cast<double>(residual);
     }
 
-    // The members the normal equations would have left, formed from the design.
+    // The members the normal equations would have left. X'X = M^-T (A'A) M^-1 with A'A = R'R
+    // (pivoted back to the terms) when every column took part; otherwise from the design itself.
     addunitmbynp(d.x, d.XDesign, n, q);
     transposembynp(d.XDesign, d.XDesignT, n, q);
-    multnpbymmbynp(d.XDesignT, d.XDesign, d.XtX, n, q);
+    if (rank == q) {
+        const Square upper = qr->matrixR().topLeftCorner(q, q).triangularView<Eigen::Upper>();
+        const Square gram = upper.transpose() * upper;
+        Square ata(q, q);
+        for (int32_t i = 0; i < q; ++i)
+            for (int32_t j = 0; j < q; ++j) ata(pivots(i), pivots(j)) = gram(i, j);
+        Square unmap = Square::Zero(q, q);  // M^-1
+        unmap(0, 0) = length(0);
+        for (int32_t k = 1; k <= p; ++k) {
+            unmap(0, k) = length(0) * mean(k);
+            unmap(k, k) = length(k);
+        }
+        const Square xtx = unmap.transpose() * ata * unmap;
+        for (int32_t i = 1; i <= q; ++i)
+            for (int32_t j = 1; j <= q; ++j) d.XtX(i, j) = static_cast<double>(xtx(i - 1, j - 1));
+    } else {
+        multnpbymmbynp(d.XDesignT, d.XDesign, d.XtX, n, q);
+    }
     multnpbynpnpbym(d.XtXInv, d.XDesignT, d.XtXInvXt, n, q);
 
     // Accuracy. The computed c is the exact solution of a problem within u * cond(A) of this one

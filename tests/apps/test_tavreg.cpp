@@ -167,3 +167,39 @@ TEST(Tavreg, FailingInputsNameTheCulprit) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains("Product(F1,F2)"));
 }
+
+TEST(Tavreg, FitMethodAndFlaggedFits) {
+    const QStringList sales = {"--db", TAV_SAMPLE_DB, "--table", "sales", "--y", "PROFIT"};
+    Reference ref;
+    {
+        // QR on well-conditioned data: the coefficients of the normal equations to 10 digits.
+        const Result r =
+            Tavreg(QStringList{"--json", "--fit-method", "QR"} + sales +
+                   QStringList{"--x", "Log(ADVERT)", "--x", "STORES", "--x", "Product(PRICE,UNITS)",
+                               "--x", "Inverse(COMPETITORS)", "--x", "Sqrt(INCOME)"});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        EXPECT_EQ(o["fitMethod"].toString(), "QR");
+        EXPECT_EQ(o["fitPath"].toString(), "QR");
+        EXPECT_EQ(o["fitProblem"].toString(), "None");
+        EXPECT_GT(o["estimatedDigits"].toDouble(), 12.0);
+        const QJsonArray b = o["b"].toArray();
+        for (int j = 0; j < b.size(); ++j)
+            EXPECT_NEAR(b[j].toDouble(), ref.table->Getb(j), 1e-10 * std::fabs(ref.table->Getb(j)));
+    }
+    {
+        // A variable given twice: the report is written, the error names the repeat, exit 3.
+        const Result r =
+            Tavreg(QStringList{"--text"} + sales + QStringList{"--x", "STORES", "--x", "STORES"});
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_TRUE(r.err.contains("X2 = STORES repeats or combines the ones before it"))
+            << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains("Coefficients:"));
+    }
+    const Result bad = Tavreg(QStringList{"--fit-method", "Fast"} + sales);
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains("'Fast' is not a fit method")) << bad.err.toStdString();
+    const Result help = Tavreg({"--help"});
+    EXPECT_TRUE(help.out.contains("FitMethod"));
+    EXPECT_TRUE(help.out.contains("3 when the results were written but a fit is not valid"));
+}

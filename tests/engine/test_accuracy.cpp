@@ -224,16 +224,16 @@ TEST_P(NistStrd, CertifiedValuesAreMetToTheExpectedDigits) {
 // clang-format off
 // Half a digit below the figures measured here. The normal equations reach 12 digits on Norris,
 // 11 on Pontius, 8.5 on Longley, 6.5 to 10 on the Wampler polynomials and none on Filip; Auto
-// refits Longley, Wampler and Filip by QR, which reaches 13 to 14.5 digits on the first four sets
-// and 9.7 to 13 on the Wampler polynomials. On Filip, whose decimal data the doubles hold only
-// to 16 digits, the eleven powers of x keep 7.6 digits on any path.
+// keeps them on Norris, Pontius and Wampler2 and refits the others by QR, which reaches 13 to
+// 14.5 digits on the first three sets and 9.7 to 13 on the Wampler polynomials. On Filip, whose
+// decimal data the doubles hold only to 16 digits, the eleven powers of x keep 7.6 digits.
 const std::vector<TNistCase> kNistCases = {
     //           normal equations: b  sd(b)  Syx    R2    Auto   QR
     {"Norris",   {12.0, 13.5, 13.5, 14.5},  12.0, 13.4, false},
     {"Pontius",  {11.0, 13.0, 13.0, 14.5},  11.0, 13.0, false},
     {"Longley",  { 8.0,  9.7, 11.7, 11.3},  14.0, 14.0, false},
     {"Wampler1", { 6.5,  4.6,  4.6, 14.5},  12.0, 12.0, false},
-    {"Wampler2", { 9.5,  9.2,  9.2, 14.5},  12.5, 12.5, false},
+    {"Wampler2", { 9.5,  9.2,  9.2, 14.5},   9.2, 12.5, false},
     {"Wampler3", { 6.5, 10.2, 14.5, 14.5},  12.0, 12.0, false},
     {"Wampler4", { 6.5, 10.2, 14.3, 12.0},  11.0, 11.0, false},
     {"Wampler5", { 6.0, 10.2, 14.3,  9.7},   9.0,  9.0, false},

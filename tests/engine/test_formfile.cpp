@@ -167,6 +167,16 @@ TEST(FormFile, ReadsComponentsAndWritesTheSameBytes) {
     EXPECT_EQ(Rewrite(f), kForm);
 }
 
+TEST(FormFile, FitMethodFollowsReportMessageWhenNotTheDefault) {
+    // Files written before the property existed read as Auto and write back unchanged (kForm,
+    // above); any other method is written, and read back, after ReportMessage.
+    const std::string withQr = Replace(kForm, "'note'\n", "'note'\n    FitMethod = QR\n");
+    const TFormContents f = ReadForm(TAVClassRegistry(), withQr);
+    EXPECT_EQ(dynamic_cast<TTAVTable*>(f.components[0])->FitMethod(), TFitMethod::Auto);
+    EXPECT_EQ(dynamic_cast<TTAVQuery*>(f.components[1])->FitMethod(), TFitMethod::QR);
+    EXPECT_EQ(Rewrite(f), withQr);
+}
+
 TEST(FormFile, ControlVariablesSixToTenAreNeverStreamed) {
     TTAVTable t;
     t.SetName("T");
@@ -205,6 +215,11 @@ TEST(FormFile, MalformedFilesNameTheirLine) {
         {std::string(kForm).substr(0, std::string(kForm).size() - 4), 106, "'end' expected"},
         {std::string(kForm) + "object X: TDataModule\nend\n", 107, "Text after the end"},
         {Replace(kForm, "TDataModule", "TWindow"), 1, "Class TWindow not found"},
+        {Replace(kForm, "'note'\n", "'note'\n    FitMethod = Fast\n"), 105,
+         "Error reading Q1.FitMethod: Invalid property value (Auto, NormalEquations or QR "
+         "expected)"},
+        {Replace(kForm, "'note'\n", "'note'\n    FitMethod = 'QR'\n"), 105,
+         "NormalEquations or QR expected"},
         {Replace(kForm,
                  "    Active = False\n    ControlVar01.Strings = (\n      'Active'\n      'None'",
                  "    Active = False\n    object Inner: TTAVQuery\n    end\n    "
