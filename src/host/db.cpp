@@ -36,6 +36,8 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
     return true;
 }
 
+bool IsBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 bool Has(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
 std::unique_ptr<TField> MakeField(TFieldClass cls, TDataSet* ds, const std::string& name, int index,
@@ -157,6 +159,13 @@ class TCursor {
     // Field class of an expression column, from its value on the current (first) row.
     virtual TFieldClass ValueClass(int i) const = 0;
     virtual bool IsNull(int i) const = 0;
+    // Whether the value is a text of nothing but blanks (or none at all).
+    virtual bool IsBlankText(int i) const = 0;
+    // Null, blank text, or anything else.
+    virtual TField::TState State(int i) const {
+        if (IsNull(i)) return TField::TState::Null;
+        return IsBlankText(i) ? TField::TState::Blank : TField::TState::Value;
+    }
     // The value when it is stored as a number; false for any other kind of value.
     virtual bool Number(int i, double& value) const = 0;
     virtual QVariant Value(int i) const = 0;
@@ -166,12 +175,14 @@ namespace {
 
 class TSqliteCursor final : public TCursor {
   public:
-    TSqliteCursor(sqlite3* db, const std::string& sql) : db_(db) {
+    // Errors are prefixed with `label`, which names the database.
+    TSqliteCursor(sqlite3* db, const std::string& sql, std::string label)
+        : db_(db), label_(std::move(label)) {
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK || !stmt_) {
             const std::string error = sqlite3_errmsg(db_);
             sqlite3_finalize(stmt_);
             stmt_ = nullptr;
-            throw EDatabaseError(error);
+            throw EDatabaseError(label_ + ": " + error);
         }
     }
     ~TSqliteCursor() override { sqlite3_finalize(stmt_); }
@@ -206,6 +217,20 @@ class TSqliteCursor final : public TCursor {
     bool IsNull(int i) const override {
         return !hasRow_ || sqlite3_column_type(stmt_, i) == SQLITE_NULL;
     }
+    bool IsBlankText(int i) const override {
+        return hasRow_ && sqlite3_column_type(stmt_, i) == SQLITE_TEXT && BlankText(i);
+    }
+    TField::TState State(int i) const override {
+        if (!hasRow_) return TField::TState::Null;
+        switch (sqlite3_column_type(stmt_, i)) {
+            case SQLITE_NULL:
+                return TField::TState::Null;
+            case SQLITE_TEXT:
+                return BlankText(i) ? TField::TState::Blank : TField::TState::Value;
+            default:
+                return TField::TState::Value;
+        }
+    }
     bool Number(int i, double& value) const override {
         switch (sqlite3_column_type(stmt_, i)) {
             case SQLITE_FLOAT:
@@ -238,28 +263,35 @@ class TSqliteCursor final : public TCursor {
     }
 
   private:
+    bool BlankText(int i) const {
+        const auto* text = sqlite3_column_text(stmt_, i);
+        const int size = sqlite3_column_bytes(stmt_, i);
+        return std::all_of(text, text + size, [](unsigned char c) { return IsBlank(c); });
+    }
     bool Step() {
         const int rc = sqlite3_step(stmt_);
         if (rc == SQLITE_ROW) return hasRow_ = true;
         hasRow_ = false;
-        if (rc != SQLITE_DONE) throw EDatabaseError(sqlite3_errmsg(db_));
+        if (rc != SQLITE_DONE) throw EDatabaseError(label_ + ": " + sqlite3_errmsg(db_));
         return false;
     }
 
     sqlite3* db_;
+    std::string label_;
     sqlite3_stmt* stmt_ = nullptr;
     bool hasRow_ = false;
 };
 
 class TQtCursor final : public TCursor {
   public:
-    TQtCursor(const QSqlDatabase& db, const std::string& sql)
-        : query_(db), sql_(QString::fromStdString(sql)) {
+    TQtCursor(const QSqlDatabase& db, const std::string& sql, std::string label)
+        : query_(db), sql_(QString::fromStdString(sql)), label_(std::move(label)) {
         query_.setForwardOnly(true);
     }
     bool Exec() override {
         query_.finish();
-        if (!query_.exec(sql_)) throw EDatabaseError(query_.lastError().text().toStdString());
+        if (!query_.exec(sql_))
+            throw EDatabaseError(label_ + ": " + query_.lastError().text().toStdString());
         record_ = query_.record();
         return hasRow_ = query_.next();
     }
@@ -271,6 +303,11 @@ class TQtCursor final : public TCursor {
         return ClassForMetaType(record_.field(i).metaType().id());
     }
     bool IsNull(int i) const override { return !hasRow_ || query_.isNull(i); }
+    bool IsBlankText(int i) const override {
+        if (!hasRow_) return false;
+        const QVariant v = query_.value(i);
+        return v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty();
+    }
     bool Number(int i, double& value) const override {
         const QVariant v = query_.value(i);
         switch (v.typeId()) {
@@ -294,6 +331,7 @@ class TQtCursor final : public TCursor {
   private:
     QSqlQuery query_;
     QString sql_;
+    std::string label_;
     QSqlRecord record_;
     bool hasRow_ = false;
 };
@@ -314,6 +352,7 @@ struct TDataSet::Impl {
     bool active = false;
     bool eof = true;
     bool moved = false;  // the cursor has left the first record since the statement ran
+    int32_t recNo = 0;   // of the current record, from 1
     int32_t recordCount = -1;
 
     void Release() {
@@ -326,6 +365,7 @@ struct TDataSet::Impl {
         active = false;
         eof = true;
         moved = false;
+        recNo = 0;
         recordCount = -1;
     }
 };
@@ -392,12 +432,14 @@ void TDataSet::Open() {
                                      "': " + d.db.lastError().text().toStdString());
         }
         const std::string sql = SelectStatement();
+        const std::string label = "Database '" + databaseName_ + "'";
         if (sqlite3* native = NativeSqliteHandle(d.db))
-            d.cursor = std::make_unique<TSqliteCursor>(native, sql);
+            d.cursor = std::make_unique<TSqliteCursor>(native, sql, label);
         else
-            d.cursor = std::make_unique<TQtCursor>(d.db, sql);
+            d.cursor = std::make_unique<TQtCursor>(d.db, sql, label);
         d.eof = !d.cursor->Exec();
         d.moved = false;
+        d.recNo = d.eof ? 0 : 1;
         fields_.clear();
         lookupCache_.fill(nullptr);
         for (int i = 0; i < d.cursor->ColumnCount(); ++i) {
@@ -426,6 +468,7 @@ void TDataSet::First() {
     if (!d.moved) return;  // still on the first record of the last run
     d.eof = !d.cursor->Exec();
     d.moved = false;
+    d.recNo = d.eof ? 0 : 1;
 }
 
 void TDataSet::Next() {
@@ -434,6 +477,12 @@ void TDataSet::Next() {
     if (d.eof) return;
     d.moved = true;
     d.eof = !d.cursor->Next();
+    if (!d.eof) ++d.recNo;
+}
+
+int32_t TDataSet::RecNo() const {
+    CheckActive();
+    return impl_->eof ? 0 : impl_->recNo;
 }
 
 bool TDataSet::Eof() const {
@@ -448,7 +497,8 @@ int32_t TDataSet::RecordCount() {
         QSqlQuery count(d.db);
         count.setForwardOnly(true);
         if (!count.exec(QString::fromStdString(CountStatement())) || !count.next())
-            throw EDatabaseError(count.lastError().text().toStdString());
+            throw EDatabaseError("Database '" + databaseName_ +
+                                 "': " + count.lastError().text().toStdString());
         d.recordCount = static_cast<int32_t>(count.value(0).toLongLong());
     }
     return d.recordCount;
@@ -497,6 +547,18 @@ bool TField::IsNull() const {
     return d.eof || d.cursor->IsNull(index_);
 }
 
+bool TField::IsBlank() const {
+    dataSet_->CheckActive();
+    const auto& d = *dataSet_->impl_;
+    return !d.eof && d.cursor->IsBlankText(index_);
+}
+
+TField::TState TField::State() const {
+    dataSet_->CheckActive();
+    const auto& d = *dataSet_->impl_;
+    return d.eof ? TState::Null : d.cursor->State(index_);
+}
+
 double TField::AsFloat() const {
     dataSet_->CheckActive();
     const auto& d = *dataSet_->impl_;
@@ -527,7 +589,7 @@ double TField::AsFloat() const {
         return StrToFloat(text);
     } catch (const EConvertError&) {
         throw EConvertError("'" + text + "' is not a valid floating point value for field '" +
-                            FieldName() + "'");
+                            FieldName() + "' in record " + IntToStr(d.recNo));
     }
 }
 

@@ -39,8 +39,14 @@ class TField {
     virtual const char* ClassName() const { return "TField"; }
 
     bool IsNull() const;
+    // Whether the value is a text that is empty or only blanks: a missing value where a number
+    // is read.
+    bool IsBlank() const;
+    // Both questions at once, for loaders that ask them of every value.
+    enum class TState { Value, Null, Blank };
+    TState State() const;
     // The value as a double; 0 for a null value. A text that is not a number raises
-    // EConvertError naming the field.
+    // EConvertError naming the field, the record and the text.
     double AsFloat() const;
     std::string AsString() const;
 
@@ -123,6 +129,9 @@ class TDataSet : public TComponent {
     void First();
     void Next();
     bool Eof() const;
+    // The number of the current record, from 1 for the first of the result set (0 when there is
+    // none).
+    int32_t RecNo() const;
     // Number of records of the open result set, counted once per open.
     int32_t RecordCount();
 

@@ -407,8 +407,8 @@ TFormContents ReadForm(const TClassRegistry& registry, const std::string& text,
                 try {
                     p.info->write(*c, p.value);
                 } catch (const std::exception& e) {
-                    throw EReadError(
-                        p.line, "Error reading " + o.name + "." + p.info->name + ": " + e.what());
+                    throw EReadError(p.line, "Error reading " + o.name + "." + p.info->name + ": " +
+                                                 ErrorMessage(e));
                 }
             }
         }

@@ -14,26 +14,37 @@ namespace tav {
 // Root of every error the host layer raises. Derives from std::runtime_error so that hosts that
 // know nothing of this hierarchy can still catch and print it.
 class Exception : public std::runtime_error {
-public:
-    explicit Exception(const std::string& message) : std::runtime_error(message) {}
-    std::string Message() const { return what(); }
+  public:
+    explicit Exception(const std::string& message)
+        : std::runtime_error(message), message_(message) {}
+    // The whole message, a NUL byte in it included (what() ends at the first one).
+    const std::string& Message() const { return message_; }
+
+  private:
+    std::string message_;
 };
+
+// The message of any exception: Message() for the host's own, what() for the others.
+inline std::string ErrorMessage(const std::exception& e) {
+    if (const auto* own = dynamic_cast<const Exception*>(&e)) return own->Message();
+    return e.what();
+}
 
 // A text is not a number of the requested kind: "'abc' is not a valid floating point value".
 class EConvertError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // Dataset errors: a missing field, a closed dataset, a database that cannot be opened, bad SQL.
 class EDatabaseError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // An index outside a string list: "List index out of bounds (6)".
 class EStringListError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 

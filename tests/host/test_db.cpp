@@ -171,7 +171,8 @@ TEST(DataSet, ErrorsNameTheirCulprit) {
         t.FieldByName("v")->AsFloat();
         FAIL();
     } catch (const EConvertError& e) {
-        EXPECT_STREQ(e.what(), "'abc' is not a valid floating point value for field 'v'");
+        EXPECT_STREQ(e.what(),
+                     "'abc' is not a valid floating point value for field 'v' in record 1");
     }
 }
 
