@@ -4,10 +4,11 @@
 #include <QGuiApplication>
 #include <QPageSetupDialog>
 #include <QPainter>
-#include <QPixmap>
+#include <QPicture>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QScreen>
+#include <cstdio>
 #include <memory>
 
 #include "host/forms.h"
@@ -55,33 +56,52 @@ bool PrinterSetupDialog(QWidget* parent) {
 }
 
 void PrintForm(QWidget* form, TPrintScale scale) {
-    const QPixmap image = form->grab();
+    // The window paints itself onto the printer (text stays text, lines stay lines) in a
+    // coordinate system of the window's own resolution, so that its fonts keep their size
+    // against its layout; the printer's resolution only sets the "one pixel" of poNone.
     QPrinter& printer = Printer();
+    const int deviceResolution = printer.resolution();
+    const int windowResolution = form->logicalDpiY();
+
+    printer.setResolution(windowResolution);
+    struct TRestore {
+        QPrinter& printer;
+        int resolution;
+        ~TRestore() { printer.setResolution(resolution); }
+    } restore{printer, deviceResolution};
+
     QPainter painter;
-    if (!painter.begin(&printer)) throw Exception("The printer cannot be opened");
-    const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
-    const QSizeF size = image.size() / image.devicePixelRatio();
+    if (!painter.begin(&printer))
+        throw Exception(printer.outputFileName().isEmpty()
+                            ? "The printer cannot be opened"
+                            : "Cannot write '" + printer.outputFileName().toStdString() + "'");
+    const QRectF page = printer.pageLayout().paintRectPixels(windowResolution);
+    const QSizeF size = form->size();
     double factor = 1.0;
     switch (scale) {
         case TPrintScale::poNone:
+            factor = static_cast<double>(windowResolution) / deviceResolution;
+            break;
+        case TPrintScale::poProportional:
+            // The same physical size as on the screen.
             factor = 1.0;
             break;
-        case TPrintScale::poProportional: {
-            // The same physical size as on the screen.
-            const QScreen* screen = QGuiApplication::primaryScreen();
-            const double screenDpi = screen ? screen->logicalDotsPerInch() : 96.0;
-            factor = printer.resolution() / screenDpi;
-            break;
-        }
         case TPrintScale::poPrintToFit:
             factor = std::min(page.width() / size.width(), page.height() / size.height());
             break;
     }
-    // Whatever the scale, the image stays on one page.
+    // Whatever the scale, the window stays on one page.
     factor = std::min({factor, page.width() / size.width(), page.height() / size.height()});
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawPixmap(QRectF(0, 0, size.width() * factor, size.height() * factor), image,
-                       QRectF(image.rect()));
+    // Rendered straight onto a printer, a widget would paint into a pixmap first; recorded as a
+    // picture, it keeps its drawing commands.
+    QPicture picture;
+    {
+        QPainter recorder(&picture);
+        form->render(&recorder, QPoint(), QRegion(),
+                     QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    }
+    painter.scale(factor, factor);
+    painter.drawPicture(0, 0, picture);
     painter.end();
 }
 

@@ -382,7 +382,7 @@ TEST(OutputWindow, PrintsOnePagePdfInEveryScaleAndRestoresTheWindow) {
         ASSERT_NE(form, nullptr);
         const std::pair<const char*, void (TRegressionOutputForm::*)()> scales[] = {
             {"none", &TRegressionOutputForm::NoScaling1Click},
-            {"proportional", nullptr},  // the default
+            {"proportional", &TRegressionOutputForm::Proportional1Click},
             {"fit", &TRegressionOutputForm::ToFit1Click}};
         for (const auto& [name, choose] : scales) {
             if (choose) (form->*choose)();
@@ -400,14 +400,32 @@ TEST(OutputWindow, PrintsOnePagePdfInEveryScaleAndRestoresTheWindow) {
     SetPrinterOutputFile("");
     EXPECT_TRUE(restored);
     ASSERT_EQ(files.size(), 3u);
+    auto run = [](const char* program, const QStringList& args) {
+        QProcess p;
+        p.start(program, args);
+        EXPECT_TRUE(p.waitForFinished(20000)) << program;
+        return QString(p.readAllStandardOutput());
+    };
+    // The page is drawn, not pasted as a picture: its text is text, laid out as in the window
+    // at the scale chosen (one window pixel per printer dot of 1/1200 inch, the window's own
+    // size at 96 pixels an inch, or the page's width).
+    std::vector<double> span;  // from "Dependent" to "Coefficients:", in points
     for (const auto& file : files) {
-        QProcess info;
-        info.start("pdfinfo", {QString::fromStdString(file)});
-        ASSERT_TRUE(info.waitForFinished(20000));
-        const QString out = info.readAllStandardOutput();
-        EXPECT_TRUE(out.contains(QRegularExpression("Pages:\\s+1\\n")))
-            << file << out.toStdString();
+        const QString path = QString::fromStdString(file);
+        EXPECT_TRUE(run("pdfinfo", {path}).contains(QRegularExpression("Pages:\\s+1\\n"))) << file;
+        EXPECT_TRUE(run("pdffonts", {path}).contains("TrueType")) << file;
+        const QString words = run("pdftotext", {"-bbox", path, "-"});
+        auto left = [&](const char* word) {
+            const auto m =
+                QRegularExpression(QString("<word xMin=\"([0-9.]+)\"[^>]*>%1</word>").arg(word))
+                    .match(words);
+            EXPECT_TRUE(m.hasMatch()) << file << " " << word;
+            return m.captured(1).toDouble();
+        };
+        span.push_back(left("Coefficients:") - left("Dependent"));
     }
+    EXPECT_NEAR(span[0] * 1200 / 96, span[1], 0.05 * span[1]);  // none, proportional
+    EXPECT_GT(span[2], span[1]);                                // to fit
 
     // Output cleared the table's flag: a second Execute answers not loaded.
     t.SetShowWarnings(true);
