@@ -75,10 +75,22 @@ void TTAVRegression::CheckDataCount() {
                       mbOK, 0);
 }
 
-bool TTAVRegression::ValidRecord(uint16_t count) const {
-    bool valid = true;
-    for (uint16_t k = 1; k <= count && valid; ++k) valid = cVar_[k]->ValidTransformation(dataSet_);
-    return valid;
+int32_t TLoadAccount::Skipped() const {
+    int32_t total = 0;
+    for (const auto& variable : skipped)
+        for (const int32_t count : variable) total += count;
+    return total;
+}
+
+bool TTAVRegression::ValidRecord(uint16_t count, TSkipReason& reason, uint16_t& variable) const {
+    for (uint16_t k = 1; k <= count; ++k) {
+        reason = cVar_[k]->CheckRecord(dataSet_);
+        if (reason != TSkipReason::None) {
+            variable = k;
+            return false;
+        }
+    }
+    return true;
 }
 
 void TTAVRegression::ComputeMaxAndMinY() {
@@ -134,9 +146,11 @@ bool TTAVRegression::LoadValues() {
 
     varCount_ = 0;
     for (auto& copy : cVar_) copy.reset();
+    account_ = TLoadAccount();
     try {
         for (const auto& var : controlVar_) SetcVarArrays(*var);
         CheckDataCount();
+        account_.recordCount = dataSet_.RecordCount();
         dataSet_.First();
 
         uint16_t n = 0;
@@ -146,34 +160,45 @@ bool TTAVRegression::LoadValues() {
 
         Arrays& d = *d_;
         while (!dataSet_.Eof() && n < MaxData) {
-            if (ValidRecord(varCount_) && response_->ValidTransformation(dataSet_)) {
+            ++account_.read;
+            TSkipReason reason = TSkipReason::None;
+            uint16_t variable = 0;  // the response
+            if (ValidRecord(varCount_, reason, variable)) reason = response_->CheckRecord(dataSet_);
+            if (reason == TSkipReason::None) {
                 // A value that is not a finite number (an infinity stored in the database, a
                 // power or product beyond the double range) makes the record unusable, like a
                 // null: it never reaches the arrays.
                 const double yValue = response_->Process(dataSet_);
                 double values[MaxTerms];
-                bool finite = std::isfinite(yValue);
-                for (int j = 1; j <= varCount_; ++j) {
-                    values[j - 1] = cVar_[j]->Process(dataSet_);
-                    finite = finite && std::isfinite(values[j - 1]);
+                for (int j = 1; j <= varCount_; ++j) values[j - 1] = cVar_[j]->Process(dataSet_);
+                if (!std::isfinite(yValue)) {
+                    reason = TSkipReason::NotFinite;
+                } else {
+                    for (int j = 1; j <= varCount_ && reason == TSkipReason::None; ++j) {
+                        if (!std::isfinite(values[j - 1])) {
+                            reason = TSkipReason::NotFinite;
+                            variable = static_cast<uint16_t>(j);
+                        }
+                    }
                 }
-                if (!finite) {
-                    dataSet_.Next();
-                    continue;
-                }
-                ++n;
-                d.y[n] = yValue;
-                std::copy(values, values + varCount_, d.x.row(n));
-                if (variant_.gaugeFollowsLoad) {
-                    const double percent = static_cast<double>(n) * 100.0 /
-                                           static_cast<double>(dataSet_.RecordCount());
-                    gauge->SetGaugeProgress(static_cast<uint16_t>(std::trunc(percent)));
-                    gauge->SetGaugeText("Records Loaded: " + IntToStr(n));
+                if (reason == TSkipReason::None) {
+                    ++n;
+                    d.y[n] = yValue;
+                    std::copy(values, values + varCount_, d.x.row(n));
+                    if (variant_.gaugeFollowsLoad) {
+                        const double percent = static_cast<double>(n) * 100.0 /
+                                               static_cast<double>(dataSet_.RecordCount());
+                        gauge->SetGaugeProgress(static_cast<uint16_t>(std::trunc(percent)));
+                        gauge->SetGaugeText("Records Loaded: " + IntToStr(n));
+                    }
                 }
             }
+            if (reason != TSkipReason::None) ++account_.skipped[variable][static_cast<int>(reason)];
             dataSet_.Next();
         }
         dataCount_ = n;
+        account_.used = n;
+        if (!dataSet_.Eof()) account_.notRead = std::max(1, account_.recordCount - account_.read);
     } catch (...) {
         // A load abandoned midway leaves nothing that could be mistaken for a usable one.
         dataCount_ = 0;

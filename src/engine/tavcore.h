@@ -51,6 +51,20 @@ TFitMethod StrToFitMethod(const std::string& text);
 const char* FitPathToStr(TFitPath path);
 const char* FitProblemToStr(TFitProblem problem);
 
+// What the last load did with the records: how many it read and used, why it skipped the others
+// (the first reason met, per variable), and how many it left unread at the MaxData cap.
+struct TLoadAccount {
+    int32_t recordCount = 0;  // RecordCount of the dataset at the load
+    int32_t read = 0;
+    int32_t used = 0;
+    int32_t notRead = 0;  // left after MaxData usable records
+    // skipped[0][r]: for the response; skipped[k][r]: for the k-th control variable in use.
+    int32_t skipped[MaxTerms + 1][kSkipReasonCount] = {};
+
+    int32_t Skipped() const;
+    bool Capped() const { return notRead > 0; }
+};
+
 // What sets the table and query components apart.
 struct TTAVVariant {
     const char* name;  // "table" or "query"
@@ -129,6 +143,8 @@ class TTAVRegression {
     // Clears ValuesLoaded and loads the records again; ValuesLoaded then tells whether the load
     // is usable. Errors of the dataset and of the variables propagate; the load is then unusable.
     void ReLoad();
+    // What the last load read, used and skipped, and why.
+    const TLoadAccount& GetLoadAccount() const { return account_; }
 
     // Fits the model to the loaded records (by FitMethod) and computes the statistics. Without a
     // usable load it shows the variant's not-loaded message and computes nothing; with fewer
@@ -225,7 +241,9 @@ class TTAVRegression {
 
     void SetcVarArrays(const TIndepVar& var);
     void CheckDataCount();
-    bool ValidRecord(uint16_t count) const;
+    // Whether the current record is usable for the first `count` control variables; when it is
+    // not, `reason` and `variable` tell why and for which.
+    bool ValidRecord(uint16_t count, TSkipReason& reason, uint16_t& variable) const;
     bool InvariantCol(uint16_t count);
     void ComputeMaxAndMinY();
     void ComputeMaxAndMinX();
@@ -267,6 +285,7 @@ class TTAVRegression {
     uint16_t dataCount_ = 0;
     uint16_t varCount_ = 0;
     uint16_t dof_ = 0;
+    TLoadAccount account_;
     double conditionEstimate_ = std::numeric_limits<double>::quiet_NaN();
     TFitMethod fitMethod_ = TFitMethod::Auto;
     TFitPath fitPath_ = TFitPath::None;

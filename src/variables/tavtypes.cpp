@@ -17,19 +17,41 @@ double FieldValue(const TDataSet& ds, const std::string& name) {
     return ds.FieldByName(name)->AsFloat();
 }
 
-bool FieldIsNull(const TDataSet& ds, const std::string& name) {
-    return ds.FieldByName(name)->IsNull();
+// A value read as a number is missing when its field is null or holds an empty or blank text
+// (what importing a CSV file with empty cells stores).
+TSkipReason Missing(const TDataSet& ds, const std::string& name) {
+    switch (ds.FieldByName(name)->State()) {
+        case TField::TState::Null:
+            return TSkipReason::NullField;
+        case TField::TState::Blank:
+            return TSkipReason::EmptyText;
+        case TField::TState::Value:
+            break;
+    }
+    return TSkipReason::None;
 }
 
 // A divisor must be finite as well as away from zero: 1 / infinity would turn a value that is not
 // a number into a plausible 0. (Every other transformation keeps an infinity infinite, and the
 // loader rejects the record for its value.)
-bool UsableDivisor(double value) {
-    return std::isfinite(value) && std::fabs(static_cast<long double>(value)) >= kZeroTolerance;
+TSkipReason DivisorReason(double value) {
+    if (!std::isfinite(value)) return TSkipReason::NotFinite;
+    if (std::fabs(static_cast<long double>(value)) < kZeroTolerance)
+        return TSkipReason::SmallDivisor;
+    return TSkipReason::None;
 }
 
-bool UsableFactor(double factor) {
-    return std::isfinite(factor) && std::fabs(static_cast<long double>(factor)) > kZeroTolerance;
+TSkipReason PositiveReason(double value) {
+    if (std::isnan(value)) return TSkipReason::NotFinite;
+    if (!(static_cast<long double>(value) > kZeroTolerance)) return TSkipReason::NotPositive;
+    return TSkipReason::None;
+}
+
+TSkipReason FactorReason(double factor) {
+    if (!std::isfinite(factor)) return TSkipReason::NotFinite;
+    if (!(std::fabs(static_cast<long double>(factor)) > kZeroTolerance))
+        return TSkipReason::ZeroScaleFactor;
+    return TSkipReason::None;
 }
 
 bool IsWholeNumber(double y) { return std::isfinite(y) && std::floor(y) == y; }
@@ -50,6 +72,21 @@ double Power(double x1, double y) {
 }
 
 }  // namespace
+
+const char* SkipReasonText(TSkipReason reason) {
+    static constexpr const char* kTexts[kSkipReasonCount] = {
+        "none",
+        "null field",
+        "empty text",
+        "value not finite",
+        "ln or square root of a value <= 1E-20",
+        "divisor of magnitude < 1E-20",
+        "exponent below 0.5",
+        "scale factor 0",
+        "fractional power of a negative value",
+    };
+    return kTexts[static_cast<int>(reason)];
+}
 
 // ---------------------------------------------------------------- TIndepVar
 
@@ -73,27 +110,32 @@ void TIndepVar::SetTransformation(const std::string& value) {
     if (value != "Undefined"sv) SetUsage("Active");
 }
 
-bool TIndepVar::ValidTransformation(const TDataSet& ds) const {
-    if (FieldIsNull(ds, Field1())) return false;
+TSkipReason TIndepVar::CheckRecord(const TDataSet& ds) const {
+    if (const TSkipReason missing = Missing(ds, Field1()); missing != TSkipReason::None)
+        return missing;
     const std::string& t = Transformation();
-    bool valid = true;
-    if (t == "Product"sv) {
-        valid = !FieldIsNull(ds, Field2());
-    } else if (t == "Quotient"sv) {
-        valid = !FieldIsNull(ds, Field2()) && UsableDivisor(FieldValue(ds, Field2()));
-    } else if (t == "Inverse"sv) {
-        valid = UsableDivisor(FieldValue(ds, Field1()));
-    } else if (t == "Power"sv) {
-        const double y = StrToFloat(Exponent());
-        valid = std::isfinite(y) && y >= 0.5;
-        // A fractional power of a negative number is not a real number.
-        if (valid && !IsWholeNumber(y)) valid = FieldValue(ds, Field1()) >= 0.0;
-    } else if (t == "Log"sv || t == "Sqrt"sv) {
-        valid = static_cast<long double>(FieldValue(ds, Field1())) > kZeroTolerance;
-    } else if (t == "Scale"sv) {
-        valid = UsableFactor(StrToFloat(ScaleFactor()));
+    if (t == "Product"sv) return Missing(ds, Field2());
+    if (t == "Quotient"sv) {
+        if (const TSkipReason missing = Missing(ds, Field2()); missing != TSkipReason::None)
+            return missing;
+        return DivisorReason(FieldValue(ds, Field2()));
     }
-    return valid;
+    if (t == "Inverse"sv) return DivisorReason(FieldValue(ds, Field1()));
+    if (t == "Power"sv) {
+        const double y = StrToFloat(Exponent());
+        if (!std::isfinite(y)) return TSkipReason::NotFinite;
+        if (y < 0.5) return TSkipReason::ExponentBelowHalf;
+        // A fractional power of a negative number is not a real number.
+        if (!IsWholeNumber(y)) {
+            const double x = FieldValue(ds, Field1());
+            if (std::isnan(x)) return TSkipReason::NotFinite;
+            if (x < 0.0) return TSkipReason::NegativeFractionalPower;
+        }
+        return TSkipReason::None;
+    }
+    if (t == "Log"sv || t == "Sqrt"sv) return PositiveReason(FieldValue(ds, Field1()));
+    if (t == "Scale"sv) return FactorReason(StrToFloat(ScaleFactor()));
+    return TSkipReason::None;
 }
 
 double TIndepVar::Process(const TDataSet& ds) const {
@@ -152,19 +194,21 @@ TDependentVar::TDependentVar() {
     SetScaleFactor("1");
 }
 
-bool TDependentVar::ValidTransformation(const TDataSet& ds) const {
-    if (FieldIsNull(ds, FieldName())) return false;
+TSkipReason TDependentVar::CheckRecord(const TDataSet& ds) const {
+    if (const TSkipReason missing = Missing(ds, FieldName()); missing != TSkipReason::None)
+        return missing;
     const std::string& t = Transformation();
-    bool valid = true;
-    if (t == "Log"sv) {
-        valid = static_cast<long double>(FieldValue(ds, FieldName())) > kZeroTolerance;
-    } else if (t == "Inverse"sv) {
+    if (t == "Log"sv) return PositiveReason(FieldValue(ds, FieldName()));
+    if (t == "Inverse"sv) {
+        // The response's divisor must exceed the tolerance; a control's may equal it.
         const double value = FieldValue(ds, FieldName());
-        valid = std::isfinite(value) && std::fabs(static_cast<long double>(value)) > kZeroTolerance;
-    } else if (t == "Scale"sv) {
-        valid = UsableFactor(StrToFloat(ScaleFactor()));
+        if (!std::isfinite(value)) return TSkipReason::NotFinite;
+        if (!(std::fabs(static_cast<long double>(value)) > kZeroTolerance))
+            return TSkipReason::SmallDivisor;
+        return TSkipReason::None;
     }
-    return valid;
+    if (t == "Scale"sv) return FactorReason(StrToFloat(ScaleFactor()));
+    return TSkipReason::None;
 }
 
 double TDependentVar::Process(const TDataSet& ds) const {

@@ -6,6 +6,7 @@
 // compared exactly and case-sensitively.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "host/classes.h"
@@ -19,6 +20,22 @@ class TField;
 // double nearest to 1E-20, so that a field value of 1E-20 lies exactly on the threshold: accepted
 // by the ">=" tests (divisors) and rejected by the ">" tests (logarithm, square root).
 inline constexpr long double kZeroTolerance = static_cast<long double>(1.0E-20);
+
+// Why a record cannot be used for a variable (None: it can).
+enum class TSkipReason : uint8_t {
+    None,
+    NullField,                // a field the variable reads is null
+    EmptyText,                // ... holds a text that is empty or only blanks
+    NotFinite,                // a value, exponent or factor, or the result, is not a finite number
+    NotPositive,              // the logarithm or square root of a value <= 1E-20
+    SmallDivisor,             // a divisor of magnitude below 1E-20
+    ExponentBelowHalf,        // a power whose exponent is below 0.5
+    ZeroScaleFactor,          // a scale factor of magnitude <= 1E-20
+    NegativeFractionalPower,  // a fractional power of a negative value
+};
+inline constexpr int kSkipReasonCount = 9;
+// "null field", "empty text", "value not finite", ...
+const char* SkipReasonText(TSkipReason reason);
 
 // A control (independent) variable: entries Usage, Transformation, Field1, Field2, Exponent,
 // ScaleFactor. Usage and Transformation are coupled by their setters.
@@ -44,8 +61,11 @@ class TIndepVar : public TStringList {
     void SetExponent(const std::string& value) { SetParameters(4, value); }
     void SetScaleFactor(const std::string& value) { SetParameters(5, value); }
 
-    // Whether the dataset's current record can be used for this variable.
-    bool ValidTransformation(const TDataSet& dataSet) const;
+    // Whether the dataset's current record can be used for this variable, and if not, why.
+    bool ValidTransformation(const TDataSet& dataSet) const {
+        return CheckRecord(dataSet) == TSkipReason::None;
+    }
+    TSkipReason CheckRecord(const TDataSet& dataSet) const;
     // The variable's value on the current record; call only for records found valid.
     double Process(const TDataSet& dataSet) const;
     // The variable's term in the fitted equation ("Ln(SALES)", "PRICE*UNITS", ...).
@@ -68,7 +88,10 @@ class TDependentVar : public TStringList {
     void SetField(const std::string& value) { SetParameters(2, value); }
     void SetScaleFactor(const std::string& value) { SetParameters(5, value); }
 
-    bool ValidTransformation(const TDataSet& dataSet) const;
+    bool ValidTransformation(const TDataSet& dataSet) const {
+        return CheckRecord(dataSet) == TSkipReason::None;
+    }
+    TSkipReason CheckRecord(const TDataSet& dataSet) const;
     double Process(const TDataSet& dataSet) const;
     std::string OutputTerm() const;
 };

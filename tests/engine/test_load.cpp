@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
+#include <tuple>
 
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
@@ -100,6 +102,13 @@ TEST(Load, CapAtMaxDataCountsOnlyAcceptedRecords) {
         EXPECT_EQ(t.DataCount(), 2500);
         // The 2500th accepted record is record 2777 (every 10th skipped).
         EXPECT_EQ(t.Getx(2500, 1), 2777.0);
+        const TLoadAccount& account = t.GetLoadAccount();
+        EXPECT_EQ(account.read, 2777);
+        EXPECT_EQ(account.used, 2500);
+        EXPECT_EQ(account.skipped[1][static_cast<int>(TSkipReason::NullField)], 277);
+        EXPECT_EQ(account.Skipped(), 277);
+        EXPECT_EQ(account.notRead, 3000 - 2777);
+        EXPECT_TRUE(account.Capped());
         if (warnings) {
             ASSERT_EQ(messages.Messages().size(), 1u);
             EXPECT_EQ(messages.Messages()[0].text,
@@ -126,6 +135,88 @@ TEST(Load, CapAtMaxDataCountsOnlyAcceptedRecords) {
                   "records in your dataset. You can make" + LB +
                   "your query more specific to limit the" + LB + "number of records returned." +
                   LB + LB + "Loading the first 2500 records...");
+}
+
+TEST(Load, EverySkippedRecordIsCountedByVariableAndReason) {
+    // Twenty good records, then one bad record per line below: a copy of a good one with one
+    // value changed. Columns declared REAL keep '' and ' ' as text (what importing a CSV file
+    // with empty cells stores) and 1e999 as an infinity.
+    using R = TSkipReason;
+    struct Bad {
+        const char* set;
+        int variable;  // 0 the response, k the k-th control
+        R reason;
+    } bad[] = {
+        {"a = NULL", 1, R::NullField},
+        {"a = ''", 1, R::EmptyText},
+        {"a = ' '", 1, R::EmptyText},
+        {"a = 0", 1, R::NotPositive},
+        {"a = 'inf'", 1, R::NotFinite},
+        {"b = NULL", 2, R::NullField},
+        {"c = 0", 2, R::SmallDivisor},
+        {"c = 1e999", 2, R::NotFinite},
+        {"d = -4", 3, R::NegativeFractionalPower},
+        {"e = 10", 4, R::NotFinite},
+        {"y = NULL", 0, R::NullField},
+        {"y = ''", 0, R::EmptyText},
+        {"y = 1e999", 0, R::NotFinite},
+        {"a = 0, y = NULL", 1, R::NotPositive},
+    };
+    std::string sql =
+        "CREATE TABLE t(i INTEGER, a REAL, b REAL, c REAL, d REAL, e REAL, y REAL);"
+        "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < 20)"
+        " INSERT INTO t SELECT i, i, i, 1 + i % 3, i, 1 + i % 2, 2 * i + i % 3 FROM s;";
+    int expected[MaxTerms + 1][kSkipReasonCount] = {};
+    for (size_t k = 0; k < std::size(bad); ++k) {
+        sql += "INSERT INTO t SELECT i + 100, a, b, c, d, e, y FROM t WHERE i = 1;UPDATE t SET " +
+               std::string(bad[k].set) +
+               " WHERE i = 101;UPDATE t SET i = " + std::to_string(200 + k) + " WHERE i = 101;";
+        ++expected[bad[k].variable][static_cast<int>(bad[k].reason)];
+    }
+    tavtest::TTempDb db;
+    const std::string path = db.Exec(sql);
+    TIndepVar quotient = Control("Quotient", "b"), root = Control("Power", "d"),
+              power = Control("Power", "e");
+    quotient.SetField2("c");
+    root.SetExponent("0.5");
+    power.SetExponent("400");
+    tavtest::TMessageRecorder messages;
+    TTAVQuery q;
+    Point(q, path);
+    q.SetControl1(Control("Log", "a"));
+    q.SetControl2(quotient);
+    q.SetControl3(root);
+    q.SetControl4(power);
+    q.SetResponse(Response("y"));
+    q.Open();
+    q.ReLoad();
+    const TLoadAccount& account = q.GetLoadAccount();
+    EXPECT_EQ(account.recordCount, 34);
+    EXPECT_EQ(account.read, 34);
+    EXPECT_EQ(account.used, 20);
+    EXPECT_EQ(q.DataCount(), 20);
+    EXPECT_FALSE(account.Capped());
+    for (int v = 0; v <= MaxTerms; ++v)
+        for (int r = 0; r < kSkipReasonCount; ++r)
+            EXPECT_EQ(account.skipped[v][r], expected[v][r])
+                << "variable " << v << ", " << SkipReasonText(static_cast<R>(r));
+
+    // Definitions that no record can meet skip every record for their reason.
+    for (const auto& [exponent, factor, reason] : {std::tuple{"0.4", "10", R::ExponentBelowHalf},
+                                                   std::tuple{"2", "0", R::ZeroScaleFactor}}) {
+        TIndepVar first = Control("Power", "a"), second = Control("Scale", "b");
+        first.SetExponent(exponent);
+        second.SetScaleFactor(factor);
+        q.SetControl1(first);
+        q.SetControl2(second);
+        q.ReLoad();
+        const int variable = reason == R::ExponentBelowHalf ? 1 : 2;
+        // Missing values are found first: three of a, and for the second variable one of b.
+        EXPECT_EQ(q.GetLoadAccount().skipped[variable][static_cast<int>(reason)],
+                  reason == R::ExponentBelowHalf ? 34 - 3 : 34 - 3 - 1)
+            << SkipReasonText(reason);
+        EXPECT_EQ(q.GetLoadAccount().used, 0);
+    }
 }
 
 TEST(Load, DegreesOfFreedomMessageOnlyBelowPPlusOne) {
@@ -291,7 +382,7 @@ TEST(Load, BadInputRaisesAndLeavesNothingHalfDone) {
               }),
               "'x' is not a valid floating point value");
     EXPECT_EQ(attempt([](TTAVTable& t) { t.SetControl1(Control("None", "a")); }),
-              "'n/a' is not a valid floating point value for field 'a'");
+              "'n/a' is not a valid floating point value for field 'a' in record 11");
     EXPECT_EQ(attempt([](TTAVTable& t) {
                   TStringList shortDef;
                   shortDef.Add("Active");
