@@ -1,6 +1,6 @@
 // tavreg: fits the regressions of a form file (or of a definition given on the command line) and
-// shows their reports, as a host application would; without a display it writes the report as
-// text, PDF, plot images or JSON.
+// shows their reports, as a host application would; without a display, or when only files are
+// asked for, it writes the report as text, PDF, plot images or JSON.
 #include <tav/tav.h>
 #include <unistd.h>
 
@@ -11,9 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -23,17 +21,23 @@
 #include "forms/tavplot.h"
 #include "host/formfile.h"
 #include "host/printing.h"
+#include "outputs.h"
+#include "report.h"
+#include "terms.h"
 
 namespace {
+
+using tavreg::UsageError;
 
 const char* kHelp = R"(Usage: tavreg [options] [FORMFILE]
 
 Fits the multiple linear regressions of FORMFILE (every TTAVTable and TTAVQuery in it), or of
 the definition given with --db, --table or --sql, --y and --x, and shows each report window
-with its Plots button, as a host application would. Without a display, or with any of
---text, --pdf, --plots or --json, nothing is shown: the report goes where those options say
-and message boxes go to standard error. Without FORMFILE and without --db, the bundled
-example form file is used.
+with its Plots button, as a host application would. With any of --text, --pdf, --plots or
+--json (and without --show), or when no display can be opened, nothing is shown: the report
+goes where those options say (to standard output as text when none is given) and message
+boxes go to standard error. Without FORMFILE and without --db, the bundled example form file
+is used.
 
 Definition on the command line:
   --db PATH          SQLite database file (or the name of a configured Qt Sql connection)
@@ -46,9 +50,10 @@ Definition on the command line:
                        Inverse(FIELD)   1 / FIELD
                        Sqrt(FIELD)      square root
                        Power(FIELD,N)   FIELD to the power N (N >= 0.5)
-                       Scale(FIELD,S)   FIELD / S
+                       Scale(FIELD,S)   FIELD / S (S not 0)
                        Product(F1,F2)   F1 * F2
                        Quotient(F1,F2)  F1 / F2
+                     A field name may hold blanks: --x 'Log(unit price)'.
   --description TEXT the free text shown in the report header
   --fit-method M     how the coefficients are fitted (the FitMethod property of a form file):
                        Auto             the normal equations, redone by QR decomposition when
@@ -61,13 +66,18 @@ Definition on the command line:
 
 Output:
   --text             write each report page as plain text to standard output
-  --pdf FILE         print each report page to the PDF file FILE (with several regressions,
-                     the component's name is added before the extension)
+  --pdf FILE         print each report page to the PDF file FILE; with several regressions,
+                     to BASE-Component.pdf beside it, one file per component
   --plots DIR        write one PNG per plot kind (and per control variable for the scatter and
                      residual plots) into the folder DIR
-  --json             write every statistic of each fit as JSON to standard output
+  --json             write every statistic of every fit as one JSON document to standard
+                     output: {"regressions": [...]}; a number that is not finite is null
   --show             show the windows even with output options
+  --quiet            no line on standard error about the records each load used and skipped
   -h, --help         this text
+
+Files are written only when the whole run succeeds (under temporary names until then), and
+never over an input: the database or the form file.
 
 Exit status: 0 on success; 1 with one line on standard error naming the culprit when a
 database, table, field, SQL statement or form file is wrong or a load has nothing usable;
@@ -78,216 +88,22 @@ overflows, or no residual degrees of freedom are left).
 
 struct Options {
     std::string formFile;
+    bool commandLineDefinition = false;
     std::string db, table, sql, description, y, fitMethod;
     std::vector<std::string> x;
-    bool text = false, json = false, show = false;
+    bool text = false, json = false, show = false, quiet = false;
     std::string pdf, plots;
 };
 
-class UsageError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
-// "Name(a,b)" -> {"Name", {"a", "b"}}; a bare "FIELD" -> {"", {"FIELD"}}.
-std::pair<std::string, std::vector<std::string>> SplitTerm(const std::string& term) {
-    const auto open = term.find('(');
-    if (open == std::string::npos) return {"", {term}};
-    if (term.back() != ')') throw UsageError("'" + term + "': a closing parenthesis is missing");
-    std::vector<std::string> args;
-    std::string current;
-    for (char c : term.substr(open + 1, term.size() - open - 2)) {
-        if (c == ',') {
-            args.push_back(current);
-            current.clear();
-        } else if (c != ' ') {
-            current += c;
-        }
-    }
-    args.push_back(current);
-    return {term.substr(0, open), args};
-}
-
-tav::TIndepVar ControlTerm(const std::string& term) {
-    const auto [fn, args] = SplitTerm(term);
-    tav::TIndepVar v;
-    auto need = [&](std::size_t n) {
-        if (args.size() != n || args[0].empty())
-            throw UsageError("'" + term + "': " + (fn.empty() ? "a field" : fn) + " takes " +
-                             std::to_string(n) + (n == 1 ? " argument" : " arguments"));
-    };
-    if (fn.empty()) {
-        v.SetTransformation("None");
-    } else if (fn == "Log" || fn == "Inverse" || fn == "Sqrt") {
-        need(1);
-        v.SetTransformation(fn);
-    } else if (fn == "Power") {
-        need(2);
-        v.SetTransformation("Power");
-        v.SetExponent(args[1]);
-    } else if (fn == "Scale") {
-        need(2);
-        v.SetTransformation("Scale");
-        v.SetScaleFactor(args[1]);
-    } else if (fn == "Product" || fn == "Quotient") {
-        need(2);
-        v.SetTransformation(fn);
-        v.SetField2(args[1]);
-    } else {
-        throw UsageError("'" + term + "': unknown transformation " + fn);
-    }
-    v.SetField1(args[0]);
-    return v;
-}
-
-tav::TDependentVar ResponseTerm(const std::string& term) {
-    const auto [fn, args] = SplitTerm(term);
-    tav::TDependentVar r;
-    if (fn.empty() || fn == "Log" || fn == "Inverse") {
-        if (args.size() != 1 || args[0].empty())
-            throw UsageError("'" + term + "': one field expected");
-        r.SetTransformation(fn.empty() ? "None" : fn);
-    } else if (fn == "Scale") {
-        if (args.size() != 2) throw UsageError("'" + term + "': Scale takes 2 arguments");
-        r.SetTransformation("Scale");
-        r.SetScaleFactor(args[1]);
-    } else {
-        throw UsageError("'" + term + "': the response takes FIELD, Log, Inverse or Scale");
-    }
-    r.SetField(args[0]);
-    return r;
-}
-
-// -------------------------------------------------------------------- text report
-
-QStringList Lines(const QString& text) { return text.split('\n'); }
-
-// Columns of multi-line label texts side by side.
-QString SideBySide(const std::vector<QString>& columns, const std::vector<int>& widths) {
-    std::vector<QStringList> lines;
-    int rows = 0;
-    for (const auto& c : columns) {
-        lines.push_back(Lines(c));
-        rows = std::max(rows, static_cast<int>(lines.back().size()));
-    }
-    QString out;
-    for (int r = 0; r < rows; ++r) {
-        QString row;
-        for (std::size_t c = 0; c < lines.size(); ++c) {
-            const QString cell = r < lines[c].size() ? lines[c][r] : QString();
-            row += c + 1 < lines.size() ? cell.leftJustified(widths[c]) : cell;
-        }
-        while (row.endsWith(' ')) row.chop(1);
-        if (!row.trimmed().isEmpty()) out += row + "\n";
-    }
-    return out;
-}
-
-QString ReportText(tav::TRegressionOutputForm& form, const tav::TRegressionReport& report) {
-    auto label = [&](const char* name) { return form.findChild<QLabel*>(name)->text(); };
-    auto* header = form.findChild<tav::THeaderControl*>("Header1");
-    QString out;
-    out += "Multiple Regression Analysis Report\n";
-    out += header->SectionText(0) + "   " + header->SectionText(1) + "   " +
-           header->SectionText(2) + "\n\n";
-    out += label("labDepVarName") + "\n";
-    out += label("labIndepVarNames");
-    out += label("labDataCount") + "\n";
-    out += label("labDOF") + "\n\n";
-    out += SideBySide({label("labMean"), label("labStdDev")}, {26, 20}) + "\n";
-    out += SideBySide({label("labCoeffs"), label("labStdErrCoeff"), label("labtValue")},
-                      {26, 22, 12}) +
-           "\n";
-    out += label("labSumSquare") + "\n";
-    for (const char* name : {"labSSR", "labSSE", "labSST"}) out += "  " + label(name) + "\n";
-    out += "s\u00b2" + label("labsSquared").mid(1) + "\n";
-    out += "R\u00b2" + label("labRsqr").mid(1) + "\n";
-    out += label("labFStat") + "\n\n";
-    for (const auto* list : {&report.CovarianceLines, &report.CorrelationLines}) {
-        for (const auto& line : list->Items()) out += QString::fromStdString(line) + "\n";
-        out += "\n";
-    }
-    out += form.findChild<tav::TPanel*>("Panel2")->Caption() + "\n";
-    return out;
-}
-
-// -------------------------------------------------------------------- JSON
-
-QJsonArray Vector(int from, int to, const std::function<double(int)>& get) {
-    QJsonArray a;
-    for (int i = from; i <= to; ++i) {
-        const double v = get(i);
-        a.append(std::isfinite(v) ? QJsonValue(v)
-                                  : QJsonValue(QString::fromStdString(tav::FloatToStr(v))));
-    }
-    return a;
-}
-
-QJsonValue Number(double v) {
-    return std::isfinite(v) ? QJsonValue(v)
-                            : QJsonValue(QString::fromStdString(tav::FloatToStr(v)));
-}
-
-QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r) {
-    const int n = r.DataCount();
-    const int p = r.VarCount();
-    QJsonObject o;
-    o["component"] = QString::fromStdString(name);
-    o["description"] = QString::fromStdString(r.Description());
-    o["response"] = QString::fromStdString(r.ResponseVarY()->OutputTerm());
-    QJsonArray terms;
-    for (int k = 1; k <= p; ++k) terms.append(QString::fromStdString(r.GetcVar(k)->OutputTerm()));
-    o["terms"] = terms;
-    o["n"] = n;
-    o["p"] = p;
-    o["dof"] = r.GetDOF();
-    o["b"] = Vector(0, p, [&](int j) { return r.Getb(j); });
-    o["stdErrors"] = Vector(0, p, [&](int j) { return std::sqrt(r.GetCovar(j, j)); });
-    o["tValues"] = Vector(0, p, [&](int j) { return r.Getb(j) / std::sqrt(r.GetCovar(j, j)); });
-    o["xBar"] = Vector(1, p, [&](int j) { return r.GetxBar(j); });
-    o["xStdDev"] = Vector(1, p, [&](int j) { return r.GetxStdErr(j); });
-    o["xMin"] = Vector(1, p, [&](int j) { return r.GetxMin(j); });
-    o["xMax"] = Vector(1, p, [&](int j) { return r.GetxMax(j); });
-    o["yBar"] = Number(r.GetyBar());
-    o["yStdDev"] = Number(r.GetyStdErr());
-    o["yMin"] = Number(r.GetyMin());
-    o["yMax"] = Number(r.GetyMax());
-    o["SSE"] = Number(r.GetSSE());
-    o["SSR"] = Number(r.GetSSR());
-    o["SST"] = Number(r.GetSST());
-    o["MSE"] = Number(r.GetMSE());
-    o["RSquared"] = Number(r.GetRSquared());
-    o["F"] = Number(r.GetF());
-    o["Syx"] = Number(r.GetSyx());
-    o["conditionEstimate"] = Number(r.GetConditionEstimate());
-    o["fitMethod"] = tav::FitMethodToStr(r.FitMethod());
-    o["fitPath"] = tav::FitPathToStr(r.GetFitPath());
-    o["estimatedDigits"] = Number(r.GetEstimatedDigits());
-    o["fitProblem"] = tav::FitProblemToStr(r.GetFitProblem());
-    QJsonArray aliased;
-    for (int k = 1; k <= p; ++k)
-        if (r.GetAliased(static_cast<uint16_t>(k))) aliased.append(k);
-    o["aliased"] = aliased;
-    QJsonArray covar, corr;
-    for (int i = 0; i <= p; ++i) {
-        covar.append(Vector(0, p, [&](int j) { return r.GetCovar(i, j); }));
-        corr.append(Vector(0, p, [&](int j) { return r.GetCorr(i, j); }));
-    }
-    o["covariance"] = covar;
-    o["correlation"] = corr;
-    o["y"] = Vector(1, n, [&](int i) { return r.Gety(i); });
-    o["yHat"] = Vector(1, n, [&](int i) { return r.GetyHat(i); });
-    o["residuals"] = Vector(1, n, [&](int i) { return r.Gete(i); });
-    return o;
-}
-
 // -------------------------------------------------------------------- plots
 
-void SavePlots(tav::TTAVPlotForm& form, const QString& dir, const QString& prefix, int m) {
-    QDir().mkpath(dir);
+void SavePlots(tav::TTAVPlotForm& form, const QString& dir, const QString& prefix, int m,
+               tavreg::TOutputFiles& files) {
+    files.MakeFolder(dir, "--plots");
     auto save = [&](const QString& name) {
         const QString path = QDir(dir).filePath(prefix + name + ".png");
-        if (!form.grab().save(path)) throw tav::Exception("Cannot write " + path.toStdString());
+        if (!form.grab().save(files.Temporary(path, "--plots"), "PNG"))
+            throw tav::Exception("Cannot write '" + path.toStdString() + "'");
     };
     for (int k = 1; k <= m; ++k) {
         form.ScatterItemClick(k);
@@ -305,12 +121,13 @@ void SavePlots(tav::TTAVPlotForm& form, const QString& dir, const QString& prefi
     save("ecdf");
 }
 
-QString WithName(const std::string& file, const std::string& name, bool several) {
+QString PdfName(const std::string& file, const std::string& name, bool several) {
     const QString f = QString::fromStdString(file);
     if (!several) return f;
     const QFileInfo info(f);
+    const QString suffix = info.suffix().isEmpty() ? QString("pdf") : info.suffix();
     return info.dir().filePath(info.completeBaseName() + "-" + QString::fromStdString(name) + "." +
-                               info.suffix());
+                               suffix);
 }
 
 // -------------------------------------------------------------------- main road
@@ -319,6 +136,9 @@ struct Run {
     const Options& options;
     bool headless;
     bool several;
+    tavreg::TOutputFiles& files;
+    std::string& out;  // standard output, written when the whole run has succeeded
+    QJsonArray& json;
 };
 
 // Writes the outputs of one regression; false when its fit is not valid (the outputs are written
@@ -326,68 +146,79 @@ struct Run {
 bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
     if (!ds.Active()) ds.Open();
     reg.ReLoad();
-    if (!reg.ValuesLoaded())
-        throw tav::Exception("nothing usable was loaded (" + std::to_string(reg.DataCount()) +
-                             " usable records)");
+    const std::string summary = tavreg::LoadSummary(reg);
+    if (!reg.ValuesLoaded()) throw tav::Exception("nothing usable was loaded (" + summary + ")");
+    if (!run.options.quiet)
+        std::cerr << tavreg::OneLine("tavreg: " + ds.Name() + ": " + summary) << "\n";
     if (reg.DataCount() < reg.VarCount() + 1)
         throw tav::Exception("too few usable records (" + std::to_string(reg.DataCount()) +
                              ") for " + std::to_string(reg.VarCount() + 1) + " terms");
     reg.Execute();
-    if (run.options.json) {
-        std::cout << QJsonDocument(Statistics(ds.Name(), reg))
-                         .toJson(QJsonDocument::Indented)
-                         .toStdString();
-    }
     const bool valid = reg.GetFitProblem() == tav::TFitProblem::None;
+    if (run.options.json) run.json.append(tavreg::Statistics(ds.Name(), reg));
     if (!run.headless) {
         reg.Output();
         return valid;
     }
+    const bool text = run.options.text ||
+                      (!run.options.json && run.options.pdf.empty() && run.options.plots.empty());
     const tav::TRegressionReport report = reg.BuildReport();
-    std::string failure;
+    // The hook runs inside the window's show: what goes wrong there is carried out of it.
+    std::optional<std::string> failure;
+    bool usageFailure = false;
     const auto previous = tav::SetModalHook([&](QDialog* dialog) {
         try {
             if (auto* plot = dynamic_cast<tav::TTAVPlotForm*>(dialog)) {
                 SavePlots(*plot, QString::fromStdString(run.options.plots),
                           run.several ? QString::fromStdString(ds.Name()) + "-" : QString(),
-                          reg.VarCount());
+                          reg.VarCount(), run.files);
                 return;
             }
             auto* form = dynamic_cast<tav::TRegressionOutputForm*>(dialog);
             if (!form) return;
-            if (run.options.text)
-                std::cout << ReportText(*form, report).toStdString() << std::flush;
+            if (text) run.out += tavreg::Printable(tavreg::ReportText(*form, report).toStdString());
             if (!run.options.pdf.empty()) {
-                tav::SetPrinterOutputFile(
-                    WithName(run.options.pdf, ds.Name(), run.several).toStdString());
+                const QString pdf = PdfName(run.options.pdf, ds.Name(), run.several);
+                run.files.MakeFolder(QFileInfo(pdf).absolutePath(), "--pdf");
+                tav::SetPrinterOutputFile(run.files.Temporary(pdf, "--pdf").toStdString());
                 form->Print1Click();
             }
             if (!run.options.plots.empty()) form->bbtnPlotsClick();
-        } catch (const std::exception& e) {
+        } catch (const UsageError& e) {
             failure = e.what();
+            usageFailure = true;
+        } catch (const std::exception& e) {
+            failure = tav::ErrorMessage(e);
         }
     });
-    try {
-        reg.Output();
-    } catch (...) {
-        tav::SetModalHook(previous);
-        throw;
-    }
-    tav::SetModalHook(previous);
-    if (!failure.empty()) throw tav::Exception(failure);
+    struct TRestoreHook {
+        tav::TModalHook previous;
+        ~TRestoreHook() { tav::SetModalHook(previous); }
+    } restore{previous};
+    reg.Output();
+    if (failure && usageFailure) throw UsageError(*failure);
+    if (failure) throw tav::Exception(*failure);
     return valid;
 }
 
-int Main(QApplication& app) {
+// The value of an option that must not be empty when it is given.
+std::string Value(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    const std::string value = parser.value(option).toStdString();
+    if (parser.isSet(option) && value.empty())
+        throw UsageError("--" + option.names().first().toStdString() + " needs a value");
+    return value;
+}
+
+int Main(QApplication& app, bool fellBackToOffscreen) {
     QCommandLineParser parser;
     parser.addPositionalArgument("FORMFILE", "form file");
     const QCommandLineOption db("db", "", "PATH"), table("table", "", "NAME"),
         sql("sql", "", "TEXT"), y("y", "", "TERM"), x("x", "", "TERM"),
         description("description", "", "TEXT"), fitMethod("fit-method", "", "M"), text("text", ""),
         pdf("pdf", "", "FILE"), plots("plots", "", "DIR"), json("json", ""), show("show", ""),
-        help({"h", "help"}, "");
+        quiet("quiet", ""), help({"h", "help"}, "");
     parser.addOptions(
-        {db, table, sql, y, x, description, fitMethod, text, pdf, plots, json, show, help});
+        {db, table, sql, y, x, description, fitMethod, text, pdf, plots, json, show, quiet, help});
     if (!parser.parse(app.arguments())) throw UsageError(parser.errorText().toStdString());
     if (parser.isSet(help)) {
         std::cout << kHelp;
@@ -397,65 +228,75 @@ int Main(QApplication& app) {
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) throw UsageError("only one form file can be given");
     if (!positional.isEmpty()) o.formFile = positional[0].toStdString();
-    o.db = parser.value(db).toStdString();
-    o.table = parser.value(table).toStdString();
-    o.sql = parser.value(sql).toStdString();
-    o.y = parser.value(y).toStdString();
-    for (const QString& v : parser.values(x)) o.x.push_back(v.toStdString());
+    o.commandLineDefinition = parser.isSet(db);
+    o.db = Value(parser, db);
+    o.table = Value(parser, table);
+    o.sql = Value(parser, sql);
+    o.y = Value(parser, y);
+    for (const QString& v : parser.values(x)) {
+        if (v.isEmpty()) throw UsageError("--x needs a value");
+        o.x.push_back(v.toStdString());
+    }
     o.description = parser.value(description).toStdString();
-    o.fitMethod = parser.value(fitMethod).toStdString();
+    o.fitMethod = Value(parser, fitMethod);
     std::optional<tav::TFitMethod> method;
     if (parser.isSet(fitMethod)) {
         try {
             method = tav::StrToFitMethod(o.fitMethod);
         } catch (const tav::EConvertError& e) {
-            throw UsageError(std::string("--fit-method: ") + e.what());
+            throw UsageError("--fit-method: " + e.Message());
         }
     }
     o.text = parser.isSet(text);
     o.json = parser.isSet(json);
     o.show = parser.isSet(show);
-    o.pdf = parser.value(pdf).toStdString();
-    o.plots = parser.value(plots).toStdString();
+    o.quiet = parser.isSet(quiet);
+    o.pdf = Value(parser, pdf);
+    o.plots = Value(parser, plots);
 
-    const bool commandLineDefinition = !o.db.empty();
-    if (commandLineDefinition && !o.formFile.empty())
+    if (o.commandLineDefinition && !o.formFile.empty())
         throw UsageError("give either a form file or --db, not both");
-    if (commandLineDefinition) {
+    if (o.commandLineDefinition) {
         if (o.table.empty() == o.sql.empty()) throw UsageError("give one of --table and --sql");
         if (o.y.empty()) throw UsageError("--y is missing");
         if (o.x.size() > 10) throw UsageError("at most ten --x");
     } else if (!o.table.empty() || !o.sql.empty() || !o.y.empty() || !o.x.empty()) {
         throw UsageError("--table, --sql, --y and --x need --db");
     }
-    if (!commandLineDefinition && o.formFile.empty()) o.formFile = TAV_EXAMPLE_FORM;
+    // Every term is checked before anything is opened.
+    std::vector<tav::TIndepVar> controls;
+    for (const auto& term : o.x) controls.push_back(tavreg::ControlTerm(term));
+    const std::optional<tav::TDependentVar> response =
+        o.commandLineDefinition ? std::optional(tavreg::ResponseTerm(o.y)) : std::nullopt;
+    if (!o.commandLineDefinition && o.formFile.empty()) o.formFile = TAV_EXAMPLE_FORM;
 
     const bool outputs = o.text || o.json || !o.pdf.empty() || !o.plots.empty();
     const bool display = QGuiApplication::platformName() != "offscreen" &&
                          QGuiApplication::platformName() != "minimal";
     const bool headless = !display || (outputs && !o.show);
     if (headless) {
-        tav::SetMessageDlgHook([](const std::string& msg, tav::TMsgDlgType type,
-                                  tav::TMsgDlgButtons) {
-            std::cerr
-                << "tavreg: " << tav::MsgDlgCaption(type) << ": "
-                << QString::fromStdString(tav::DisplayText(msg)).replace('\n', ' ').toStdString()
-                << "\n";
-            return static_cast<uint16_t>(tav::mrOk);
-        });
+        tav::SetMessageDlgHook(
+            [](const std::string& msg, tav::TMsgDlgType type, tav::TMsgDlgButtons) {
+                std::cerr << tavreg::OneLine("tavreg: " + tav::MsgDlgCaption(type) + ": " + msg)
+                          << "\n";
+                return static_cast<uint16_t>(tav::mrOk);
+            });
     }
+    if (fellBackToOffscreen && !outputs)
+        std::cerr << "tavreg: no display could be opened; the report is written as text\n";
 
+    tavreg::TOutputFiles files;
     std::vector<std::pair<tav::TDataSet*, tav::TTAVRegression*>> regressions;
     tav::TFormContents form;
     std::unique_ptr<tav::TComponent> own;
-    if (commandLineDefinition) {
+    if (o.commandLineDefinition) {
         auto add = [&](auto* c) {
             c->SetName("Regression");
             c->SetDatabaseName(o.db);
             c->SetDescription(o.description);
-            for (std::size_t k = 0; k < o.x.size(); ++k)
-                c->SetControl(static_cast<int>(k) + 1, ControlTerm(o.x[k]));
-            c->SetResponse(ResponseTerm(o.y));
+            for (std::size_t k = 0; k < controls.size(); ++k)
+                c->SetControl(static_cast<int>(k) + 1, controls[k]);
+            c->SetResponse(*response);
             regressions.emplace_back(c, c);
         };
         if (!o.table.empty()) {
@@ -471,45 +312,101 @@ int Main(QApplication& app) {
             own = std::move(q);
             add(raw);
         }
+        files.AddInput(QString::fromStdString(o.db), "the database");
     } else {
-        const QString folder = QFileInfo(QString::fromStdString(o.formFile)).absolutePath();
+        const QString path = QString::fromStdString(o.formFile);
+        files.AddInput(path, "the form file");
+        const QString folder = QFileInfo(path).absolutePath();
+        // The databases are inputs too: found before any of them is opened.
         try {
-            form = tav::ReadForm(
-                tav::TAVClassRegistry(), tav::ReadTextFile(o.formFile), [&](tav::TComponent& c) {
-                    dynamic_cast<tav::TDataSet&>(c).SetBaseDirectory(folder.toStdString());
-                });
+            form = tav::ReadForm(tav::TAVClassRegistry(), tav::ReadTextFile(o.formFile),
+                                 [&](tav::TComponent& c) {
+                                     auto& ds = dynamic_cast<tav::TDataSet&>(c);
+                                     ds.SetBaseDirectory(folder.toStdString());
+                                 });
         } catch (const tav::Exception& e) {
-            throw tav::Exception(o.formFile + ": " + e.what());
+            throw tav::Exception(o.formFile + ": " + e.Message());
         }
         for (tav::TComponent* c : form.components) {
+            auto* ds = dynamic_cast<tav::TDataSet*>(c);
+            const QString name = QString::fromStdString(ds->DatabaseName());
+            files.AddInput(QDir(folder).filePath(name), "the database of " + c->Name());
             if (auto* t = dynamic_cast<tav::TTAVTable*>(c)) regressions.emplace_back(t, t);
             if (auto* q = dynamic_cast<tav::TTAVQuery*>(c)) regressions.emplace_back(q, q);
         }
         if (regressions.empty())
             throw tav::Exception(o.formFile + ": no regression component in it");
     }
-
     if (method)
         for (auto& [ds, reg] : regressions) reg->SetFitMethod(*method);
-    const Run run{o, headless, regressions.size() > 1};
+    const bool several = regressions.size() > 1;
+    // Outputs onto inputs are refused before anything runs.
+    if (!o.pdf.empty())
+        for (auto& [ds, reg] : regressions)
+            files.CheckNotInput(PdfName(o.pdf, ds->Name(), several), "--pdf");
+    if (!o.plots.empty()) files.CheckNotInput(QString::fromStdString(o.plots), "--plots");
+
+    std::string out;
+    QJsonArray statistics;
+    const Run run{o, headless, several, files, out, statistics};
     bool allValid = true;
     for (auto& [ds, reg] : regressions) {
         try {
             allValid = Report(*ds, *reg, run) && allValid;
+        } catch (const UsageError&) {
+            throw;
         } catch (const std::exception& e) {
-            throw tav::Exception(ds->Name() + ": " + e.what());
+            // Name the component once: the dataset's own errors may name it already.
+            const std::string message = tav::ErrorMessage(e);
+            const std::string prefix = ds->Name() + ": ";
+            throw tav::Exception(message.rfind(prefix, 0) == 0 ? message : prefix + message);
         }
     }
+    files.Commit();
+    if (o.json) {
+        QJsonObject document;
+        document["regressions"] = statistics;
+        out += QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
+    }
+    std::cout << out << std::flush;
     return allValid ? 0 : 3;
+}
+
+// Whether the command line asks only for files (and standard output), which never need a
+// display. Read before the application exists, since that is when the platform is chosen.
+bool OnlyFileOutputs(int argc, char** argv) {
+    bool outputs = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--show") == 0) return false;
+        for (const char* option : {"--text", "--json", "--pdf", "--plots"})
+            if (std::strncmp(a, option, std::strlen(option)) == 0 &&
+                (a[std::strlen(option)] == '\0' || a[std::strlen(option)] == '='))
+                outputs = true;
+    }
+    return outputs;
+}
+
+// Qt's complaints about a display it could not open: tavreg says what it does instead.
+void QuietPlatformMessages(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
+    if (context.category && std::strncmp(context.category, "qt.qpa", 6) == 0) return;
+    if (type == QtFatalMsg) std::abort();
+    std::cerr << msg.toLocal8Bit().constData() << "\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // No display: run on the offscreen platform rather than fail to start.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    // Files never need a display; with one asked for but not to be had, fall back to writing.
+    if (OnlyFileOutputs(argc, argv) ||
+        (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                                       ? "xcb;offscreen"
+                                       : "wayland;xcb;offscreen");
+    const bool wantedDisplay = qgetenv("QT_QPA_PLATFORM").contains(";");
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
         const QString runtime =
             QDir::temp().filePath("tavreg-runtime-" + QString::number(getuid()));
@@ -518,15 +415,18 @@ int main(int argc, char** argv) {
             runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
     }
+    qInstallMessageHandler(QuietPlatformMessages);
     QApplication app(argc, argv);
     QApplication::setApplicationName("tavreg");
+    const bool fellBack = wantedDisplay && QGuiApplication::platformName() == "offscreen";
     try {
-        return Main(app);
+        return Main(app, fellBack);
     } catch (const UsageError& e) {
-        std::cerr << "tavreg: " << e.what() << " (see tavreg --help)\n";
+        std::cerr << tavreg::OneLine(std::string("tavreg: ") + e.what())
+                  << " (see tavreg --help)\n";
         return 2;
     } catch (const std::exception& e) {
-        std::cerr << "tavreg: " << e.what() << "\n";
+        std::cerr << tavreg::OneLine("tavreg: " + tav::ErrorMessage(e)) << "\n";
         return 1;
     }
 }

@@ -1,7 +1,10 @@
-// tavreg end to end: the bundled example through every output, and the failing inputs.
+// tavreg end to end: the bundled example through every output, the accounting of the records,
+// and the failing inputs.
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,18 +27,43 @@ struct Result {
     QString err;
 };
 
-Result Tavreg(const QStringList& args) {
+// Runs tavreg on the offscreen platform, or with the environment changed by `env`.
+Result Tavreg(const QStringList& args, const std::function<void(QProcessEnvironment&)>& env = {}) {
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("QT_QPA_PLATFORM", "offscreen");
+    if (env) env(e);
+    p.setProcessEnvironment(e);
     p.start(TAVREG_PATH, args);
     EXPECT_TRUE(p.waitForFinished(60000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
 }
 
+QString Output(const char* program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    EXPECT_TRUE(p.waitForFinished(20000)) << program;
+    return p.readAllStandardOutput();
+}
+
 QString ExampleForm() { return QString(TAV_SAMPLE_DB).replace("sales.db", "sales.dfm"); }
+const QStringList kSales = {"--db", TAV_SAMPLE_DB, "--table", "sales", "--y", "PROFIT"};
+
+// The one JSON document of a run, and its regressions.
+QJsonArray Regressions(const Result& r) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    return doc.object()["regressions"].toArray();
+}
+
+QByteArray Digest(const QString& path) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
 
 // The example's table component, fitted in this process.
 struct Reference {
@@ -58,22 +86,48 @@ struct Reference {
 
 TEST(Tavreg, TextReportOfTheExampleMatchesTheAccessors) {
     Reference ref;
-    const Result r = Tavreg({"--text", ExampleForm()});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("Data: sales   Profit by store"));
-    EXPECT_TRUE(r.out.contains("Data: SELECT * FROM sales   Units sold, regions known"));
-    EXPECT_TRUE(r.out.contains("X3 = PRICE*UNITS"));
-    EXPECT_TRUE(r.out.contains(QString("Number of observations: %1").arg(ref.table->DataCount())));
-    for (int j = 0; j <= ref.table->VarCount(); ++j) {
-        const QString b =
-            QString::fromStdString(FloatToStrF(ref.table->Getb(j), TFloatFormat::ffFixed, 8, 4));
-        EXPECT_TRUE(r.out.contains(QString("B%1: %2").arg(j).arg(b))) << j << b.toStdString();
+    // Headless without an output option: the text report, as with --text.
+    for (const QStringList& args : {QStringList{"--text", ExampleForm()}, QStringList{}}) {
+        const Result r = Tavreg(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains("Data: sales   Profit by store"));
+        EXPECT_TRUE(r.out.contains("Data: SELECT * FROM sales   Units sold, regions known"));
+        EXPECT_TRUE(r.out.contains("X3 = PRICE*UNITS"));
+        EXPECT_TRUE(
+            r.out.contains(QString("Number of observations: %1").arg(ref.table->DataCount())));
+        for (int j = 0; j <= ref.table->VarCount(); ++j) {
+            const QString b = QString::fromStdString(
+                FloatToStrF(ref.table->Getb(j), TFloatFormat::ffFixed, 8, 4));
+            EXPECT_TRUE(r.out.contains(QString("B%1: %2").arg(j).arg(b))) << j << b.toStdString();
+        }
+        const QString sse =
+            QString::fromStdString(FloatToStrF(ref.table->GetSSE(), TFloatFormat::ffFixed, 8, 3));
+        EXPECT_TRUE(r.out.contains("SSE : " + sse));
+        EXPECT_TRUE(r.out.contains("Correlation Matrix:"));
+        // One line per regression on standard error: what the load used and skipped.
+        const QString used = QString("tavreg: SalesTable: %1 of 300 records used; %2 skipped: ")
+                                 .arg(ref.table->DataCount())
+                                 .arg(300 - ref.table->DataCount());
+        EXPECT_TRUE(r.err.contains(used)) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 2) << r.err.toStdString();
     }
-    const QString sse =
-        QString::fromStdString(FloatToStrF(ref.table->GetSSE(), TFloatFormat::ffFixed, 8, 3));
-    EXPECT_TRUE(r.out.contains("SSE : " + sse));
-    EXPECT_TRUE(r.out.contains("Covariance Matrix:"));
-    EXPECT_TRUE(r.out.contains("Correlation Matrix:"));
+    EXPECT_TRUE(Tavreg({"--text", "--quiet", ExampleForm()}).err.isEmpty());
+}
+
+TEST(Tavreg, FileOutputsNeverNeedADisplay) {
+    auto badDisplay = [](QProcessEnvironment& e) {
+        e.remove("QT_QPA_PLATFORM");
+        e.insert("DISPLAY", ":93");
+    };
+    const Result text = Tavreg({"--text", "--quiet", ExampleForm()}, badDisplay);
+    EXPECT_EQ(text.exitCode, 0) << text.err.toStdString();
+    EXPECT_TRUE(text.out.contains("Coefficients:"));
+    EXPECT_TRUE(text.err.isEmpty()) << text.err.toStdString();
+    // Asked to show the windows, it falls back to the text and says so.
+    const Result shown = Tavreg({"--quiet", ExampleForm()}, badDisplay);
+    EXPECT_EQ(shown.exitCode, 0) << shown.err.toStdString();
+    EXPECT_TRUE(shown.out.contains("Coefficients:"));
+    EXPECT_TRUE(shown.err.contains("no display could be opened")) << shown.err.toStdString();
 }
 
 TEST(Tavreg, PdfPlotsAndJsonOfTheExample) {
@@ -83,47 +137,57 @@ TEST(Tavreg, PdfPlotsAndJsonOfTheExample) {
     const Result r = Tavreg({"--json", "--pdf", pdf, "--plots", plots, ExampleForm()});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
 
-    // Two components: one PDF each, named after the component, one page each.
+    // Two components: one PDF each, named after the component, one page each, text as text.
     for (const char* name : {"SalesTable", "UnitsQuery"}) {
-        QProcess info;
-        info.start("pdfinfo",
-                   {QString::fromStdString(tmp.Path(std::string("report-") + name + ".pdf"))});
-        ASSERT_TRUE(info.waitForFinished(20000));
-        EXPECT_TRUE(
-            QString(info.readAllStandardOutput()).contains(QRegularExpression("Pages:\\s+1\\n")))
+        const QString file =
+            QString::fromStdString(tmp.Path(std::string("report-") + name + ".pdf"));
+        EXPECT_TRUE(Output("pdfinfo", {file}).contains(QRegularExpression("Pages:\\s+1\\n")))
             << name;
+        EXPECT_TRUE(Output("pdftotext", {file, "-"}).contains("Coefficients:")) << name;
+        EXPECT_TRUE(Output("pdffonts", {file}).contains("TrueType")) << name;
     }
-    // Five control variables each: a scatter and a residual plot per variable, four more.
-    const QStringList pngs = QDir(plots).entryList({"*.png"}, QDir::Files);
+    // Five control variables each: a scatter and a residual plot per variable, four more; and
+    // no temporary file left beside them.
+    const QStringList pngs = QDir(plots).entryList(QDir::Files | QDir::Hidden);
     EXPECT_EQ(pngs.size(), 2 * (2 * 5 + 4)) << pngs.join(", ").toStdString();
     EXPECT_TRUE(pngs.contains("SalesTable-ecdf.png"));
     EXPECT_TRUE(pngs.contains("UnitsQuery-scatter-X5.png"));
+    EXPECT_EQ(
+        QDir(QString::fromStdString(tmp.Path("."))).entryList(QDir::Files | QDir::Hidden).size(),
+        2);
 
-    // The JSON documents parse and hold what the accessors give.
+    // One JSON document for both, holding what the accessors give.
     Reference ref;
-    const QByteArray out = r.out.toUtf8();
-    const int split = out.indexOf("}\n{");
-    ASSERT_GT(split, 0);
-    const QJsonDocument first = QJsonDocument::fromJson(out.left(split + 1));
-    ASSERT_TRUE(first.isObject());
-    const QJsonObject o = first.object();
+    const QJsonArray regressions = Regressions(r);
+    ASSERT_EQ(regressions.size(), 2);
+    const QJsonObject o = regressions[0].toObject();
     EXPECT_EQ(o["component"].toString(), "SalesTable");
+    EXPECT_EQ(regressions[1].toObject()["component"].toString(), "UnitsQuery");
     EXPECT_EQ(o["n"].toInt(), ref.table->DataCount());
     const QJsonArray b = o["b"].toArray();
     ASSERT_EQ(b.size(), ref.table->VarCount() + 1);
     for (int j = 0; j < b.size(); ++j) EXPECT_EQ(b[j].toDouble(), ref.table->Getb(j)) << j;
     EXPECT_EQ(o["RSquared"].toDouble(), ref.table->GetRSquared());
     EXPECT_EQ(o["residuals"].toArray().size(), ref.table->DataCount());
-    EXPECT_TRUE(QJsonDocument::fromJson(out.mid(split + 2)).isObject());
+    EXPECT_EQ(o["fitMethod"].toString(), "Auto");
+    EXPECT_EQ(o["fitPath"].toString(), "NormalEquations");
+    EXPECT_GT(o["estimatedDigits"].toDouble(), 7.0);
+    EXPECT_EQ(o["recordsRead"].toInt(), 300);
+    EXPECT_EQ(o["recordsUsed"].toInt(), ref.table->DataCount());
+    EXPECT_FALSE(o["capped"].toBool());
+    int skipped = 0;
+    for (const QJsonValue v : o["recordsSkipped"].toObject()) skipped += v.toInt();
+    EXPECT_EQ(skipped, 300 - ref.table->DataCount());
 }
 
 TEST(Tavreg, CommandLineDefinition) {
     Reference ref;
-    const Result r = Tavreg({"--json", "--db", TAV_SAMPLE_DB, "--table", "sales", "--y", "PROFIT",
-                             "--x", "Log(ADVERT)", "--x", "STORES", "--x", "Product(PRICE,UNITS)",
-                             "--x", "Inverse(COMPETITORS)", "--x", "Sqrt(INCOME)"});
+    const Result r =
+        Tavreg(QStringList{"--json"} + kSales +
+               QStringList{"--x", "Log(ADVERT)", "--x", "STORES", "--x", "Product( PRICE , UNITS )",
+                           "--x", "Inverse(COMPETITORS)", "--x", "Sqrt(INCOME)"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    const QJsonObject o = Regressions(r)[0].toObject();
     const QJsonArray b = o["b"].toArray();
     ASSERT_EQ(b.size(), 6);
     // The same definition as the example's table component: the same fit, bit for bit.
@@ -131,54 +195,53 @@ TEST(Tavreg, CommandLineDefinition) {
     EXPECT_EQ(o["terms"].toArray()[2].toString(), "PRICE*UNITS");
 }
 
-TEST(Tavreg, FailingInputsNameTheCulprit) {
+TEST(Tavreg, RecordAccountingEmptyCellsAndTheCap) {
+    // 100 records of which 10 have an empty Ozone cell, as `sqlite3 .import` leaves them; and a
+    // table of 2600 records.
     tavtest::TTempDb tmp;
-    const QString bad = QString::fromStdString(tmp.Exec("CREATE TABLE t(a REAL);", "empty.db"));
-    const QString malformed = QString::fromStdString(tmp.Path("broken.dfm"));
-    WriteTextFile(malformed.toStdString(),
-                  "object M: TDataModule\n  object T: TTAVTabel\n  end\nend\n");
-    struct Case {
-        QStringList args;
-        int exitCode;
-        const char* message;
-    } cases[] = {
-        {{"--text", "--db", "/nowhere/x.db", "--table", "t", "--y", "a"},
-         1,
-         "Regression: Database '/nowhere/x.db' not found"},
-        {{"--text", "--db", TAV_SAMPLE_DB, "--sql", "SELEC 1", "--y", "a"}, 1, "syntax error"},
-        {{"--text", "--db", TAV_SAMPLE_DB, "--table", "sales", "--y", "PROFIT", "--x", "NOPE"},
-         1,
-         "Regression: Field 'NOPE' not found"},
-        {{"--text", malformed}, 1, "broken.dfm: Line 2: Class TTAVTabel not found"},
-        {{"--text", "--db", bad, "--table", "t", "--y", "a"}, 1, "nothing usable was loaded"},
-        {{"--text", "--db", TAV_SAMPLE_DB, "--table", "sales", "--y", "PROFIT", "--x", "Cube(A)"},
-         2,
-         "unknown transformation Cube"},
-        {{"--table", "sales"}, 2, "need --db"},
-    };
-    for (const auto& c : cases) {
-        const Result r = Tavreg(c.args);
-        EXPECT_EQ(r.exitCode, c.exitCode) << c.args.join(' ').toStdString();
-        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
-        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
-    }
-    EXPECT_FALSE(QFileInfo::exists("/nowhere/x.db"));
-    const Result help = Tavreg({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.out.contains("Product(F1,F2)"));
+    const QString path = QString::fromStdString(tmp.Exec(
+        "CREATE TABLE air(Ozone REAL, Temp REAL);"
+        "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < 100)"
+        " INSERT INTO air SELECT CASE WHEN i % 10 = 0 THEN '' ELSE 20 + i % 7 + i * 0.3 END,"
+        " 60 + i * 0.2 FROM s;"
+        "CREATE TABLE big(x REAL, y REAL);"
+        "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < 2600)"
+        " INSERT INTO big SELECT i, 2 * i + i % 5 FROM s;"));
+    const Result air =
+        Tavreg({"--json", "--db", path, "--table", "air", "--y", "Ozone", "--x", "Temp"});
+    ASSERT_EQ(air.exitCode, 0) << air.err.toStdString();
+    EXPECT_TRUE(air.err.contains(
+        "tavreg: Regression: 90 of 100 records used; 10 skipped: 10 for Ozone (empty text)\n"))
+        << air.err.toStdString();
+    const QJsonObject o = Regressions(air)[0].toObject();
+    EXPECT_EQ(o["n"].toInt(), 90);
+    EXPECT_EQ(o["recordsSkipped"].toObject()["Ozone: empty text"].toInt(), 10);
+
+    const Result big = Tavreg({"--json", "--db", path, "--table", "big", "--y", "y", "--x", "x"});
+    ASSERT_EQ(big.exitCode, 0) << big.err.toStdString();
+    EXPECT_TRUE(
+        big.err.contains("2500 of 2500 records used; only the first 2500 of 2600 records "
+                         "were read"))
+        << big.err.toStdString();
+    EXPECT_TRUE(Regressions(big)[0].toObject()["capped"].toBool());
+
+    // No degrees of freedom left: the statistics that divide by them are null, and exit 3.
+    const Result exact = Tavreg({"--json", "--quiet", "--db", path, "--sql",
+                                 "SELECT x, y FROM big LIMIT 2", "--y", "y", "--x", "x"});
+    EXPECT_EQ(exact.exitCode, 3);
+    EXPECT_TRUE(Regressions(exact)[0].toObject()["MSE"].isNull());
 }
 
 TEST(Tavreg, FitMethodAndFlaggedFits) {
-    const QStringList sales = {"--db", TAV_SAMPLE_DB, "--table", "sales", "--y", "PROFIT"};
     Reference ref;
     {
         // QR on well-conditioned data: the coefficients of the normal equations to 10 digits.
         const Result r =
-            Tavreg(QStringList{"--json", "--fit-method", "QR"} + sales +
+            Tavreg(QStringList{"--json", "--fit-method", "QR"} + kSales +
                    QStringList{"--x", "Log(ADVERT)", "--x", "STORES", "--x", "Product(PRICE,UNITS)",
                                "--x", "Inverse(COMPETITORS)", "--x", "Sqrt(INCOME)"});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        const QJsonObject o = Regressions(r)[0].toObject();
         EXPECT_EQ(o["fitMethod"].toString(), "QR");
         EXPECT_EQ(o["fitPath"].toString(), "QR");
         EXPECT_EQ(o["fitProblem"].toString(), "None");
@@ -190,16 +253,144 @@ TEST(Tavreg, FitMethodAndFlaggedFits) {
     {
         // A variable given twice: the report is written, the error names the repeat, exit 3.
         const Result r =
-            Tavreg(QStringList{"--text"} + sales + QStringList{"--x", "STORES", "--x", "STORES"});
+            Tavreg(QStringList{"--text"} + kSales + QStringList{"--x", "STORES", "--x", "STORES"});
         EXPECT_EQ(r.exitCode, 3);
         EXPECT_TRUE(r.err.contains("X2 = STORES repeats or combines the ones before it"))
             << r.err.toStdString();
         EXPECT_TRUE(r.out.contains("Coefficients:"));
     }
-    const Result bad = Tavreg(QStringList{"--fit-method", "Fast"} + sales);
-    EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_TRUE(bad.err.contains("'Fast' is not a fit method")) << bad.err.toStdString();
     const Result help = Tavreg({"--help"});
     EXPECT_TRUE(help.out.contains("FitMethod"));
     EXPECT_TRUE(help.out.contains("3 when the results were written but a fit is not valid"));
+}
+
+TEST(Tavreg, WrongCommandLinesNameTheTerm) {
+    const struct {
+        QStringList args;
+        const char* message;
+    } cases[] = {
+        {{"--x", "Power(STORES,-1)"}, "'Power(STORES,-1)': the exponent -1 is below 0.5"},
+        {{"--x", "Power(STORES,0.4)"}, "'Power(STORES,0.4)': the exponent 0.4 is below 0.5"},
+        {{"--x", "Power(STORES,two)"}, "'Power(STORES,two)': the exponent 'two' is not a number"},
+        {{"--x", "Power(STORES,inf)"}, "the exponent 'inf' is not finite"},
+        {{"--x", "Scale(STORES,0)"}, "'Scale(STORES,0)': the scale factor must not be 0"},
+        {{"--x", "Scale(STORES,1e-30)"}, "the scale factor must not be 0"},
+        {{"--x", "Log()"}, "'Log()': a field name is empty"},
+        {{"--x", "Product(STORES,)"}, "'Product(STORES,)': a field name is empty"},
+        {{"--x", "Log(STORES"}, "'Log(STORES': unbalanced parentheses"},
+        {{"--x", "STORES)"}, "unbalanced parentheses"},
+        {{"--x", "Log((STORES))"}, "unbalanced parentheses"},
+        {{"--x", "Cube(STORES)"}, "unknown transformation Cube"},
+        {{"--y", "Scale(PROFIT,0)"}, "'Scale(PROFIT,0)': the scale factor must not be 0"},
+        {{"--fit-method", "Fast"}, "'Fast' is not a fit method"},
+        {{"--pdf", ""}, "--pdf needs a value"},
+        {{"--plots", ""}, "--plots needs a value"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Tavreg(kSales + c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.message;
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    }
+    const Result db = Tavreg({"--db", "", "--table", "sales", "--y", "PROFIT"});
+    EXPECT_EQ(db.exitCode, 2);
+    EXPECT_TRUE(db.err.contains("--db needs a value")) << db.err.toStdString();
+    // Blanks inside a field name are kept (and the name is quoted in SQL).
+    const Result blank = Tavreg(kSales + QStringList{"--x", "Product(STORES, a b)"});
+    EXPECT_EQ(blank.exitCode, 1);
+    EXPECT_TRUE(blank.err.contains("Field 'a b' not found")) << blank.err.toStdString();
+}
+
+TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
+    tavtest::TTempDb tmp;
+    const QString bad = QString::fromStdString(tmp.Exec("CREATE TABLE t(a REAL);", "empty.db"));
+    const QString malformed = QString::fromStdString(tmp.Path("broken.dfm"));
+    WriteTextFile(malformed.toStdString(),
+                  "object M: TDataModule\n  object T: TTAVTabel\n  end\nend\n");
+    const QString notDb = QString::fromStdString(tmp.Path("notes.db"));
+    WriteTextFile(notDb.toStdString(), "these are notes, not a database\n");
+    // A field whose name holds a NUL byte, a line feed and an escape, from a form file.
+    const QString hostile = QString::fromStdString(tmp.Path("hostile.dfm"));
+    WriteTextFile(hostile.toStdString(),
+                  "object M: TDataModule\n  object T: TTAVTable\n    DatabaseName = '" +
+                      std::string(TAV_SAMPLE_DB) +
+                      "'\n    TableName = 'sales'\n    ResponseVarY.Strings = (\n"
+                      "      'Undefined'\n      'None'\n      'A'#0'B'#10'C'#27'[31mD'\n"
+                      "      'Undefined'\n      'Undefined'\n      '1')\n  end\nend\n");
+    const struct {
+        QStringList args;
+        const char* message;
+    } cases[] = {
+        {{"--db", "/nowhere/x.db", "--table", "t", "--y", "a"},
+         "tavreg: Regression: Database '/nowhere/x.db' not found\n"},
+        {{"--db", TAV_SAMPLE_DB, "--sql", "SELEC 1", "--y", "a"}, "syntax error"},
+        {kSales + QStringList{"--x", "NOPE"}, "tavreg: Regression: Field 'NOPE' not found\n"},
+        {{malformed}, "broken.dfm: Line 2: Class TTAVTabel not found"},
+        {{"--db", bad, "--table", "t", "--y", "a"}, "nothing usable was loaded (0 of 0 records"},
+        {{"--db", notDb, "--table", "t", "--y", "a"},
+         "Database '" + notDb.toUtf8() + "': file is not a database"},
+        {{hostile}, "Field 'A\\x00B\\nC\\x1b[31mD' not found\n"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Tavreg(QStringList{"--text"} + c.args);
+        EXPECT_EQ(r.exitCode, 1) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains("Regression: Regression")) << r.err.toStdString();
+        for (const QString& line : r.err.split('\n', Qt::SkipEmptyParts))
+            EXPECT_TRUE(line.startsWith("tavreg: ")) << line.toStdString();
+        EXPECT_FALSE(r.err.contains('\x1b'));
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists("/nowhere/x.db"));
+}
+
+TEST(Tavreg, OutputsNeverReplaceInputsAndFailedRunsLeaveNothing) {
+    tavtest::TTempDb tmp;
+    const QString db = QString::fromStdString(tmp.Path("victim.db"));
+    ASSERT_TRUE(QFile::copy(TAV_SAMPLE_DB, db));
+    // The example's table component alone, beside a copy of its database.
+    const QString form = QString::fromStdString(tmp.Path("victim.dfm"));
+    const std::string example = ReadTextFile(ExampleForm().toStdString());
+    WriteTextFile(form.toStdString(),
+                  example.substr(0, example.find("  object UnitsQuery")) + "end\n");
+    ASSERT_TRUE(QFile::copy(TAV_SAMPLE_DB, QString::fromStdString(tmp.Path("sales.db"))));
+    const QByteArray dbBefore = Digest(db), formBefore = Digest(form);
+    const QStringList onDb = {"--db", db, "--table", "sales", "--y", "PROFIT", "--x", "STORES"};
+    const struct {
+        QStringList args;
+        const char* message;
+    } cases[] = {
+        {onDb + QStringList{"--pdf", db}, "is the database: an output never replaces an input"},
+        {onDb + QStringList{"--plots", db}, "is the database"},
+        {{"--pdf", form, form}, "is the form file"},
+        {{"--pdf", QString::fromStdString(tmp.Path("sales.db")), form},
+         "is the database of SalesTable"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Tavreg(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+    }
+    EXPECT_EQ(Digest(db), dbBefore);
+    EXPECT_EQ(Digest(form), formBefore);
+
+    // A run that fails after its first outputs were made (the example's table component has
+    // written its PDF and plots, its query component names a missing field) removes them, and
+    // the folders it made.
+    const QString two = QString::fromStdString(tmp.Path("two.dfm"));
+    std::string text = ReadTextFile(ExampleForm().toStdString());
+    text.replace(text.rfind("'UNITS'"), 7, "'NOPE'");
+    WriteTextFile(two.toStdString(), text);
+    const QString out = QString::fromStdString(tmp.Path("out"));
+    const Result late =
+        Tavreg({"--pdf", out + "/report.pdf", "--plots", out + "/plots/all", "--json", two});
+    EXPECT_EQ(late.exitCode, 1) << late.err.toStdString();
+    EXPECT_TRUE(late.err.contains("UnitsQuery: Field 'NOPE' not found")) << late.err.toStdString();
+    EXPECT_TRUE(late.out.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(out + "/plots"));
+    QDir().mkpath(out);
+    const Result again = Tavreg({"--pdf", out + "/report.pdf", two});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(
+        QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }

@@ -1,0 +1,172 @@
+#include "report.h"
+
+#include <QJsonArray>
+#include <QLabel>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "forms/tavoutpt.h"
+#include "host/forms.h"
+
+namespace tavreg {
+
+namespace {
+
+QStringList Lines(const QString& text) { return text.split('\n'); }
+
+// Columns of multi-line label texts side by side.
+QString SideBySide(const std::vector<QString>& columns, const std::vector<int>& widths) {
+    std::vector<QStringList> lines;
+    int rows = 0;
+    for (const auto& c : columns) {
+        lines.push_back(Lines(c));
+        rows = std::max(rows, static_cast<int>(lines.back().size()));
+    }
+    QString out;
+    for (int r = 0; r < rows; ++r) {
+        QString row;
+        for (std::size_t c = 0; c < lines.size(); ++c) {
+            const QString cell = r < lines[c].size() ? lines[c][r] : QString();
+            row += c + 1 < lines.size() ? cell.leftJustified(widths[c]) : cell;
+        }
+        while (row.endsWith(' ')) row.chop(1);
+        if (!row.trimmed().isEmpty()) out += row + "\n";
+    }
+    return out;
+}
+
+QJsonValue Number(double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(); }
+
+QJsonArray Vector(int from, int to, const std::function<double(int)>& get) {
+    QJsonArray a;
+    for (int i = from; i <= to; ++i) a.append(Number(get(i)));
+    return a;
+}
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The term a skip is counted against: the response (0) or a control variable.
+std::string Term(const tav::TTAVRegression& r, int variable) {
+    return variable == 0 ? r.ResponseVarY()->OutputTerm()
+                         : r.GetcVar(static_cast<uint16_t>(variable))->OutputTerm();
+}
+
+}  // namespace
+
+QString ReportText(tav::TRegressionOutputForm& form, const tav::TRegressionReport& report) {
+    auto label = [&](const char* name) { return form.findChild<QLabel*>(name)->text(); };
+    auto* header = form.findChild<tav::THeaderControl*>("Header1");
+    QString out;
+    out += "Multiple Regression Analysis Report\n";
+    out += header->SectionText(0) + "   " + header->SectionText(1) + "   " +
+           header->SectionText(2) + "\n\n";
+    out += label("labDepVarName") + "\n";
+    out += label("labIndepVarNames");
+    out += label("labDataCount") + "\n";
+    out += label("labDOF") + "\n\n";
+    out += SideBySide({label("labMean"), label("labStdDev")}, {26, 20}) + "\n";
+    out += SideBySide({label("labCoeffs"), label("labStdErrCoeff"), label("labtValue")},
+                      {26, 22, 12}) +
+           "\n";
+    out += label("labSumSquare") + "\n";
+    for (const char* name : {"labSSR", "labSSE", "labSST"}) out += "  " + label(name) + "\n";
+    out += "s\u00b2" + label("labsSquared").mid(1) + "\n";
+    out += "R\u00b2" + label("labRsqr").mid(1) + "\n";
+    out += label("labFStat") + "\n\n";
+    for (const auto* list : {&report.CovarianceLines, &report.CorrelationLines}) {
+        for (const auto& line : list->Items()) out += Q(line) + "\n";
+        out += "\n";
+    }
+    out += form.findChild<tav::TPanel*>("Panel2")->Caption() + "\n";
+    return out;
+}
+
+QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r) {
+    const int n = r.DataCount();
+    const int p = r.VarCount();
+    QJsonObject o;
+    o["component"] = Q(name);
+    o["description"] = Q(r.Description());
+    o["response"] = Q(r.ResponseVarY()->OutputTerm());
+    QJsonArray terms;
+    for (int k = 1; k <= p; ++k) terms.append(Q(Term(r, k)));
+    o["terms"] = terms;
+    o["n"] = n;
+    o["p"] = p;
+    o["dof"] = r.GetDOF();
+    o["b"] = Vector(0, p, [&](int j) { return r.Getb(j); });
+    o["stdErrors"] = Vector(0, p, [&](int j) { return std::sqrt(r.GetCovar(j, j)); });
+    o["tValues"] = Vector(0, p, [&](int j) { return r.Getb(j) / std::sqrt(r.GetCovar(j, j)); });
+    o["xBar"] = Vector(1, p, [&](int j) { return r.GetxBar(j); });
+    o["xStdDev"] = Vector(1, p, [&](int j) { return r.GetxStdErr(j); });
+    o["xMin"] = Vector(1, p, [&](int j) { return r.GetxMin(j); });
+    o["xMax"] = Vector(1, p, [&](int j) { return r.GetxMax(j); });
+    o["yBar"] = Number(r.GetyBar());
+    o["yStdDev"] = Number(r.GetyStdErr());
+    o["yMin"] = Number(r.GetyMin());
+    o["yMax"] = Number(r.GetyMax());
+    o["SSE"] = Number(r.GetSSE());
+    o["SSR"] = Number(r.GetSSR());
+    o["SST"] = Number(r.GetSST());
+    o["MSE"] = Number(r.GetMSE());
+    o["RSquared"] = Number(r.GetRSquared());
+    o["F"] = Number(r.GetF());
+    o["Syx"] = Number(r.GetSyx());
+    o["conditionEstimate"] = Number(r.GetConditionEstimate());
+    o["fitMethod"] = tav::FitMethodToStr(r.FitMethod());
+    o["fitPath"] = tav::FitPathToStr(r.GetFitPath());
+    o["estimatedDigits"] = Number(r.GetEstimatedDigits());
+    o["fitProblem"] = tav::FitProblemToStr(r.GetFitProblem());
+    QJsonArray aliased;
+    for (int k = 1; k <= p; ++k)
+        if (r.GetAliased(static_cast<uint16_t>(k))) aliased.append(k);
+    o["aliased"] = aliased;
+
+    const tav::TLoadAccount& account = r.GetLoadAccount();
+    o["recordCount"] = account.recordCount;
+    o["recordsRead"] = account.read;
+    o["recordsUsed"] = account.used;
+    QJsonObject skipped;
+    for (int v = 0; v <= p; ++v)
+        for (int k = 1; k < tav::kSkipReasonCount; ++k)
+            if (const int count = account.skipped[v][k])
+                skipped[Q(Term(r, v) + ": " +
+                          tav::SkipReasonText(static_cast<tav::TSkipReason>(k)))] = count;
+    o["recordsSkipped"] = skipped;
+    o["capped"] = account.Capped();
+
+    QJsonArray covar, corr;
+    for (int i = 0; i <= p; ++i) {
+        covar.append(Vector(0, p, [&](int j) { return r.GetCovar(i, j); }));
+        corr.append(Vector(0, p, [&](int j) { return r.GetCorr(i, j); }));
+    }
+    o["covariance"] = covar;
+    o["correlation"] = corr;
+    o["y"] = Vector(1, n, [&](int i) { return r.Gety(i); });
+    o["yHat"] = Vector(1, n, [&](int i) { return r.GetyHat(i); });
+    o["residuals"] = Vector(1, n, [&](int i) { return r.Gete(i); });
+    return o;
+}
+
+std::string LoadSummary(const tav::TTAVRegression& r) {
+    const tav::TLoadAccount& a = r.GetLoadAccount();
+    std::string out = std::to_string(a.used) + " of " + std::to_string(a.read) + " records used";
+    if (const int skipped = a.Skipped()) {
+        out += "; " + std::to_string(skipped) + " skipped:";
+        const char* separator = " ";
+        for (int v = 0; v <= r.VarCount(); ++v)
+            for (int k = 1; k < tav::kSkipReasonCount; ++k)
+                if (const int count = a.skipped[v][k]) {
+                    out += separator + std::to_string(count) + " for " + Term(r, v) + " (" +
+                           tav::SkipReasonText(static_cast<tav::TSkipReason>(k)) + ")";
+                    separator = ", ";
+                }
+    }
+    if (a.Capped())
+        out += "; only the first " + std::to_string(a.read) + " of " +
+               std::to_string(a.recordCount) + " records were read";
+    return out;
+}
+
+}  // namespace tavreg

@@ -1,0 +1,26 @@
+// The variable terms of tavreg's command line: FIELD, Log(F), Power(F,N), ... turned into the
+// components' variable definitions, checked when the command line is read.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "variables/tavtypes.h"
+
+namespace tavreg {
+
+// A wrong command line (exit status 2).
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Raise UsageError naming the term when it is malformed or can never give a usable value: an
+// unknown transformation, a wrong number of arguments, an empty field name, unbalanced
+// parentheses, an exponent or factor that is not a finite number, an exponent below 0.5, a factor
+// of magnitude <= 1E-20. Blanks around the arguments are dropped; blanks inside a field name are
+// part of it.
+tav::TIndepVar ControlTerm(const std::string& term);
+tav::TDependentVar ResponseTerm(const std::string& term);
+
+}  // namespace tavreg
