@@ -47,7 +47,7 @@ void Guarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& e) {
-        MessageDlg(e.what(), TMsgDlgType::mtError, mbOK, 0);
+        MessageDlg(ErrorMessage(e), TMsgDlgType::mtError, mbOK, 0);
     }
 }
 

@@ -1,0 +1,232 @@
+#include "design/tavresp.h"
+
+#include <QLabel>
+#include <QRadioButton>
+
+#include "design/dlgparts.h"
+#include "engine/tavquery.h"
+#include "host/forms.h"
+#include "host/sysutils.h"
+
+namespace tav {
+
+namespace Tavresp {
+int32_t ComponentType = 0;
+std::string PropertyName;
+std::string helpString;
+std::unique_ptr<TDependentVar> Parameters;
+}  // namespace Tavresp
+
+using namespace Tavresp;
+using dlgparts::MakeComboBox;
+using dlgparts::MakeEdit;
+using dlgparts::MakeLabel;
+using dlgparts::MakePanel;
+
+namespace {
+
+constexpr const char* LB = "\n\r";
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+// The codes of the four choices; the scaling comes before the inverse.
+const char* const kCodes[] = {"None", "Log", "Scale", "Inverse"};
+
+std::string HelpText(int index) {
+    const std::string& p = PropertyName;
+    switch (index) {
+        case 0:
+            return "This will set " + p + " to the" + LB + "values of the database field with" +
+                   LB + "the name listed in \"datafield\".";
+        case 1:
+            return "This will set " + p + " to the" + LB + "natural logarithm of the values of" +
+                   LB + "the database field named in \"datafield\"." + LB +
+                   "NOTE: \"datafield\" must NOT contain" + LB + "ANY non positive values.";
+        case 2:
+            return "This will divide each element of " + p + LB + "by the scale value below.";
+        case 3:
+            return "This will set each element of " + p + LB + "to the value of 1/\"datafield\"." +
+                   LB + LB + "NOTE: \"datafield\" must NOT contain" + LB + "ANY zero values.";
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+TResponseDefDlg::TResponseDefDlg(QWidget* parent) : TForm(parent) {
+    setObjectName("ResponseDefDlg");
+    setWindowTitle("Response  Variable Definition");
+    setFixedSize(339, 291);
+    move(112, 90);
+    setFont(dlgparts::PixelFont("Arial", 13));
+    QPalette black = palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    setPalette(black);
+
+    dlgparts::MakeBevel(this, 7, 62, 324, 167);
+    dlgparts::MakeTitle(this);
+    dlgparts::MakePicturePanel(this);
+
+    radioGroup1_ =
+        dlgparts::MakeChoices(this, 18, 71, 302, 60, "Set Response Variable to",
+                              {"datafield", "ln(datafield)", "datafield/n", "1/(datafield)"});
+    radioGroup1_->OnClick = [this] { RadioGroup1Click(); };
+    const auto validateData = [this] { ValidateData(); };
+
+    pnlTblX_ = MakePanel(this, "pnlTblX", 18, 133, 302, 41);
+    MakeLabel(pnlTblX_, "labdatafield2", "datafield", 10, 12, 68);
+    cboxTableX_ = MakeComboBox(pnlTblX_, "cboxTableX", 80, 10, 200);
+    cboxTableX_->OnChange = cboxTableX_->OnExit = validateData;
+    pnlQryX_ = MakePanel(this, "pnlQryX", 18, 133, 302, 41);
+    MakeLabel(pnlQryX_, "lbDataField1", "datafield", 10, 12, 68);
+    edStringX_ = MakeEdit(pnlQryX_, "edStringX", 81, 10, 200);
+    edStringX_->OnChange = edStringX_->OnEnter = validateData;
+
+    auto* panel3 = MakePanel(this, "Panel3", 18, 176, 302, 41);
+    label1_ = MakeLabel(panel3, "Label1", "divide datafield by the value", 10, 17, 190);
+    cboxDivideBy_ = MakeComboBox(panel3, "cboxDivideBy", 203, 15, 77,
+                                 {"10", "100", "1000", "10000", "100000", "1000000"}, "1");
+    cboxDivideBy_->OnChange = cboxDivideBy_->OnExit = [this] { ValidateXScaled(); };
+
+    const auto buttons = dlgparts::MakeButtons(this, 237, 24, 130, 236);
+    bbtnOK_ = buttons.ok;
+    bbtnCancel_ = buttons.cancel;
+    bbtnHelp_ = buttons.help;
+    bbtnHelp_->OnClick = [this] { bbtnHelpClick(); };
+    panel2_ = dlgparts::MakeStatusPanel(this, 276, 339);
+    OnActivate = [this] { FormActivate(); };
+
+    // Tab order: RadioGroup1, pnlTblX, bbtnOK, pnlQryX, bbtnCancel, bbtnHelp, Panel1, Panel2,
+    // Panel3 (the panels by the boxes in them).
+    QWidget* order[] = {radioGroup1_->Button(0),
+                        cboxTableX_,
+                        bbtnOK_,
+                        edStringX_,
+                        bbtnCancel_,
+                        bbtnHelp_,
+                        cboxDivideBy_};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+TResponseDefDlg::~TResponseDefDlg() = default;
+
+void TResponseDefDlg::OpenForm(TTAVRegression* Component, const std::string& PropertyName_,
+                               TDependentVar& Variable, const TStringList& FieldNames) {
+    Parameters = std::make_unique<TDependentVar>();
+    auto backup = std::make_unique<TDependentVar>();
+    Parameters->Assign(Variable);
+    backup->Assign(*Parameters);
+    struct TRelease {
+        ~TRelease() { Parameters.reset(); }
+    } release;
+
+    TDataSet& dataSet = Component->DataSet();
+    ComponentType = dynamic_cast<TTAVQuery*>(&dataSet) != nullptr ? 1 : 0;
+    PropertyName = PropertyName_;
+    setWindowTitle(Q(dataSet.Name() + " Response Variable Definition"));
+    radioGroup1_->setTitle(Q("Set " + PropertyName + " to "));
+    UpdateNow(this);
+    pnlTblX_->setVisible(Table());
+    pnlQryX_->setVisible(!Table());
+    cboxTableX_->ClearItems();
+    for (int i = 0; i < FieldNames.Count(); ++i) cboxTableX_->AddItem(Q(FieldNames[i]));
+    InputResponseView(*Parameters);
+    if (ShowModal(this) == mrOk)
+        Variable.Assign(*Parameters);
+    else
+        Variable.Assign(*backup);
+}
+
+void TResponseDefDlg::InputResponseView(const TDependentVar& Variable) {
+    cboxDivideBy_->SetItemIndex(cboxDivideBy_->IndexOf(Q(Variable.ScaleFactor())));
+    cboxTableX_->SetItemIndex(cboxTableX_->IndexOf(Q(Variable.FieldName())));
+    edStringX_->setText(Q(Variable.FieldName()));
+    for (int i = 0; i < static_cast<int>(std::size(kCodes)); ++i)
+        if (Variable.Transformation() == kCodes[i]) {
+            radioGroup1_->SetItemIndex(i);
+            break;
+        }
+    UpdateNow(this);
+}
+
+void TResponseDefDlg::RadioGroup1Click() {
+    const int i = radioGroup1_->ItemIndex();
+    cboxDivideBy_->setEnabled(i == 2);
+    (Table() ? static_cast<QWidget*>(cboxTableX_) : edStringX_)->setFocus();
+    switch (i) {
+        case 0:
+        case 1:
+            helpString = HelpText(i);
+            Parameters->SetTransformation(kCodes[i]);
+            break;
+        case 2:
+        case 3:
+            Parameters->SetTransformation(kCodes[i]);
+            helpString = HelpText(i);
+            break;
+        default:
+            break;
+    }
+    if (!Table())
+        helpString += std::string(LB) + LB + "NOTE: \"datafield\" must be in the" + LB +
+                      "query's result dataset.";
+    ValidateData();
+}
+
+void TResponseDefDlg::ValidateData() {
+    if (Table()) {
+        bbtnOK_->setEnabled(cboxTableX_->ItemIndex() >= 0);
+        if (bbtnOK_->isEnabled()) Parameters->SetField(S(cboxTableX_->Text()));
+    } else {
+        bbtnOK_->setEnabled(!edStringX_->text().isEmpty());
+        Parameters->SetField(S(edStringX_->text()));
+    }
+    if (!bbtnOK_->isEnabled()) return;
+    const std::string& f = Parameters->FieldName();
+    switch (radioGroup1_->ItemIndex()) {
+        case 0:
+            panel2_->SetCaption(Q(f));
+            break;
+        case 1:
+            panel2_->SetCaption(Q("ln(" + f + ")"));
+            break;
+        case 2:
+            // The divisor already stored, not the box's text.
+            panel2_->SetCaption(Q(f + "/" + Parameters->ScaleFactor()));
+            break;
+        case 3:
+            panel2_->SetCaption(Q("1/(" + f + ")"));
+            break;
+        default:
+            break;
+    }
+}
+
+void TResponseDefDlg::ValidateXScaled() {
+    const double d = StrToFloat(S(cboxDivideBy_->Text()));
+    const bool valid = d != 0.0;
+    Parameters->SetScaleFactor(valid ? S(cboxDivideBy_->Text()) : std::string("1"));
+    if (Table()) {
+        if (valid) {
+            Parameters->SetField(S(cboxTableX_->Text()));
+            label1_->setText("Divide " + cboxTableX_->Text() + " by the value:");
+        }
+        bbtnOK_->setEnabled(valid);
+    } else {
+        label1_->setText("Scale " + edStringX_->text() + " by the value:");
+        Parameters->SetField(S(edStringX_->text()));
+        bbtnOK_->setEnabled(valid && !edStringX_->text().isEmpty());
+    }
+    if (bbtnOK_->isEnabled())
+        panel2_->SetCaption(Q(Parameters->FieldName() + "/" + Parameters->ScaleFactor()));
+}
+
+void TResponseDefDlg::bbtnHelpClick() {
+    MessageDlg(helpString, TMsgDlgType::mtInformation, mbOK, 0);
+}
+
+void TResponseDefDlg::FormActivate() { (Table() ? pnlTblX_ : pnlQryX_)->raise(); }
+
+}  // namespace tav
