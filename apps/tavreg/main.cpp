@@ -146,7 +146,7 @@ struct Run {
 bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
     if (!ds.Active()) ds.Open();
     reg.ReLoad();
-    const std::string summary = tavreg::LoadSummary(reg);
+    const std::string summary = reg.LoadSummary();
     if (!reg.ValuesLoaded()) throw tav::Exception("nothing usable was loaded (" + summary + ")");
     if (!run.options.quiet)
         std::cerr << tavreg::OneLine("tavreg: " + ds.Name() + ": " + summary) << "\n";

@@ -149,24 +149,4 @@ QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r) {
     return o;
 }
 
-std::string LoadSummary(const tav::TTAVRegression& r) {
-    const tav::TLoadAccount& a = r.GetLoadAccount();
-    std::string out = std::to_string(a.used) + " of " + std::to_string(a.read) + " records used";
-    if (const int skipped = a.Skipped()) {
-        out += "; " + std::to_string(skipped) + " skipped:";
-        const char* separator = " ";
-        for (int v = 0; v <= r.VarCount(); ++v)
-            for (int k = 1; k < tav::kSkipReasonCount; ++k)
-                if (const int count = a.skipped[v][k]) {
-                    out += separator + std::to_string(count) + " for " + Term(r, v) + " (" +
-                           tav::SkipReasonText(static_cast<tav::TSkipReason>(k)) + ")";
-                    separator = ", ";
-                }
-    }
-    if (a.Capped())
-        out += "; only the first " + std::to_string(a.read) + " of " +
-               std::to_string(a.recordCount) + " records were read";
-    return out;
-}
-
 }  // namespace tavreg

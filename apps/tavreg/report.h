@@ -21,9 +21,4 @@ QString ReportText(tav::TRegressionOutputForm& form, const tav::TRegressionRepor
 // account of the load; a number that is not finite is null.
 QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r);
 
-// "287 of 300 records used; 13 skipped: 8 for Ln(ADVERT) (ln or square root of a value <=
-// 1E-20), 5 for PROFIT (null field)", and where the load stopped at the cap, "; only the first
-// 2500 of 100000 records were read".
-std::string LoadSummary(const tav::TTAVRegression& r);
-
 }  // namespace tavreg

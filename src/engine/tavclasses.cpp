@@ -10,7 +10,7 @@ namespace {
 template <typename C>
 TPropertyInfo StringProp(const char* name, std::string (*get)(const C&),
                          void (*set)(C&, const std::string&)) {
-    return {name, TPropertyKind::String,
+    return {name, TPropertyKind::String, "string",
             [get](const TComponent& c) { return TPropertyValue(get(dynamic_cast<const C&>(c))); },
             [set](TComponent& c, const TPropertyValue& v) {
                 set(dynamic_cast<C&>(c), std::get<std::string>(v));
@@ -20,7 +20,9 @@ TPropertyInfo StringProp(const char* name, std::string (*get)(const C&),
 template <typename C>
 TPropertyInfo BoolProp(const char* name, bool (*get)(const C&), void (*set)(C&, bool),
                        bool deferred = false) {
-    return {name, TPropertyKind::Boolean,
+    return {name,
+            TPropertyKind::Boolean,
+            "Boolean",
             [get](const TComponent& c) { return TPropertyValue(get(dynamic_cast<const C&>(c))); },
             [set](TComponent& c, const TPropertyValue& v) {
                 set(dynamic_cast<C&>(c), std::get<bool>(v));
@@ -29,9 +31,9 @@ TPropertyInfo BoolProp(const char* name, bool (*get)(const C&), void (*set)(C&, 
 }
 
 template <typename C>
-TPropertyInfo StringsProp(const char* name, TStringList (*get)(const C&),
+TPropertyInfo StringsProp(const char* name, const char* typeName, TStringList (*get)(const C&),
                           void (*set)(C&, const TStringList&)) {
-    return {name, TPropertyKind::Strings,
+    return {name, TPropertyKind::Strings, typeName,
             [get](const TComponent& c) { return TPropertyValue(get(dynamic_cast<const C&>(c))); },
             [set](TComponent& c, const TPropertyValue& v) {
                 set(dynamic_cast<C&>(c), std::get<TStringList>(v));
@@ -43,7 +45,7 @@ TPropertyInfo StringsProp(const char* name, TStringList (*get)(const C&),
 template <typename C, int K>
 TPropertyInfo ControlProp(const char* name) {
     return StringsProp<C>(
-        name, [](const C& c) -> TStringList { return *c.ControlVar(K); },
+        name, "TIndepVar", [](const C& c) -> TStringList { return *c.ControlVar(K); },
         [](C& c, const TStringList& list) {
             TIndepVar v;
             v.Assign(list);
@@ -69,7 +71,8 @@ void AddRegressionProperties(std::vector<TPropertyInfo>& props) {
         "ShowWarnings", [](const C& c) { return c.ShowWarnings(); },
         [](C& c, bool v) { c.SetShowWarnings(v); }));
     props.push_back(StringsProp<C>(
-        "ResponseVarY", [](const C& c) -> TStringList { return *c.ResponseVarY(); },
+        "ResponseVarY", "TDependentVar",
+        [](const C& c) -> TStringList { return *c.ResponseVarY(); },
         [](C& c, const TStringList& list) {
             TDependentVar v;
             v.Assign(list);
@@ -79,7 +82,7 @@ void AddRegressionProperties(std::vector<TPropertyInfo>& props) {
         "ReportMessage", [](const C& c) { return c.ReportMessage(); },
         [](C& c, const std::string& v) { c.SetReportMessage(v); }));
     TPropertyInfo fitMethod{
-        "FitMethod", TPropertyKind::Enumeration,
+        "FitMethod", TPropertyKind::Enumeration, "TFitMethod",
         [](const TComponent& c) {
             return TPropertyValue(
                 std::string(FitMethodToStr(dynamic_cast<const C&>(c).FitMethod())));
@@ -111,6 +114,7 @@ TClassRegistry Build() {
     TClassRegistry registry;
 
     TClassInfo table{"TTAVTable",
+                     "TTable",
                      [](TComponent* owner) -> std::unique_ptr<TComponent> {
                          return std::make_unique<TTAVTable>(owner);
                      },
@@ -124,23 +128,19 @@ TClassRegistry Build() {
     registry.Register(std::move(table));
 
     TClassInfo query{"TTAVQuery",
+                     "TQuery",
                      [](TComponent* owner) -> std::unique_ptr<TComponent> {
                          return std::make_unique<TTAVQuery>(owner);
                      },
                      {}};
     query.properties.push_back(DatabaseNameProp<TTAVQuery>());
     query.properties.push_back(StringsProp<TTAVQuery>(
-        "SQL", [](const TTAVQuery& c) { return c.SQL(); },
+        "SQL", "TStrings", [](const TTAVQuery& c) { return c.SQL(); },
         [](TTAVQuery& c, const TStringList& v) { c.SetSQL(v); }));
     query.properties.push_back(ActiveProp<TTAVQuery>());
     AddRegressionProperties<TTAVQuery>(query.properties);
     registry.Register(std::move(query));
 
-    registry.classNameOf = [](const TComponent& c) -> std::string {
-        if (dynamic_cast<const TTAVTable*>(&c)) return "TTAVTable";
-        if (dynamic_cast<const TTAVQuery*>(&c)) return "TTAVQuery";
-        return {};
-    };
     return registry;
 }
 

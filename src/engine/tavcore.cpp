@@ -82,6 +82,27 @@ int32_t TLoadAccount::Skipped() const {
     return total;
 }
 
+std::string TTAVRegression::LoadSummary() const {
+    const TLoadAccount& a = account_;
+    std::string out = std::to_string(a.used) + " of " + std::to_string(a.read) + " records used";
+    if (const int skipped = a.Skipped()) {
+        out += "; " + std::to_string(skipped) + " skipped:";
+        const char* separator = " ";
+        for (int v = 0; v <= varCount_; ++v)
+            for (int k = 1; k < kSkipReasonCount; ++k)
+                if (const int count = a.skipped[v][k]) {
+                    out += separator + std::to_string(count) + " for " +
+                           (v == 0 ? response_->OutputTerm() : cVar_[v]->OutputTerm()) + " (" +
+                           SkipReasonText(static_cast<TSkipReason>(k)) + ")";
+                    separator = ", ";
+                }
+    }
+    if (a.Capped())
+        out += "; only the first " + std::to_string(a.read) + " of " +
+               std::to_string(a.recordCount) + " records were read";
+    return out;
+}
+
 bool TTAVRegression::ValidRecord(uint16_t count, TSkipReason& reason, uint16_t& variable) const {
     for (uint16_t k = 1; k <= count; ++k) {
         reason = cVar_[k]->CheckRecord(dataSet_);

@@ -145,6 +145,10 @@ class TTAVRegression {
     void ReLoad();
     // What the last load read, used and skipped, and why.
     const TLoadAccount& GetLoadAccount() const { return account_; }
+    // The account in one line: "287 of 300 records used; 13 skipped: 8 for Ln(ADVERT) (ln or
+    // square root of a value <= 1E-20), 5 for PROFIT (null field)", and where the load stopped
+    // at the cap, "; only the first 2500 of 100000 records were read".
+    std::string LoadSummary() const;
 
     // Fits the model to the loaded records (by FitMethod) and computes the statistics. Without a
     // usable load it shows the variant's not-loaded message and computes nothing; with fewer

@@ -10,6 +10,7 @@ class TTAVQuery : public TQuery, public TTAVRegression {
   public:
     explicit TTAVQuery(TComponent* owner = nullptr)
         : TQuery(owner), TTAVRegression(*this, QueryVariant) {}
+    const char* ClassName() const override { return "TTAVQuery"; }
     using TTAVRegression::LoadValues;
 
     // Opens the modal plot window on this component; returns when the user has closed it.

@@ -10,6 +10,7 @@ class TTAVTable : public TTable, public TTAVRegression {
   public:
     explicit TTAVTable(TComponent* owner = nullptr)
         : TTable(owner), TTAVRegression(*this, TableVariant) {}
+    const char* ClassName() const override { return "TTAVTable"; }
     using TTAVRegression::LoadValues;
 
     // Opens the modal plot window on this component; returns when the user has closed it.

@@ -16,6 +16,8 @@ class TComponent {
     TComponent(const TComponent&) = delete;
     TComponent& operator=(const TComponent&) = delete;
 
+    // The name of the component's class ("TTAVTable"); every component class says its own.
+    virtual const char* ClassName() const { return "TComponent"; }
     TComponent* Owner() const { return owner_; }
     const std::string& Name() const { return name_; }
     void SetName(const std::string& name) { name_ = name; }

@@ -112,6 +112,7 @@ class TDataSet : public TComponent {
   public:
     explicit TDataSet(TComponent* owner = nullptr);
     ~TDataSet() override;
+    const char* ClassName() const override { return "TDataSet"; }
 
     const std::string& DatabaseName() const { return databaseName_; }
     void SetDatabaseName(const std::string& name);
@@ -176,6 +177,7 @@ class TDataSet : public TComponent {
 class TTable : public TDataSet {
   public:
     explicit TTable(TComponent* owner = nullptr) : TDataSet(owner) {}
+    const char* ClassName() const override { return "TTable"; }
     const std::string& TableName() const { return tableName_; }
     void SetTableName(const std::string& name);
 
@@ -191,6 +193,7 @@ class TTable : public TDataSet {
 class TQuery : public TDataSet {
   public:
     explicit TQuery(TComponent* owner = nullptr) : TDataSet(owner) {}
+    const char* ClassName() const override { return "TQuery"; }
     const TStringList& SQL() const { return sql_; }
     void SetSQL(const TStringList& sql);
     void SetSQLText(const std::string& text);

@@ -27,7 +27,7 @@ const TClassInfo* TClassRegistry::Find(const std::string& className) const {
 }
 
 const TClassInfo* TClassRegistry::ClassOf(const TComponent& component) const {
-    return classNameOf ? Find(classNameOf(component)) : nullptr;
+    return Find(component.ClassName());
 }
 
 namespace {

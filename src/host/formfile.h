@@ -49,6 +49,8 @@ using TPropertyValue = std::variant<std::string, bool, TStringList>;
 struct TPropertyInfo {
     std::string name;
     TPropertyKind kind;
+    // The property's type as design-time editors are registered for it ("TIndepVar", "string").
+    std::string typeName;
     std::function<TPropertyValue(const TComponent&)> read;
     std::function<void(TComponent&, const TPropertyValue&)> write;
     // Applied after every other property of the component (a dataset's Active opens it only once
@@ -63,6 +65,8 @@ struct TPropertyInfo {
 // A component class that form files can hold.
 struct TClassInfo {
     std::string className;
+    // The class it derives from ("TTable" for "TTAVTable"); design-time lookups follow it.
+    std::string parentClass;
     std::function<std::unique_ptr<TComponent>(TComponent* owner)> create;
     std::vector<TPropertyInfo> properties;  // in declared (and streaming) order
 
@@ -73,11 +77,9 @@ class TClassRegistry {
   public:
     void Register(TClassInfo info);
     const TClassInfo* Find(const std::string& className) const;
-    // The class of a component: the registered class whose name it reports.
+    // The class of a component: the registered class of the name it reports (ClassName).
     const TClassInfo* ClassOf(const TComponent& component) const;
     const std::vector<TClassInfo>& Classes() const { return classes_; }
-    // How a component reports its class name; set by whoever registers the classes.
-    std::function<std::string(const TComponent&)> classNameOf;
 
   private:
     std::vector<TClassInfo> classes_;

@@ -1,6 +1,10 @@
 // The design-time part of the library: #include <tav/design.h> and link tav::design. The
-// definition dialogs of the control and response variables (usable at run time as well).
+// definition dialogs of the control and response variables (usable at run time as well), the
+// property editors that open them, the design-time interface and Register.
 #pragma once
 
+#include "design/designintf.h"
+#include "design/tav32reg.h"
+#include "design/taveditors.h"
 #include "design/tavctrl.h"
 #include "design/tavresp.h"
