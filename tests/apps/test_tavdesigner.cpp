@@ -1,0 +1,180 @@
+// tavdesigner's window, driven in this process on a copy of the example form file.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "design/tav32reg.h"
+#include "design/tavctrl.h"
+#include "designer.h"
+#include "engine/tavquery.h"
+#include "engine/tavtable.h"
+#include "forms/tavoutpt.h"
+#include "host/formfile.h"
+#include "support/tav_test_support.h"
+#include "support/tav_ui_support.h"
+
+using namespace tav;
+using tavtest::Child;
+using tavtest::Click;
+
+namespace {
+
+// The example form file and its database in a folder of their own.
+struct TExample {
+    tavtest::TTempDb folder;
+    QString form;
+    TExample() {
+        Register();
+        form = QString::fromStdString(folder.Path("sales.dfm"));
+        EXPECT_TRUE(QFile::copy(TAV_EXAMPLE_FORM_SOURCE, form));
+        EXPECT_TRUE(QFile::copy(TAV_SAMPLE_DB, QString::fromStdString(folder.Path("sales.db"))));
+        QFile::setPermissions(form, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        std::string text = ReadTextFile(form.toStdString());
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = text.find('\n', at);
+            lines.push_back(text.substr(at, end - at));
+            at = end == std::string::npos ? text.size() : end + 1;
+        }
+        return lines;
+    }
+};
+
+QStringList Names(const TDesignerWindow& w) {
+    QStringList names;
+    for (const TComponent* c : w.Components()) names << QString::fromStdString(c->Name());
+    return names;
+}
+
+}  // namespace
+
+TEST(Tavdesigner, EditsTheExampleEndToEnd) {
+    TExample example;
+    const std::vector<std::string> before = example.Lines();
+    TDesignerWindow w;
+    ASSERT_TRUE(w.OpenFile(example.form));
+    EXPECT_EQ(Names(w), (QStringList{"SalesTable", "UnitsQuery"}));
+    w.Select({"SalesTable"});
+    EXPECT_EQ(Child<QLineEdit>(w, "Value_TableName")->text(), "sales");
+
+    // ControlVar02, STORES as it is, becomes its logarithm in the dialog.
+    {
+        tavtest::TModalDriver driver([](QDialog* d) {
+            EXPECT_EQ(d->windowTitle(), "SalesTable Control Variable Definition");
+            Click(Child<TRadioGroup>(*d, "RadioGroup1")->Button(2));
+            Click(Child<QWidget>(*d, "bbtnOK"));
+        });
+        Click(Child<QToolButton>(w, "Edit_ControlVar02"));
+    }
+    EXPECT_TRUE(w.Modified());
+
+    // Fit: the report window, and the account of the load on the status line.
+    bool report = false;
+    {
+        tavtest::TModalDriver driver(
+            [&](QDialog* d) { report = dynamic_cast<TRegressionOutputForm*>(d) != nullptr; });
+        Click(Child<QToolButton>(w, "FitButton"));
+    }
+    EXPECT_TRUE(report);
+    EXPECT_TRUE(Child<QLabel>(w, "Status")->text().contains("SalesTable: 265 of 300 records used"))
+        << Child<QLabel>(w, "Status")->text().toStdString();
+
+    // Saved: the one line that says the transformation differs, and nothing else.
+    ASSERT_TRUE(w.Save());
+    EXPECT_FALSE(w.Modified());
+    const std::vector<std::string> after = example.Lines();
+    ASSERT_EQ(after.size(), before.size());
+    std::vector<std::size_t> changed;
+    for (std::size_t i = 0; i < before.size(); ++i)
+        if (before[i] != after[i]) changed.push_back(i);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(before[changed[0]], "      'None'");
+    EXPECT_EQ(after[changed[0]], "      'Log'");
+    EXPECT_EQ(before[changed[0] - 2], "    ControlVar02.Strings = (");
+
+    // Reopened, the change is there.
+    TDesignerWindow again;
+    ASSERT_TRUE(again.OpenFile(example.form));
+    EXPECT_EQ(dynamic_cast<TTAVTable*>(again.Components()[0])->ControlVar02()->OutputTerm(),
+              "Ln(STORES)");
+}
+
+TEST(Tavdesigner, PaletteInspectorAndUnsavedChanges) {
+    TExample example;
+    TDesignerWindow w;
+    w.show();
+    ASSERT_TRUE(w.OpenFile(example.form));
+    // A click on the palette adds a component with a name of its own.
+    Click(Child<QToolButton>(w, "Palette_TTAVQuery"));
+    Click(Child<QToolButton>(w, "Palette_TTAVQuery"));
+    EXPECT_EQ(Names(w), (QStringList{"SalesTable", "UnitsQuery", "TAVQuery1", "TAVQuery2"}));
+    EXPECT_TRUE(w.Modified());
+
+    // Both queries selected: a value typed goes to both.
+    w.Select({"TAVQuery1", "TAVQuery2"});
+    auto* description = Child<QLineEdit>(w, "Value_Description");
+    description->setFocus();
+    QTest::keyClicks(description, "shared");
+    QTest::keyClick(description, Qt::Key_Return);
+    QApplication::processEvents();
+
+    for (int k : {2, 3})
+        EXPECT_EQ(
+            dynamic_cast<TTAVQuery*>(w.Components()[static_cast<std::size_t>(k)])->Description(),
+            "shared");
+
+    // A value the component refuses: the error box, and the value shown again as stored.
+    w.Select({"SalesTable"});
+    {
+        tavtest::TMessageRecorder messages;
+        auto* name = Child<QLineEdit>(w, "Value_DatabaseName");
+        name->setFocus();
+        QTest::keyClicks(name, "x");
+        QTest::keyClick(name, Qt::Key_Return);
+        QApplication::processEvents();
+        ASSERT_EQ(messages.Messages().size(), 1u);
+        EXPECT_NE(messages.Texts()[0].find("open dataset"), std::string::npos);
+        EXPECT_EQ(Child<QLineEdit>(w, "Value_DatabaseName")->text(), "sales.db");
+    }
+
+    // Discarding asks first: Cancel keeps everything, No discards.
+    uint16_t answer = mrCancel;
+    const auto previous =
+        SetMessageDlgHook([&](const std::string&, TMsgDlgType, TMsgDlgButtons) { return answer; });
+    EXPECT_FALSE(w.NewForm());
+    EXPECT_EQ(w.Components().size(), 4u);
+    answer = mrNo;
+    EXPECT_TRUE(w.NewForm());
+    EXPECT_TRUE(w.Components().empty());
+    SetMessageDlgHook(previous);
+    // The file was never written.
+    EXPECT_EQ(ReadTextFile(example.form.toStdString()), ReadTextFile(TAV_EXAMPLE_FORM_SOURCE));
+}
+
+// The picture of the README, written only when asked for:
+//     TAV_DESIGNER_PICTURE=docs/images/tavdesigner.png test_apps
+//         --gtest_also_run_disabled_tests --gtest_filter='*DesignerPicture*'
+TEST(DesignerPicture, DISABLED_TheExample) {
+    const QString file = qEnvironmentVariable("TAV_DESIGNER_PICTURE");
+    if (file.isEmpty()) GTEST_SKIP() << "TAV_DESIGNER_PICTURE";
+    TExample example;
+    TDesignerWindow w;
+    ASSERT_TRUE(w.OpenFile(example.form));
+    w.Select({"SalesTable"});
+    {
+        tavtest::TModalDriver driver([](QDialog*) {});
+        w.Fit();
+    }
+    w.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(w.grab().save(file));
+}
