@@ -527,11 +527,23 @@ double maxmvector(const mvector& V, int32_t m) {
     return result;
 }
 
-// Exchange sort: equal elements are never exchanged, so the order of values that compare equal
-// (0.0 and -0.0) is reproducible.
+// The order is that of the classic exchange sort (for i < j: exchange V[i] and V[j] when
+// V[j] < V[i]). Values that compare equal are then indistinguishable, but for 0.0 beside -0.0, and
+// NaN, which compares with nothing: only for those does the sort keep the exchange loop's O(m^2)
+// steps, whose placement of them is what it is; every other vector is sorted in O(m log m), to the
+// same result.
 void sortmvector(mvector& V, int32_t m) {
     CheckRecords("sortmvector", m);
     double* v = V.base();
+    bool positiveZero = false, negativeZero = false, nan = false;
+    for (int32_t i = 0; i < m; ++i) {
+        if (v[i] == 0.0) (std::signbit(v[i]) ? negativeZero : positiveZero) = true;
+        nan = nan || std::isnan(v[i]);
+    }
+    if (!nan && !(positiveZero && negativeZero)) {
+        std::sort(v, v + m);
+        return;
+    }
     for (int32_t i = 0; i < m - 1; ++i) {
         for (int32_t j = i + 1; j < m; ++j) {
             if (v[j] < v[i]) std::swap(v[i], v[j]);
