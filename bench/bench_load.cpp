@@ -6,9 +6,14 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench_support.h"
 #include "engine/tavtable.h"
@@ -123,6 +128,97 @@ void BM_CountStar_1M(benchmark::State& state) {
     sqlite3_close(db);
 }
 
+// Alternating timing of ReLoad against the plain loop, each on its own read-only, no-mutex
+// connection: `bench_load --compare=ROUNDS` prints the medians and the ratio's median and range.
+// "load": ReLoad of an open table against stepping a prepared statement again; "open + load":
+// Close, Open (connection, COUNT(*), statement) and ReLoad against the same steps by hand.
+struct TPlain {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* select = nullptr;
+    void Open(const std::string& path) {
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+        sqlite3_stmt* c = nullptr;
+        sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM \"data\"", -1, &c, nullptr);
+        sqlite3_step(c);
+        benchmark::DoNotOptimize(sqlite3_column_int64(c, 0));
+        sqlite3_finalize(c);
+        sqlite3_prepare_v2(db, "SELECT * FROM \"data\"", -1, &select, nullptr);
+    }
+    void Close() {
+        sqlite3_finalize(select);
+        sqlite3_close(db);
+    }
+    int Load() {
+        static double x[2500][10], y[2500];
+        sqlite3_reset(select);
+        int n = 0;
+        while (n < 2500 && sqlite3_step(select) == SQLITE_ROW) {
+            bool usable = sqlite3_column_type(select, 11) != SQLITE_NULL;
+            for (int j = 0; j < 10 && usable; ++j)
+                usable = sqlite3_column_type(select, j + 1) != SQLITE_NULL;
+            if (!usable) continue;
+            y[n] = sqlite3_column_double(select, 11);
+            for (int j = 0; j < 10; ++j) x[n][j] = sqlite3_column_double(select, j + 1);
+            ++n;
+        }
+        benchmark::DoNotOptimize(x);
+        benchmark::DoNotOptimize(y);
+        return n;
+    }
+};
+
+void Compare(int rounds) {
+    using Clock = std::chrono::steady_clock;
+    auto micros = [](auto start) {
+        return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    };
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    tav::TTAVTable t;
+    Define(t, SmallDb());
+    t.Open();
+    TPlain plain;
+    plain.Open(SmallDb());
+    for (const bool withOpen : {false, true}) {
+        std::vector<double> ours, theirs, ratio;
+        for (int r = 0; r < rounds; ++r) {
+            double us = 0, them = 0;
+            for (int half = 0; half < 2; ++half) {  // alternate which goes first
+                const bool oursFirst = (r + half) % 2 == 0;
+                for (int side = 0; side < 2; ++side) {
+                    const auto start = Clock::now();
+                    if ((side == 0) == oursFirst) {
+                        if (withOpen) {
+                            t.Close();
+                            t.Open();
+                        }
+                        t.ReLoad();
+                        us += micros(start);
+                    } else {
+                        if (withOpen) {
+                            plain.Close();
+                            plain.Open(SmallDb());
+                        }
+                        plain.Load();
+                        them += micros(start);
+                    }
+                }
+            }
+            ours.push_back(us / 2);
+            theirs.push_back(them / 2);
+            ratio.push_back(us / them);
+        }
+        std::printf(
+            "%-12s ReLoad median %7.0f us, plain loop %7.0f us, ratio %.2f (%.2f .. %.2f)\n",
+            withOpen ? "open + load" : "load", median(ours), median(theirs), median(ratio),
+            *std::min_element(ratio.begin(), ratio.end()),
+            *std::max_element(ratio.begin(), ratio.end()));
+    }
+    plain.Close();
+}
+
 BENCHMARK(BM_PlainSqlite_2500x10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReLoad_2500x10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CountStar_1M)->Unit(benchmark::kMillisecond);
@@ -131,4 +227,13 @@ BENCHMARK(BM_ReLoad_First2500Of1M)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) { return tavbench::Run(argc, argv, &g_dir); }
+int main(int argc, char** argv) {
+    return tavbench::Run(argc, argv, &g_dir, [](int& argc, char** argv) {
+        for (int i = 1; i < argc; ++i)
+            if (std::strncmp(argv[i], "--compare=", 10) == 0) {
+                Compare(std::max(1, std::atoi(argv[i] + 10)));
+                return true;
+            }
+        return false;
+    });
+}

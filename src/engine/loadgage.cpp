@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <algorithm>
 #include <utility>
 
 #include "host/forms.h"
@@ -54,7 +55,12 @@ TTAVGaugeDlg::TTAVGaugeDlg(QWidget* parent)
     setObjectName("TAVGaugeDlg");
     setWindowTitle("Percentage Loaded");
     setFixedSize(224, 130);
+}
 
+// The controls are made when the dialog is first shown: a load that shows no progress (nearly
+// every one) should not pay for fonts and pictures it never draws.
+void TTAVGaugeDlg::Build() {
+    if (gauge1_) return;
     const QPixmap emblem = Emblem();
     image1_ = new QLabel(this);
     image1_->setObjectName("Image1");
@@ -107,10 +113,17 @@ TTAVGaugeDlg::TTAVGaugeDlg(QWidget* parent)
     panel1_->setFont(statusFont);
     panel1_->setStyleSheet("color: black;");
 
+    gauge1_->SetProgress(progress_);
+    panel1_->setText(QString::fromStdString(GaugeText()));
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
+}
+
+void TTAVGaugeDlg::setVisible(bool visible) {
+    if (visible) Build();
+    QDialog::setVisible(visible);
 }
 
 void TTAVGaugeDlg::showEvent(QShowEvent* event) {
@@ -119,14 +132,18 @@ void TTAVGaugeDlg::showEvent(QShowEvent* event) {
 }
 
 void TTAVGaugeDlg::FormActivate() {
-    panel1_->setText(QString::fromStdString(text_));
+    panel1_->setText(QString::fromStdString(GaugeText()));
+    progress_ = 0;
     gauge1_->SetProgress(0);
     UpdateNow(this);
 }
 
 void TTAVGaugeDlg::SetGaugeProgress(uint16_t percent) {
-    gauge1_->SetProgress(percent);
-    UpdateNow(this);
+    progress_ = std::clamp<int>(percent, 0, 100);
+    if (gauge1_) {
+        gauge1_->SetProgress(progress_);
+        UpdateNow(this);
+    }
     if (Observer()) Observer()(*this, false);
 }
 
@@ -134,15 +151,31 @@ void TTAVGaugeDlg::SetGaugeText(const std::string& text) {
     // A hidden dialog only keeps the text; the label gets it when the dialog is shown. Setting a
     // label's text costs more than reading a record.
     text_ = text;
-    if (isVisible()) {
+    records_ = -1;
+    if (panel1_ && isVisible()) {
         panel1_->setText(QString::fromStdString(text_));
         UpdateNow(this);
     }
     if (Observer()) Observer()(*this, false);
 }
 
-int TTAVGaugeDlg::GaugeProgress() const { return gauge1_->Progress(); }
+int TTAVGaugeDlg::GaugeProgress() const { return progress_; }
 
-std::string TTAVGaugeDlg::GaugeText() const { return text_; }
+void TTAVGaugeDlg::SetGaugeRecords(int count) {
+    records_ = count;
+    if (panel1_ && isVisible()) {
+        panel1_->setText(QString::fromStdString(GaugeText()));
+        UpdateNow(this);
+    }
+    if (Observer()) Observer()(*this, false);
+}
+
+std::string TTAVGaugeDlg::GaugeText() const {
+    if (records_ >= 0) {
+        text_ = "Records Loaded: " + std::to_string(records_);
+        records_ = -1;
+    }
+    return text_;
+}
 
 }  // namespace tav

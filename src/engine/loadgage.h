@@ -29,24 +29,31 @@ class TTAVGaugeDlg : public QDialog {
 
     void SetGaugeProgress(uint16_t percent);
     void SetGaugeText(const std::string& text);
+    // SetGaugeText("Records Loaded: " + count), the text made only when it is shown or asked for.
+    void SetGaugeRecords(int count);
 
     int GaugeProgress() const;
     std::string GaugeText() const;
+
+    void setVisible(bool visible) override;
 
   protected:
     void showEvent(QShowEvent* event) override;
 
   private:
+    void Build();
     void FormActivate();
 
-    QLabel* image1_;
-    QLabel* image2_;
-    QLabel* label1_;
-    QLabel* label2_;
-    QFrame* panel2_;
-    TGauge* gauge1_;
-    QLabel* panel1_;
-    std::string text_;
+    QLabel* image1_ = nullptr;
+    QLabel* image2_ = nullptr;
+    QLabel* label1_ = nullptr;
+    QLabel* label2_ = nullptr;
+    QFrame* panel2_ = nullptr;
+    TGauge* gauge1_ = nullptr;
+    QLabel* panel1_ = nullptr;
+    int progress_ = 0;
+    mutable std::string text_;
+    mutable int records_ = -1;  // a count not yet made into text_, or -1
 };
 
 }  // namespace tav

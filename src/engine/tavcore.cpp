@@ -103,9 +103,9 @@ std::string TTAVRegression::LoadSummary() const {
     return out;
 }
 
-bool TTAVRegression::ValidRecord(uint16_t count, TSkipReason& reason, uint16_t& variable) const {
+bool TTAVRegression::ValidRecord(uint16_t count, TSkipReason& reason, uint16_t& variable) {
     for (uint16_t k = 1; k <= count; ++k) {
-        reason = cVar_[k]->CheckRecord(dataSet_);
+        reason = prepared_[k].Check();
         if (reason != TSkipReason::None) {
             variable = k;
             return false;
@@ -173,6 +173,9 @@ bool TTAVRegression::LoadValues() {
         CheckDataCount();
         account_.recordCount = dataSet_.RecordCount();
         dataSet_.First();
+        reader_.Clear();
+        prepared_[0].Prepare(*response_, dataSet_, reader_);
+        for (int k = 1; k <= varCount_; ++k) prepared_[k].Prepare(*cVar_[k], dataSet_, reader_);
 
         uint16_t n = 0;
         gauge->SetGaugeProgress(0);
@@ -182,16 +185,17 @@ bool TTAVRegression::LoadValues() {
         Arrays& d = *d_;
         while (!dataSet_.Eof() && n < MaxData) {
             ++account_.read;
+            reader_.Read(dataSet_);
             TSkipReason reason = TSkipReason::None;
             uint16_t variable = 0;  // the response
-            if (ValidRecord(varCount_, reason, variable)) reason = response_->CheckRecord(dataSet_);
+            if (ValidRecord(varCount_, reason, variable)) reason = prepared_[0].Check();
             if (reason == TSkipReason::None) {
                 // A value that is not a finite number (an infinity stored in the database, a
                 // power or product beyond the double range) makes the record unusable, like a
                 // null: it never reaches the arrays.
-                const double yValue = response_->Process(dataSet_);
+                const double yValue = prepared_[0].Process();
                 double values[MaxTerms];
-                for (int j = 1; j <= varCount_; ++j) values[j - 1] = cVar_[j]->Process(dataSet_);
+                for (int j = 1; j <= varCount_; ++j) values[j - 1] = prepared_[j].Process();
                 if (!std::isfinite(yValue)) {
                     reason = TSkipReason::NotFinite;
                 } else {
@@ -210,7 +214,7 @@ bool TTAVRegression::LoadValues() {
                         const double percent = static_cast<double>(n) * 100.0 /
                                                static_cast<double>(dataSet_.RecordCount());
                         gauge->SetGaugeProgress(static_cast<uint16_t>(std::trunc(percent)));
-                        gauge->SetGaugeText("Records Loaded: " + IntToStr(n));
+                        gauge->SetGaugeRecords(n);
                     }
                 }
             }

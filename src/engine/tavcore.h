@@ -247,7 +247,7 @@ class TTAVRegression {
     void CheckDataCount();
     // Whether the current record is usable for the first `count` control variables; when it is
     // not, `reason` and `variable` tell why and for which.
-    bool ValidRecord(uint16_t count, TSkipReason& reason, uint16_t& variable) const;
+    bool ValidRecord(uint16_t count, TSkipReason& reason, uint16_t& variable);
     bool InvariantCol(uint16_t count);
     void ComputeMaxAndMinY();
     void ComputeMaxAndMinX();
@@ -300,6 +300,10 @@ class TTAVRegression {
     std::array<bool, MaxTerms + 1> aliased_{};
     // Working copies of the control variables in use; slot 0 unused, slot MaxTerms never filled.
     std::array<std::unique_ptr<TIndepVar>, MaxTerms + 1> cVar_;
+    // The variables of the load in progress made ready for its records: 0 the response, k the
+    // working copy cVar_[k].
+    std::array<TPreparedVar, MaxTerms + 1> prepared_;
+    TRowReader reader_;
 };
 
 }  // namespace tav

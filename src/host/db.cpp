@@ -11,6 +11,7 @@
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QUrl>
 #include <QVariant>
 #include <algorithm>
 #include <atomic>
@@ -166,6 +167,19 @@ class TCursor {
         if (IsNull(i)) return TField::TState::Null;
         return IsBlankText(i) ? TField::TState::Blank : TField::TState::Value;
     }
+    // The state, and the number where the value is stored as one.
+    virtual TField::TState Peek(int i, double& number, bool& isNumber) const {
+        const TField::TState state = State(i);
+        isNumber = state == TField::TState::Value && Number(i, number);
+        return state;
+    }
+    virtual void PeekCells(const int* columns, int count, TCell* cells) const {
+        for (int k = 0; k < count; ++k) {
+            TCell& c = cells[k];
+            c.state = Peek(columns[k], c.number, c.isNumber);
+            c.converted = c.isNumber;
+        }
+    }
     // The value when it is stored as a number; false for any other kind of value.
     virtual bool Number(int i, double& value) const = 0;
     virtual QVariant Value(int i) const = 0;
@@ -221,16 +235,44 @@ class TSqliteCursor final : public TCursor {
         return hasRow_ && sqlite3_column_type(stmt_, i) == SQLITE_TEXT && BlankText(i);
     }
     TField::TState State(int i) const override {
+        double number;
+        bool isNumber;
+        return Peek(i, number, isNumber);
+    }
+    void PeekCells(const int* columns, int count, TCell* cells) const override {
+        for (int k = 0; k < count; ++k) {
+            TCell& c = cells[k];
+            c.state = SqlitePeek(columns[k], c.number, c.isNumber);
+            c.converted = c.isNumber;
+        }
+    }
+    TField::TState Peek(int i, double& number, bool& isNumber) const override {
+        return SqlitePeek(i, number, isNumber);
+    }
+
+  private:
+    TField::TState SqlitePeek(int i, double& number, bool& isNumber) const {
+        isNumber = false;
         if (!hasRow_) return TField::TState::Null;
         switch (sqlite3_column_type(stmt_, i)) {
             case SQLITE_NULL:
                 return TField::TState::Null;
+            case SQLITE_FLOAT:
+                number = sqlite3_column_double(stmt_, i);
+                isNumber = true;
+                return TField::TState::Value;
+            case SQLITE_INTEGER:
+                number = static_cast<double>(sqlite3_column_int64(stmt_, i));
+                isNumber = true;
+                return TField::TState::Value;
             case SQLITE_TEXT:
                 return BlankText(i) ? TField::TState::Blank : TField::TState::Value;
             default:
                 return TField::TState::Value;
         }
     }
+
+  public:
     bool Number(int i, double& value) const override {
         switch (sqlite3_column_type(stmt_, i)) {
             case SQLITE_FLOAT:
@@ -336,18 +378,74 @@ class TQtCursor final : public TCursor {
     bool hasRow_ = false;
 };
 
-sqlite3* NativeSqliteHandle(const QSqlDatabase& db) {
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return nullptr;
-    return *static_cast<sqlite3* const*>(handle.constData());
-}
-
 }  // namespace
 
+// A SQLite database file, opened read-only by the dataset itself: never through the handle
+// inside Qt's driver, whose SQLite may be another copy of the library than ours. A database in
+// WAL mode whose folder does not let the reader make its -shm file is opened as immutable.
+class TSqliteConnection {
+  public:
+    TSqliteConnection(const std::string& path, const std::string& label) : label_(label) {
+        Open(path, false);
+    }
+    ~TSqliteConnection() { sqlite3_close(db_); }
+    TSqliteConnection(const TSqliteConnection&) = delete;
+    TSqliteConnection& operator=(const TSqliteConnection&) = delete;
+
+    sqlite3* Handle() const { return db_; }
+
+    // Prepares `sql`, reopening the file as immutable once when the first statement cannot open
+    // its -shm file.
+    std::unique_ptr<TSqliteCursor> Cursor(const std::string& sql) {
+        try {
+            return std::make_unique<TSqliteCursor>(db_, sql, label_);
+        } catch (const EDatabaseError&) {
+            if ((sqlite3_extended_errcode(db_) & 0xff) != SQLITE_CANTOPEN || immutable_) throw;
+        }
+        sqlite3_close(db_);
+        db_ = nullptr;
+        Open(path_, true);
+        return std::make_unique<TSqliteCursor>(db_, sql, label_);
+    }
+
+    int64_t Count(const std::string& sql) {
+        auto cursor = Cursor(sql);
+        double count = 0;
+        if (!cursor->Exec() || !cursor->Number(0, count))
+            throw EDatabaseError(label_ + ": the record count gave no number");
+        return static_cast<int64_t>(count);
+    }
+
+  private:
+    void Open(const std::string& path, bool immutable) {
+        path_ = path;
+        immutable_ = immutable;
+        std::string name = path;
+        int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
+        if (immutable) {
+            name =
+                "file:" + QUrl::toPercentEncoding(QString::fromStdString(path), "/").toStdString() +
+                "?immutable=1";
+            flags |= SQLITE_OPEN_URI;
+        }
+        if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+            const std::string error = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            sqlite3_close(db_);
+            db_ = nullptr;
+            throw EDatabaseError(label_ + ": " + error);
+        }
+        sqlite3_extended_result_codes(db_, 1);
+    }
+
+    sqlite3* db_ = nullptr;
+    std::string path_;
+    std::string label_;
+    bool immutable_ = false;
+};
+
 struct TDataSet::Impl {
-    QSqlDatabase db;
-    QString connectionName;
-    bool ownsConnection = false;
+    QSqlDatabase db;  // a configured connection of another driver
+    std::unique_ptr<TSqliteConnection> lite;
     std::unique_ptr<TCursor> cursor;
     bool active = false;
     bool eof = true;
@@ -356,12 +454,9 @@ struct TDataSet::Impl {
     int32_t recordCount = -1;
 
     void Release() {
-        cursor.reset();  // before the connection: a native statement must not outlive it
+        cursor.reset();  // before the connection: a statement must not outlive it
+        lite.reset();
         db = QSqlDatabase();
-        if (ownsConnection && !connectionName.isEmpty())
-            QSqlDatabase::removeDatabase(connectionName);
-        ownsConnection = false;
-        connectionName.clear();
         active = false;
         eof = true;
         moved = false;
@@ -406,12 +501,22 @@ void TDataSet::Open() {
     if (impl_->active) return;
     Impl& d = *impl_;
     const QString dbName = QString::fromStdString(databaseName_);
+    const std::string label = "Database '" + databaseName_ + "'";
     try {
+        const std::string sql = SelectStatement();
         if (!dbName.isEmpty() && QSqlDatabase::contains(dbName)) {
-            d.db = QSqlDatabase::database(dbName, true);
-            if (!d.db.isOpen())
-                throw EDatabaseError("Cannot open database '" + databaseName_ +
-                                     "': " + d.db.lastError().text().toStdString());
+            // A configured connection: a SQLite one is read through a connection of our own to
+            // its file, any other through Qt Sql.
+            QSqlDatabase configured = QSqlDatabase::database(dbName, false);
+            if (configured.driverName() == QStringLiteral("QSQLITE")) {
+                d.lite = std::make_unique<TSqliteConnection>(
+                    configured.databaseName().toStdString(), label);
+            } else {
+                d.db = QSqlDatabase::database(dbName, true);
+                if (!d.db.isOpen())
+                    throw EDatabaseError("Cannot open database '" + databaseName_ +
+                                         "': " + d.db.lastError().text().toStdString());
+            }
         } else {
             if (databaseName_.empty()) throw EDatabaseError("No database name given");
             QFileInfo info(dbName);
@@ -419,22 +524,11 @@ void TDataSet::Open() {
                 info = QFileInfo(QDir(QString::fromStdString(baseDirectory_)), dbName);
             if (!info.exists() || !info.isFile())
                 throw EDatabaseError("Database '" + databaseName_ + "' not found");
-            static std::atomic<unsigned> serial{0};
-            d.connectionName = QStringLiteral("tav-dataset-%1").arg(++serial);
-            d.ownsConnection = true;
-            d.db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d.connectionName);
-            if (!d.db.isValid())
-                throw EDatabaseError("The SQLite driver of Qt Sql is not available");
-            d.db.setDatabaseName(info.absoluteFilePath());
-            d.db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-            if (!d.db.open())
-                throw EDatabaseError("Cannot open database '" + databaseName_ +
-                                     "': " + d.db.lastError().text().toStdString());
+            d.lite = std::make_unique<TSqliteConnection>(
+                QFile::encodeName(info.absoluteFilePath()).toStdString(), label);
         }
-        const std::string sql = SelectStatement();
-        const std::string label = "Database '" + databaseName_ + "'";
-        if (sqlite3* native = NativeSqliteHandle(d.db))
-            d.cursor = std::make_unique<TSqliteCursor>(native, sql, label);
+        if (d.lite)
+            d.cursor = d.lite->Cursor(sql);
         else
             d.cursor = std::make_unique<TQtCursor>(d.db, sql, label);
         d.eof = !d.cursor->Exec();
@@ -494,12 +588,16 @@ int32_t TDataSet::RecordCount() {
     CheckActive();
     Impl& d = *impl_;
     if (d.recordCount < 0) {
-        QSqlQuery count(d.db);
-        count.setForwardOnly(true);
-        if (!count.exec(QString::fromStdString(CountStatement())) || !count.next())
-            throw EDatabaseError("Database '" + databaseName_ +
-                                 "': " + count.lastError().text().toStdString());
-        d.recordCount = static_cast<int32_t>(count.value(0).toLongLong());
+        if (d.lite) {
+            d.recordCount = static_cast<int32_t>(d.lite->Count(CountStatement()));
+        } else {
+            QSqlQuery count(d.db);
+            count.setForwardOnly(true);
+            if (!count.exec(QString::fromStdString(CountStatement())) || !count.next())
+                throw EDatabaseError("Database '" + databaseName_ +
+                                     "': " + count.lastError().text().toStdString());
+            d.recordCount = static_cast<int32_t>(count.value(0).toLongLong());
+        }
     }
     return d.recordCount;
 }
@@ -557,6 +655,30 @@ TField::TState TField::State() const {
     dataSet_->CheckActive();
     const auto& d = *dataSet_->impl_;
     return d.eof ? TState::Null : d.cursor->State(index_);
+}
+
+void TDataSet::PeekCells(const int* columns, int count, TCell* cells) const {
+    CheckActive();
+    if (impl_->eof) {
+        for (int k = 0; k < count; ++k) cells[k] = TCell();
+        return;
+    }
+    impl_->cursor->PeekCells(columns, count, cells);
+}
+
+TCell* TRowReader::Add(const TField* field) {
+    if (count_ == kCapacity) throw std::length_error("a row reader holds 32 fields at most");
+    columns_[count_] = field->Index();
+    return &cells_[count_++];
+}
+
+void TRowReader::Read(const TDataSet& dataSet) { dataSet.PeekCells(columns_, count_, cells_); }
+
+TField::TState TField::Peek(double& number, bool& isNumber) const {
+    dataSet_->CheckActive();
+    const auto& d = *dataSet_->impl_;
+    isNumber = false;
+    return d.eof ? TState::Null : d.cursor->Peek(index_, number, isNumber);
 }
 
 double TField::AsFloat() const {

@@ -45,6 +45,9 @@ class TField {
     // Both questions at once, for loaders that ask them of every value.
     enum class TState { Value, Null, Blank };
     TState State() const;
+    // The state, and where the value is stored as a number, the number (`isNumber` true); one look
+    // at the value's type. Any other value is read with AsFloat.
+    TState Peek(double& number, bool& isNumber) const;
     // The value as a double; 0 for a null value. A text that is not a number raises
     // EConvertError naming the field, the record and the text.
     double AsFloat() const;
@@ -108,6 +111,33 @@ enum class TFieldClass {
 // `fallback`.
 TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallback);
 
+// A value of the current record as a loader first looks at it: its state and, where it is stored
+// as a number, the number. `converted` is for the reader's user, who may keep another reading of
+// the value (AsFloat's) in `number` once it has made one.
+struct TCell {
+    TField::TState state = TField::TState::Null;
+    bool isNumber = false;
+    bool converted = false;
+    double number = 0;
+};
+
+// The values of chosen fields of the current record, read in one pass over the record (one look
+// at each value's type): what a loader reads of every record.
+class TRowReader {
+  public:
+    static constexpr int kCapacity = 32;
+    void Clear() { count_ = 0; }
+    // The cell that will hold `field`'s value; raises std::length_error past kCapacity fields.
+    TCell* Add(const TField* field);
+    // Reads the cells from the current record of `dataSet`.
+    void Read(const TDataSet& dataSet);
+
+  private:
+    int count_ = 0;
+    int columns_[kCapacity] = {};
+    TCell cells_[kCapacity];
+};
+
 class TDataSet : public TComponent {
   public:
     explicit TDataSet(TComponent* owner = nullptr);
@@ -143,6 +173,8 @@ class TDataSet : public TComponent {
     TField* FindField(const std::string& name) const;
     // Appends the names of all fields in column order.
     void GetFieldNames(TStringList& list) const;
+    // Looks at the given columns of the current record (TRowReader's work).
+    void PeekCells(const int* columns, int count, TCell* cells) const;
 
     void DisableControls() { ++disableCount_; }
     void EnableControls() {

@@ -13,24 +13,6 @@ using namespace std::string_view_literals;
 
 namespace {
 
-double FieldValue(const TDataSet& ds, const std::string& name) {
-    return ds.FieldByName(name)->AsFloat();
-}
-
-// A value read as a number is missing when its field is null or holds an empty or blank text
-// (what importing a CSV file with empty cells stores).
-TSkipReason Missing(const TDataSet& ds, const std::string& name) {
-    switch (ds.FieldByName(name)->State()) {
-        case TField::TState::Null:
-            return TSkipReason::NullField;
-        case TField::TState::Blank:
-            return TSkipReason::EmptyText;
-        case TField::TState::Value:
-            break;
-    }
-    return TSkipReason::None;
-}
-
 // A divisor must be finite as well as away from zero: 1 / infinity would turn a value that is not
 // a number into a plausible 0. (Every other transformation keeps an infinity infinite, and the
 // loader rejects the record for its value.)
@@ -111,65 +93,19 @@ void TIndepVar::SetTransformation(const std::string& value) {
 }
 
 TSkipReason TIndepVar::CheckRecord(const TDataSet& ds) const {
-    if (const TSkipReason missing = Missing(ds, Field1()); missing != TSkipReason::None)
-        return missing;
-    const std::string& t = Transformation();
-    if (t == "Product"sv) return Missing(ds, Field2());
-    if (t == "Quotient"sv) {
-        if (const TSkipReason missing = Missing(ds, Field2()); missing != TSkipReason::None)
-            return missing;
-        return DivisorReason(FieldValue(ds, Field2()));
-    }
-    if (t == "Inverse"sv) return DivisorReason(FieldValue(ds, Field1()));
-    if (t == "Power"sv) {
-        const double y = StrToFloat(Exponent());
-        if (!std::isfinite(y)) return TSkipReason::NotFinite;
-        if (y < 0.5) return TSkipReason::ExponentBelowHalf;
-        // A fractional power of a negative number is not a real number.
-        if (!IsWholeNumber(y)) {
-            const double x = FieldValue(ds, Field1());
-            if (std::isnan(x)) return TSkipReason::NotFinite;
-            if (x < 0.0) return TSkipReason::NegativeFractionalPower;
-        }
-        return TSkipReason::None;
-    }
-    if (t == "Log"sv || t == "Sqrt"sv) return PositiveReason(FieldValue(ds, Field1()));
-    if (t == "Scale"sv) return FactorReason(StrToFloat(ScaleFactor()));
-    return TSkipReason::None;
+    TRowReader reader;
+    TPreparedVar prepared;
+    prepared.Prepare(*this, ds, reader);
+    reader.Read(ds);
+    return prepared.Check();
 }
 
 double TIndepVar::Process(const TDataSet& ds) const {
-    const std::string& t = Transformation();
-    if (t == "None"sv) return FieldValue(ds, Field1());
-    if (t == "Log"sv)
-        return static_cast<double>(std::log(static_cast<long double>(FieldValue(ds, Field1()))));
-    if (t == "Inverse"sv)
-        return static_cast<double>(1.0L / static_cast<long double>(FieldValue(ds, Field1())));
-    if (t == "Sqrt"sv)
-        return static_cast<double>(std::sqrt(static_cast<long double>(FieldValue(ds, Field1()))));
-    if (t == "Power"sv) {
-        const double x1 = FieldValue(ds, Field1());
-        if (x1 == 0.0) return 0.0;
-        return Power(x1, StrToFloat(Exponent()));
-    }
-    if (t == "Scale"sv) {
-        const double x1 = FieldValue(ds, Field1());
-        return static_cast<double>(static_cast<long double>(x1) /
-                                   static_cast<long double>(StrToFloat(ScaleFactor())));
-    }
-    if (t == "Product"sv) {
-        const double x1 = FieldValue(ds, Field1());
-        const double x2 = FieldValue(ds, Field2());
-        return static_cast<double>(static_cast<long double>(x1) * static_cast<long double>(x2));
-    }
-    if (t == "Quotient"sv) {
-        const double x1 = FieldValue(ds, Field1());
-        const double x2 = FieldValue(ds, Field2());
-        return static_cast<double>(static_cast<long double>(x1) / static_cast<long double>(x2));
-    }
-    // "Undefined" takes no part in a regression; an unknown code is a broken definition, and
-    // a made-up value would poison the whole fit.
-    throw EConvertError("'" + t + "' is not a valid transformation of a control variable");
+    TRowReader reader;
+    TPreparedVar prepared;
+    prepared.Prepare(*this, ds, reader);
+    reader.Read(ds);
+    return prepared.Process();
 }
 
 std::string TIndepVar::OutputTerm() const {
@@ -195,35 +131,19 @@ TDependentVar::TDependentVar() {
 }
 
 TSkipReason TDependentVar::CheckRecord(const TDataSet& ds) const {
-    if (const TSkipReason missing = Missing(ds, FieldName()); missing != TSkipReason::None)
-        return missing;
-    const std::string& t = Transformation();
-    if (t == "Log"sv) return PositiveReason(FieldValue(ds, FieldName()));
-    if (t == "Inverse"sv) {
-        // The response's divisor must exceed the tolerance; a control's may equal it.
-        const double value = FieldValue(ds, FieldName());
-        if (!std::isfinite(value)) return TSkipReason::NotFinite;
-        if (!(std::fabs(static_cast<long double>(value)) > kZeroTolerance))
-            return TSkipReason::SmallDivisor;
-        return TSkipReason::None;
-    }
-    if (t == "Scale"sv) return FactorReason(StrToFloat(ScaleFactor()));
-    return TSkipReason::None;
+    TRowReader reader;
+    TPreparedVar prepared;
+    prepared.Prepare(*this, ds, reader);
+    reader.Read(ds);
+    return prepared.Check();
 }
 
 double TDependentVar::Process(const TDataSet& ds) const {
-    const std::string& t = Transformation();
-    if (t == "Log"sv)
-        return static_cast<double>(std::log(static_cast<long double>(FieldValue(ds, FieldName()))));
-    if (t == "None"sv) return FieldValue(ds, FieldName());
-    if (t == "Inverse"sv)
-        return static_cast<double>(1.0L / static_cast<long double>(FieldValue(ds, FieldName())));
-    if (t == "Scale"sv) {
-        const double y = FieldValue(ds, FieldName());
-        return static_cast<double>(static_cast<long double>(y) /
-                                   static_cast<long double>(StrToFloat(ScaleFactor())));
-    }
-    throw EConvertError("'" + t + "' is not a valid transformation of a response variable");
+    TRowReader reader;
+    TPreparedVar prepared;
+    prepared.Prepare(*this, ds, reader);
+    reader.Read(ds);
+    return prepared.Process();
 }
 
 std::string TDependentVar::OutputTerm() const {
@@ -238,6 +158,169 @@ std::string TDependentVar::OutputTerm() const {
 bool NumericField(const TField* field) {
     return dynamic_cast<const TFloatField*>(field) != nullptr ||
            dynamic_cast<const TIntegerField*>(field) != nullptr;
+}
+
+// ------------------------------------------------------------------------- TPreparedVar
+
+void TPreparedVar::Reset(const std::string& code, bool response) {
+    field1_ = TSlot();
+    field2_ = TSlot();
+    exponent_ = TNumber();
+    factor_ = TNumber();
+    response_ = response;
+    codeText_ = code;
+    static constexpr std::pair<std::string_view, TCode> kCodes[] = {
+        {"None", TCode::None},       {"Log", TCode::Log},          {"Inverse", TCode::Inverse},
+        {"Sqrt", TCode::Sqrt},       {"Power", TCode::Power},      {"Scale", TCode::Scale},
+        {"Product", TCode::Product}, {"Quotient", TCode::Quotient}};
+    code_ = TCode::Other;
+    for (const auto& [text, c] : kCodes)
+        if (code == text) code_ = c;
+    // A response knows only None, Log, Inverse and Scale.
+    if (response && code_ != TCode::None && code_ != TCode::Log && code_ != TCode::Inverse &&
+        code_ != TCode::Scale)
+        code_ = TCode::Other;
+}
+
+void TPreparedVar::Resolve(TSlot& slot, const TDataSet& ds, const std::string& name,
+                           TRowReader& reader) {
+    try {
+        slot.field = ds.FieldByName(name);
+        slot.cell = reader.Add(slot.field);
+    } catch (...) {
+        slot.error = std::current_exception();
+        slot.failed = true;
+    }
+}
+
+void TPreparedVar::Parse(TNumber& number, const std::string& text) {
+    try {
+        number.value = StrToFloat(text);
+    } catch (...) {
+        number.error = std::current_exception();
+    }
+}
+
+double TPreparedVar::Number(const TNumber& number) {
+    if (number.error) std::rethrow_exception(number.error);
+    return number.value;
+}
+
+void TPreparedVar::Prepare(const TIndepVar& var, const TDataSet& ds, TRowReader& reader) {
+    Reset(var.Transformation(), false);
+    Resolve(field1_, ds, var.Field1(), reader);
+    if (code_ == TCode::Product || code_ == TCode::Quotient)
+        Resolve(field2_, ds, var.Field2(), reader);
+    if (code_ == TCode::Power) Parse(exponent_, var.Exponent());
+    if (code_ == TCode::Scale) Parse(factor_, var.ScaleFactor());
+}
+
+void TPreparedVar::Prepare(const TDependentVar& var, const TDataSet& ds, TRowReader& reader) {
+    Reset(var.Transformation(), true);
+    Resolve(field1_, ds, var.FieldName(), reader);
+    if (code_ == TCode::Scale) Parse(factor_, var.ScaleFactor());
+}
+
+// A value read as a number is missing when its field is null or holds an empty or blank text
+// (what importing a CSV file with empty cells stores).
+TSkipReason TPreparedVar::Missing(const TSlot& slot) {
+    if (slot.failed) std::rethrow_exception(slot.error);
+    switch (slot.cell->state) {
+        case TField::TState::Null:
+            return TSkipReason::NullField;
+        case TField::TState::Blank:
+            return TSkipReason::EmptyText;
+        case TField::TState::Value:
+            break;
+    }
+    return TSkipReason::None;
+}
+
+// The field's value as a double (0 for a null); a text that is no number raises EConvertError
+// the first time it is asked for.
+double TPreparedVar::Value(const TSlot& slot) {
+    if (slot.failed) std::rethrow_exception(slot.error);
+    TCell& cell = *slot.cell;
+    if (!cell.converted) {
+        cell.number = cell.state == TField::TState::Null ? 0.0 : slot.field->AsFloat();
+        cell.converted = true;
+    }
+    return cell.number;
+}
+
+TSkipReason TPreparedVar::CheckAny() {
+    if (const TSkipReason missing = Missing(field1_); missing != TSkipReason::None) return missing;
+    switch (code_) {
+        case TCode::Product:
+            return Missing(field2_);
+        case TCode::Quotient:
+            if (const TSkipReason missing = Missing(field2_); missing != TSkipReason::None)
+                return missing;
+            return DivisorReason(Value(field2_));
+        case TCode::Inverse:
+            if (!response_) return DivisorReason(Value(field1_));
+            {
+                // The response's divisor must exceed the tolerance; a control's may equal it.
+                const double value = Value(field1_);
+                if (!std::isfinite(value)) return TSkipReason::NotFinite;
+                if (!(std::fabs(static_cast<long double>(value)) > kZeroTolerance))
+                    return TSkipReason::SmallDivisor;
+                return TSkipReason::None;
+            }
+        case TCode::Power: {
+            const double y = Number(exponent_);
+            if (!std::isfinite(y)) return TSkipReason::NotFinite;
+            if (y < 0.5) return TSkipReason::ExponentBelowHalf;
+            // A fractional power of a negative number is not a real number.
+            if (!IsWholeNumber(y)) {
+                const double x = Value(field1_);
+                if (std::isnan(x)) return TSkipReason::NotFinite;
+                if (x < 0.0) return TSkipReason::NegativeFractionalPower;
+            }
+            return TSkipReason::None;
+        }
+        case TCode::Log:
+            return PositiveReason(Value(field1_));
+        case TCode::Sqrt:
+            return response_ ? TSkipReason::None : PositiveReason(Value(field1_));
+        case TCode::Scale:
+            return FactorReason(Number(factor_));
+        case TCode::None:
+        case TCode::Other:
+            break;
+    }
+    return TSkipReason::None;
+}
+
+double TPreparedVar::ProcessAny() {
+    using ext = long double;
+    switch (code_) {
+        case TCode::None:
+            return Value(field1_);
+        case TCode::Log:
+            return static_cast<double>(std::log(ext(Value(field1_))));
+        case TCode::Inverse:
+            return static_cast<double>(1.0L / ext(Value(field1_)));
+        case TCode::Sqrt:
+            return static_cast<double>(std::sqrt(ext(Value(field1_))));
+        case TCode::Power: {
+            const double x1 = Value(field1_);
+            if (x1 == 0.0) return 0.0;
+            return Power(x1, Number(exponent_));
+        }
+        case TCode::Scale:
+            return static_cast<double>(ext(Value(field1_)) / ext(Number(factor_)));
+        case TCode::Product:
+            return static_cast<double>(ext(Value(field1_)) * ext(Value(field2_)));
+        case TCode::Quotient:
+            return static_cast<double>(ext(Value(field1_)) / ext(Value(field2_)));
+        case TCode::Other:
+            break;
+    }
+    // "Undefined" takes no part in a regression; an unknown code is a broken definition, and
+    // a made-up value would poison the whole fit.
+    throw EConvertError("'" + codeText_ + "' is not a valid transformation of " +
+                        (response_ ? "a response variable" : "a control variable"));
 }
 
 }  // namespace tav

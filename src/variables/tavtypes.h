@@ -7,9 +7,11 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "host/classes.h"
+#include "host/db.h"
 
 namespace tav {
 
@@ -99,5 +101,58 @@ class TDependentVar : public TStringList {
 // True for fields of the float, integer, small-integer, word and currency classes and of classes
 // derived from them.
 bool NumericField(const TField* field);
+
+// A variable made ready for the records of one load: its fields looked up and its exponent or
+// scale factor parsed once, its transformation code an enumeration, its fields read with the
+// others of the record by one TRowReader. Check and Process follow the variable's rules
+// (CheckRecord, Process) exactly. An error the definition holds (a field the dataset lacks, an
+// exponent that is not a number) is raised when a record reaches it, as the plain rules raise it;
+// a text that is no number, when its value is first asked for. The variable, the dataset and the
+// reader must outlive the preparation, and the dataset stay open.
+class TPreparedVar {
+  public:
+    // Looks the fields up and adds them to `reader`, which reads them for every record.
+    void Prepare(const TIndepVar& var, const TDataSet& ds, TRowReader& reader);
+    void Prepare(const TDependentVar& var, const TDataSet& ds, TRowReader& reader);
+    // The field as it is, stored as a number, is every load's commonest case: answered here.
+    TSkipReason Check() {
+        if (code_ == TCode::None && !field1_.failed && field1_.cell->state == TField::TState::Value)
+            return TSkipReason::None;
+        return CheckAny();
+    }
+    double Process() {
+        if (code_ == TCode::None && !field1_.failed && field1_.cell->converted)
+            return field1_.cell->number;
+        return ProcessAny();
+    }
+
+  private:
+    enum class TCode { None, Log, Inverse, Sqrt, Power, Scale, Product, Quotient, Other };
+    struct TSlot {
+        const TField* field = nullptr;
+        TCell* cell = nullptr;
+        bool failed = false;
+        std::exception_ptr error;  // the lookup's, raised at the first use
+    };
+    TSkipReason CheckAny();
+    double ProcessAny();
+    struct TNumber {
+        double value = 0;
+        std::exception_ptr error;
+    };
+    void Reset(const std::string& code, bool response);
+    static void Resolve(TSlot& slot, const TDataSet& ds, const std::string& name,
+                        TRowReader& reader);
+    static void Parse(TNumber& number, const std::string& text);
+    static double Number(const TNumber& number);
+    static TSkipReason Missing(const TSlot& slot);
+    static double Value(const TSlot& slot);
+
+    TCode code_ = TCode::Other;
+    bool response_ = false;
+    std::string codeText_;
+    TSlot field1_, field2_;
+    TNumber exponent_, factor_;
+};
 
 }  // namespace tav

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
+#include <QSqlDatabase>
 
 #include "host/classes.h"
 #include "host/db.h"
@@ -174,6 +176,31 @@ TEST(DataSet, ErrorsNameTheirCulprit) {
         EXPECT_STREQ(e.what(),
                      "'abc' is not a valid floating point value for field 'v' in record 1");
     }
+}
+
+TEST(DataSet, ReadsSqliteFilesThroughItsOwnConnectionWalIncluded) {
+    // A WAL database whose -shm file cannot be made beside it (here a folder stands in its
+    // place, as a read-only folder would refuse the file) still reads; and so does a file named
+    // through a configured Qt connection of the SQLite driver.
+    tavtest::TTempDb db;
+    const std::string path = db.Exec(
+        "PRAGMA journal_mode=WAL; CREATE TABLE t(v REAL); INSERT INTO t VALUES (1), (2), (3);",
+        "wal.db");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(path + "-shm")));
+    QSqlDatabase configured = QSqlDatabase::addDatabase("QSQLITE", "configured-wal");
+    configured.setDatabaseName(QString::fromStdString(path));
+    for (const std::string& name : {path, std::string("configured-wal")}) {
+        TTable t;
+        t.SetDatabaseName(name);
+        t.SetTableName("t");
+        t.Open();
+        EXPECT_EQ(t.RecordCount(), 3) << name;
+        double sum = 0;
+        for (; !t.Eof(); t.Next()) sum += t.FieldByName("v")->AsFloat();
+        EXPECT_EQ(sum, 6.0) << name;
+    }
+    configured = QSqlDatabase();
+    QSqlDatabase::removeDatabase("configured-wal");
 }
 
 TEST(StringList, IndexErrorsAndAssign) {
