@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cctype>
 
+#include "host/dialogs.h"
 #include "host/sysutils.h"
 
 namespace tav {
@@ -465,7 +466,9 @@ struct TDataSet::Impl {
     }
 };
 
-TDataSet::TDataSet(TComponent* owner) : TComponent(owner), impl_(std::make_unique<Impl>()) {}
+TDataSet::TDataSet(TComponent* owner) : TComponent(owner), impl_(std::make_unique<Impl>()) {
+    InstallMessageBoxes();
+}
 
 TDataSet::~TDataSet() { Close(); }
 

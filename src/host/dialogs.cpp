@@ -1,3 +1,4 @@
+// The Qt side of the message boxes: QMessageBox as the presenter of MessageDlg.
 #include "host/dialogs.h"
 
 #include <QApplication>
@@ -8,11 +9,6 @@
 namespace tav {
 
 namespace {
-
-TMessageDlgHook& Hook() {
-    static TMessageDlgHook hook;
-    return hook;
-}
 
 struct ButtonMap {
     TMsgDlgBtn btn;
@@ -34,52 +30,11 @@ constexpr ButtonMap kButtons[] = {
 
 }  // namespace
 
-std::string DisplayText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\n' && i + 1 < text.size() && text[i + 1] == '\r') {
-            out += '\n';
-            ++i;
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            out += '\n';
-            ++i;
-        } else if (c == '\r') {
-            out += '\n';
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string MsgDlgCaption(TMsgDlgType type) {
-    switch (type) {
-        case TMsgDlgType::mtWarning:
-            return "Warning";
-        case TMsgDlgType::mtError:
-            return "Error";
-        case TMsgDlgType::mtInformation:
-            return "Information";
-        case TMsgDlgType::mtConfirmation:
-            return "Confirm";
-        case TMsgDlgType::mtCustom:
-            break;
-    }
-    return QApplication::applicationName().toStdString();
-}
-
-TMessageDlgHook SetMessageDlgHook(TMessageDlgHook hook) {
-    return std::exchange(Hook(), std::move(hook));
-}
-
-uint16_t MessageDlg(const std::string& msg, TMsgDlgType type, TMsgDlgButtons buttons,
-                    int32_t /*helpCtx*/) {
-    if (Hook()) return Hook()(msg, type, buttons);
-
+// The window library's message box: a real QMessageBox with its own modal loop.
+static uint16_t ShowMessageBox(const std::string& msg, TMsgDlgType type, TMsgDlgButtons buttons) {
     QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(QString::fromStdString(MsgDlgCaption(type)));
+    box.setWindowTitle(type == TMsgDlgType::mtCustom ? QApplication::applicationName()
+                                                     : QString::fromStdString(MsgDlgCaption(type)));
     box.setText(QString::fromStdString(DisplayText(msg)));
     switch (type) {
         case TMsgDlgType::mtWarning:
@@ -107,6 +62,10 @@ uint16_t MessageDlg(const std::string& msg, TMsgDlgType type, TMsgDlgButtons but
     for (const auto& b : kButtons)
         if (b.qt == pressed) return b.result;
     return mrNone;
+}
+
+void InstallMessageBoxes() {
+    if (!HasMessageDlgPresenter()) SetMessageDlgPresenter(&ShowMessageBox);
 }
 
 }  // namespace tav

@@ -2,7 +2,8 @@
 //
 // MessageDlg is the classic framework's standard message box. It shows a real QMessageBox and
 // runs its modal loop, unless the application has installed a hook (tests and headless runs do):
-// the hook then receives the message and answers it. The header exposes no Qt types, so that the
+// the hook then receives the message and answers it. The message side needs no window library;
+// the QMessageBox is the window library's presenter. The header exposes no Qt types, so that the
 // matrix and variable libraries can report through it.
 #pragma once
 
@@ -56,5 +57,12 @@ TMessageDlgHook SetMessageDlgHook(TMessageDlgHook hook);
 
 // Caption of the classic message box for a dialog type ("Warning", "Error", ...).
 std::string MsgDlgCaption(TMsgDlgType type);
+
+// Who shows a message when no hook is installed: the window library installs a real message box
+// (InstallMessageBoxes, done as soon as the host's datasets or windows are used). Without one, as
+// in a program of the matrix library alone, MessageDlg shows nothing and answers mrNone.
+void SetMessageDlgPresenter(TMessageDlgHook presenter);
+bool HasMessageDlgPresenter();
+void InstallMessageBoxes();
 
 }  // namespace tav

@@ -25,6 +25,7 @@ TModalHook SetModalHook(TModalHook hook) { return std::exchange(Hook(), std::mov
 bool HasModalHook() { return static_cast<bool>(Hook()); }
 
 int ShowModal(QDialog* form) {
+    InstallMessageBoxes();
     if (!Hook()) return form->exec();
     form->setResult(0);
     form->show();
@@ -44,6 +45,7 @@ void UpdateNow(QWidget* form) {
 }
 
 void Guarded(const std::function<void()>& handler) {
+    InstallMessageBoxes();
     try {
         handler();
     } catch (const std::exception& e) {
