@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <functional>
 
+#include "forms/tavwindows.h"
+
 namespace tavbench {
 
 // Runs the registered benchmarks. `scratch` receives a folder that lives while they run;
@@ -17,6 +19,7 @@ inline int Run(int argc, char** argv, QTemporaryDir** scratch = nullptr,
                const std::function<bool(int&, char**)>& before = {}) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    tav::RegisterRegressionWindows();
     QTemporaryDir dir;
     if (scratch) *scratch = &dir;
     if (before && before(argc, argv)) return 0;

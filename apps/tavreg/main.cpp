@@ -162,11 +162,19 @@ bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
     }
     const bool text = run.options.text ||
                       (!run.options.json && run.options.pdf.empty() && run.options.plots.empty());
-    const tav::TRegressionReport report = reg.BuildReport();
-    // The hook runs inside the window's show: what goes wrong there is carried out of it.
+    if (text) {
+        const tav::TReportPage page =
+            tav::MakeReportPage(reg.BuildReport(), tav::ReportDataSetName(reg), reg.Description(),
+                                tav::DateTimeToStr(tav::Now()), reg.ReportMessage());
+        run.out += tavreg::Printable(tav::ReportPageText(page));
+    }
+    if (run.options.pdf.empty() && run.options.plots.empty()) return valid;
+
+    // The windows, for what only they make: the printed page and the plot pictures.
     std::optional<std::string> failure;
     bool usageFailure = false;
     const auto previous = tav::SetModalHook([&](QDialog* dialog) {
+        // The hook runs inside the window's show: what goes wrong there is carried out of it.
         try {
             if (auto* plot = dynamic_cast<tav::TTAVPlotForm*>(dialog)) {
                 SavePlots(*plot, QString::fromStdString(run.options.plots),
@@ -174,16 +182,12 @@ bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
                           reg.VarCount(), run.files);
                 return;
             }
-            auto* form = dynamic_cast<tav::TRegressionOutputForm*>(dialog);
-            if (!form) return;
-            if (text) run.out += tavreg::Printable(tavreg::ReportText(*form, report).toStdString());
-            if (!run.options.pdf.empty()) {
+            if (auto* form = dynamic_cast<tav::TRegressionOutputForm*>(dialog)) {
                 const QString pdf = PdfName(run.options.pdf, ds.Name(), run.several);
                 run.files.MakeFolder(QFileInfo(pdf).absolutePath(), "--pdf");
                 tav::SetPrinterOutputFile(run.files.Temporary(pdf, "--pdf").toStdString());
                 form->Print1Click();
             }
-            if (!run.options.plots.empty()) form->bbtnPlotsClick();
         } catch (const UsageError& e) {
             failure = e.what();
             usageFailure = true;
@@ -195,7 +199,8 @@ bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
         tav::TModalHook previous;
         ~TRestoreHook() { tav::SetModalHook(previous); }
     } restore{previous};
-    reg.Output();
+    if (!run.options.pdf.empty()) reg.Output();
+    if (!failure && !run.options.plots.empty()) reg.ShowPlots();
     if (failure && usageFailure) throw UsageError(*failure);
     if (failure) throw tav::Exception(*failure);
     return valid;

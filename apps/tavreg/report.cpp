@@ -1,40 +1,13 @@
 #include "report.h"
 
 #include <QJsonArray>
-#include <QLabel>
 #include <cmath>
 #include <functional>
 #include <vector>
 
-#include "forms/tavoutpt.h"
-#include "host/forms.h"
-
 namespace tavreg {
 
 namespace {
-
-QStringList Lines(const QString& text) { return text.split('\n'); }
-
-// Columns of multi-line label texts side by side.
-QString SideBySide(const std::vector<QString>& columns, const std::vector<int>& widths) {
-    std::vector<QStringList> lines;
-    int rows = 0;
-    for (const auto& c : columns) {
-        lines.push_back(Lines(c));
-        rows = std::max(rows, static_cast<int>(lines.back().size()));
-    }
-    QString out;
-    for (int r = 0; r < rows; ++r) {
-        QString row;
-        for (std::size_t c = 0; c < lines.size(); ++c) {
-            const QString cell = r < lines[c].size() ? lines[c][r] : QString();
-            row += c + 1 < lines.size() ? cell.leftJustified(widths[c]) : cell;
-        }
-        while (row.endsWith(' ')) row.chop(1);
-        if (!row.trimmed().isEmpty()) out += row + "\n";
-    }
-    return out;
-}
 
 QJsonValue Number(double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(); }
 
@@ -53,34 +26,6 @@ std::string Term(const tav::TTAVRegression& r, int variable) {
 }
 
 }  // namespace
-
-QString ReportText(tav::TRegressionOutputForm& form, const tav::TRegressionReport& report) {
-    auto label = [&](const char* name) { return form.findChild<QLabel*>(name)->text(); };
-    auto* header = form.findChild<tav::THeaderControl*>("Header1");
-    QString out;
-    out += "Multiple Regression Analysis Report\n";
-    out += header->SectionText(0) + "   " + header->SectionText(1) + "   " +
-           header->SectionText(2) + "\n\n";
-    out += label("labDepVarName") + "\n";
-    out += label("labIndepVarNames");
-    out += label("labDataCount") + "\n";
-    out += label("labDOF") + "\n\n";
-    out += SideBySide({label("labMean"), label("labStdDev")}, {26, 20}) + "\n";
-    out += SideBySide({label("labCoeffs"), label("labStdErrCoeff"), label("labtValue")},
-                      {26, 22, 12}) +
-           "\n";
-    out += label("labSumSquare") + "\n";
-    for (const char* name : {"labSSR", "labSSE", "labSST"}) out += "  " + label(name) + "\n";
-    out += "s\u00b2" + label("labsSquared").mid(1) + "\n";
-    out += "R\u00b2" + label("labRsqr").mid(1) + "\n";
-    out += label("labFStat") + "\n\n";
-    for (const auto* list : {&report.CovarianceLines, &report.CorrelationLines}) {
-        for (const auto& line : list->Items()) out += Q(line) + "\n";
-        out += "\n";
-    }
-    out += form.findChild<tav::TPanel*>("Panel2")->Caption() + "\n";
-    return out;
-}
 
 QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r) {
     const int n = r.DataCount();

@@ -1,5 +1,4 @@
-// What tavreg writes of a fit: the report page as text, every statistic as JSON, and the account
-// of the load on one line.
+// What tavreg writes of a fit as JSON: every statistic.
 #pragma once
 
 #include <QJsonObject>
@@ -8,14 +7,7 @@
 
 #include "engine/tavcore.h"
 
-namespace tav {
-class TRegressionOutputForm;
-}
-
 namespace tavreg {
-
-// The output window's page as plain text.
-QString ReportText(tav::TRegressionOutputForm& form, const tav::TRegressionReport& report);
 
 // Every statistic the accessors give, with the fit method, its path, the estimated digits and the
 // account of the load; a number that is not finite is null.

@@ -210,6 +210,8 @@ class TTAVRegression {
     // The texts Output shows, built from the component's current results (recomputing SSE, SSR
     // and F through their getters).
     TRegressionReport BuildReport();
+    // Opens the modal plot window on this component; returns when the user has closed it.
+    void ShowPlots();
 
     // The dataset this regression reads (the component itself).
     TDataSet& DataSet() const { return dataSet_; }

@@ -12,9 +12,6 @@ class TTAVQuery : public TQuery, public TTAVRegression {
         : TQuery(owner), TTAVRegression(*this, QueryVariant) {}
     const char* ClassName() const override { return "TTAVQuery"; }
     using TTAVRegression::LoadValues;
-
-    // Opens the modal plot window on this component; returns when the user has closed it.
-    void ShowPlots();
 };
 
 }  // namespace tav

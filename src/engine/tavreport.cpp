@@ -1,9 +1,14 @@
 // The regression report: thirteen texts and two matrix line lists, laid out character for
 // character as the output window expects them.
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <vector>
 
 #include "engine/tavcore.h"
-#include "forms/tavoutpt.h"
+#include "engine/tavquery.h"
+#include "engine/tavtable.h"
+#include "engine/tavwindows.h"
 #include "host/sysutils.h"
 
 namespace tav {
@@ -102,15 +107,143 @@ TRegressionReport TTAVRegression::BuildReport() {
     return r;
 }
 
+const char* const kProductNotice =
+    "tav regression components: least-squares fits straight from your database tables and queries";
+
+std::string ReportDataSetName(TTAVRegression& regression) {
+    if (auto* query = dynamic_cast<TTAVQuery*>(&regression.DataSet()))
+        return query->SQL().Count() > 0 ? query->SQL()[0] : std::string();
+    if (auto* table = dynamic_cast<TTAVTable*>(&regression.DataSet())) return table->TableName();
+    return {};
+}
+
+TReportPage MakeReportPage(const TRegressionReport& r, const std::string& dataSetName,
+                           const std::string& description, const std::string& date,
+                           const std::string& reportMessage) {
+    TReportPage page;
+    page.dataSetName = dataSetName;
+    page.description = description;
+    page.date = date;
+    const double sse = StrToFloat(r.SSE);
+    const double ssr = StrToFloat(r.SSR);
+    const double sst = sse + ssr;
+    // With both sums zero there is no total to divide by: R squared is not a number.
+    const double rsqr = sst == 0.0 ? std::numeric_limits<double>::quiet_NaN() : ssr / sst;
+    page.depVarName = "Dependent Variable: " + r.DependentVariable;
+    page.indepVarNames = "Independent Variables: " + r.IndependentVariables;
+    page.dataCount = "Number of observations: " + r.Observations;
+    page.dof = "Degrees of Freedom: " + r.DegreesOfFreedom;
+    page.mean = "Mean: " + r.Means;
+    page.stdDev = "Std. Dev. (Data): " + r.StdDevs;
+    page.coeffs = "Coefficients: " + r.Coefficients;
+    page.stdErrCoeff = "Std. Err. (Coeff): " + r.StdErrors;
+    page.tValue = "t* Values" + r.TValues;
+    page.sumSquare = "Sum of Squares";
+    page.ssr = "Regression SSR : " + r.SSR;
+    page.sse = "Residual      SSE : " + r.SSE;
+    page.sst = "Total            SST : " + FloatToStrF(sst, TFloatFormat::ffFixed, 8, 3);
+    page.sSquared = "s   : " + r.ResidualMeanSquare;
+    page.rSquared = "R  : " + FloatToStrF(rsqr, TFloatFormat::ffFixed, 8, 3);
+    page.fStat = "F Statistic" + r.FStatistic;
+    page.covariance = r.CovarianceLines;
+    page.correlation = r.CorrelationLines;
+    page.footer = reportMessage.empty() ? kProductNotice : reportMessage;
+    return page;
+}
+
+namespace {
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (;;) {
+        const auto end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) return lines;
+        start = end + 1;
+    }
+}
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+// Columns of multi-line texts side by side, each padded to its width (in characters).
+std::string SideBySide(const std::vector<std::string>& columns, const std::vector<int>& widths) {
+    std::vector<std::vector<std::string>> lines;
+    std::size_t rows = 0;
+    for (const auto& c : columns) {
+        lines.push_back(SplitLines(DisplayText(c)));
+        rows = std::max(rows, lines.back().size());
+    }
+    std::string out;
+    for (std::size_t r = 0; r < rows; ++r) {
+        std::string row;
+        for (std::size_t c = 0; c < lines.size(); ++c) {
+            const std::string cell = r < lines[c].size() ? lines[c][r] : std::string();
+            row += cell;
+            // Widths count characters; a UTF-8 sequence is one of them.
+            std::size_t chars = 0;
+            for (const unsigned char ch : cell) chars += (ch & 0xC0) != 0x80;
+            if (c + 1 < lines.size())
+                row.append(static_cast<std::size_t>(
+                               std::max<int64_t>(0, widths[c] - static_cast<int64_t>(chars))),
+                           ' ');
+        }
+        row = Trimmed(row);
+        if (row.find_first_not_of(' ') != std::string::npos) out += row + "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string ReportPageText(const TReportPage& p) {
+    auto text = [](const std::string& s) { return DisplayText(s); };
+    std::string out = "Multiple Regression Analysis Report\n";
+    out += "Data: " + p.dataSetName + "   " + p.description + "   " + p.date + "\n\n";
+    out += text(p.depVarName) + "\n";
+    out += text(p.indepVarNames);
+    out += text(p.dataCount) + "\n";
+    out += text(p.dof) + "\n\n";
+    out += SideBySide({p.mean, p.stdDev}, {26, 20}) + "\n";
+    out += SideBySide({p.coeffs, p.stdErrCoeff, p.tValue}, {26, 22, 12}) + "\n";
+    out += p.sumSquare + "\n";
+    for (const std::string* line : {&p.ssr, &p.sse, &p.sst}) out += "  " + text(*line) + "\n";
+    // The windows draw the squares as small raised 2s beside s and R.
+    out += "s\u00b2" + p.sSquared.substr(1) + "\n";
+    out += "R\u00b2" + p.rSquared.substr(1) + "\n";
+    out += text(p.fStat) + "\n\n";
+    for (const TStringList* list : {&p.covariance, &p.correlation}) {
+        for (const auto& line : list->Items()) out += line + "\n";
+        out += "\n";
+    }
+    return out + text(p.footer) + "\n";
+}
+
 void TTAVRegression::Output() {
     if (variant_.outputClearsValuesLoaded) valuesLoaded_ = false;
-    const TRegressionReport r = BuildReport();
-    TRegressionOutputForm form;
-    form.SetReportMessage(reportMessage_);
-    form.Open(*this, description_, r.DependentVariable, r.IndependentVariables, r.Observations,
-              r.DegreesOfFreedom, r.Coefficients, r.ResidualMeanSquare, r.SSE, r.SSR, r.Means,
-              r.StdDevs, r.StdErrors, r.TValues, r.FStatistic, r.CovarianceLines,
-              r.CorrelationLines);
+    RegressionWindows().ShowReport(*this, BuildReport());
+}
+
+void TTAVRegression::ShowPlots() { RegressionWindows().ShowPlots(*this); }
+
+namespace {
+TRegressionWindows*& Windows() {
+    static TRegressionWindows* windows = nullptr;
+    return windows;
+}
+}  // namespace
+
+void SetRegressionWindows(TRegressionWindows* windows) { Windows() = windows; }
+
+TRegressionWindows& RegressionWindows() {
+    if (!Windows())
+        throw Exception(
+            "No report or plot window is installed: link tav::tav and include <tav/tav.h>, or "
+            "call tav::RegisterRegressionWindows()");
+    return *Windows();
 }
 
 }  // namespace tav

@@ -12,9 +12,6 @@ class TTAVTable : public TTable, public TTAVRegression {
         : TTable(owner), TTAVRegression(*this, TableVariant) {}
     const char* ClassName() const override { return "TTAVTable"; }
     using TTAVRegression::LoadValues;
-
-    // Opens the modal plot window on this component; returns when the user has closed it.
-    void ShowPlots();
 };
 
 }  // namespace tav

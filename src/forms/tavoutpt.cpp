@@ -18,9 +18,6 @@
 
 namespace tav {
 
-const char* const kProductNotice =
-    "tav regression components: least-squares fits straight from your database tables and queries";
-
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(DisplayText(s)); }
@@ -216,10 +213,7 @@ void TRegressionOutputForm::Open(TTAVRegression& InputData, const std::string& D
                                  const std::string& FStat, const TStringList& Covariance,
                                  const TStringList& Correlation) {
     inputData_ = &InputData;
-    if (auto* query = dynamic_cast<TTAVQuery*>(&InputData.DataSet()))
-        dataSetName_ = query->SQL().Count() > 0 ? query->SQL()[0] : std::string();
-    else if (auto* table = dynamic_cast<TTAVTable*>(&InputData.DataSet()))
-        dataSetName_ = table->TableName();
+    dataSetName_ = ReportDataSetName(InputData);
 
     covarianceLines_.Assign(Covariance);
     correlationLines_.Assign(Correlation);
@@ -228,34 +222,33 @@ void TRegressionOutputForm::Open(TTAVRegression& InputData, const std::string& D
     matrixSize_ = Covariance.Count();
     description_ = Description;
 
-    const std::string now = DateTimeToStr(Now());
+    // The labels say what the page of the report says, word for word (MakeReportPage).
+    const TRegressionReport report{DepVar,   IndepVars, DataCount, DOF,        Coeffs,
+                                   SSquared, SSE,       SSR,       Means,      StdDevs,
+                                   StdErrs,  TValues,   FStat,     Covariance, Correlation};
+    const TReportPage page =
+        MakeReportPage(report, dataSetName_, description_, DateTimeToStr(Now()), std::string());
     header1_->ClearSections();
-    header1_->AddSection(Q("Data: " + dataSetName_));
-    header1_->AddSection(Q(description_));
-    header1_->AddSection(Q(now));
-    topPanel_->SetCaption(Q("Data: " + dataSetName_ + "  " + description_ + "  " + now));
-
-    const double sse = StrToFloat(SSE);
-    const double ssr = StrToFloat(SSR);
-    const double sst = sse + ssr;
-    // With both sums zero there is no total to divide by: R squared is not a number.
-    const double rsqr = sst == 0.0 ? std::numeric_limits<double>::quiet_NaN() : ssr / sst;
-
-    labDepVarName_->setText(Q("Dependent Variable: " + DepVar));
-    labIndepVarNames_->setText(Q("Independent Variables: " + IndepVars));
-    labDataCount_->setText(Q("Number of observations: " + DataCount));
-    labDOF_->setText(Q("Degrees of Freedom: " + DOF));
-    labMean_->setText(Q("Mean: " + Means));
-    labStdDev_->setText(Q("Std. Dev. (Data): " + StdDevs));
-    labCoeffs_->setText(Q("Coefficients: " + Coeffs));
-    labStdErrCoeff_->setText(Q("Std. Err. (Coeff): " + StdErrs));
-    labtValue_->setText(Q("t* Values" + TValues));
-    labSSR_->setText(Q("Regression SSR : " + SSR));
-    labSSE_->setText(Q("Residual      SSE : " + SSE));
-    labSST_->setText(Q("Total            SST : " + FloatToStrF(sst, TFloatFormat::ffFixed, 8, 3)));
-    labsSquared_->setText(Q("s   : " + SSquared));
-    labRsqr_->setText(Q("R  : " + FloatToStrF(rsqr, TFloatFormat::ffFixed, 8, 3)));
-    labFStat_->setText(Q("F Statistic" + FStat));
+    header1_->AddSection(Q("Data: " + page.dataSetName));
+    header1_->AddSection(Q(page.description));
+    header1_->AddSection(Q(page.date));
+    topPanel_->SetCaption(
+        Q("Data: " + page.dataSetName + "  " + page.description + "  " + page.date));
+    labDepVarName_->setText(Q(page.depVarName));
+    labIndepVarNames_->setText(Q(page.indepVarNames));
+    labDataCount_->setText(Q(page.dataCount));
+    labDOF_->setText(Q(page.dof));
+    labMean_->setText(Q(page.mean));
+    labStdDev_->setText(Q(page.stdDev));
+    labCoeffs_->setText(Q(page.coeffs));
+    labStdErrCoeff_->setText(Q(page.stdErrCoeff));
+    labtValue_->setText(Q(page.tValue));
+    labSSR_->setText(Q(page.ssr));
+    labSSE_->setText(Q(page.sse));
+    labSST_->setText(Q(page.sst));
+    labsSquared_->setText(Q(page.sSquared));
+    labRsqr_->setText(Q(page.rSquared));
+    labFStat_->setText(Q(page.fStat));
 
     const int points = matrixSize_ <= 7 ? 8 : 7;
     for (QLabel* label : reportLabels_) label->setFont(QFont("Arial", points));
@@ -296,11 +289,7 @@ void TRegressionOutputForm::bbtnPrintFormClick() {
 }
 
 void TRegressionOutputForm::bbtnPlotsClick() {
-    if (!inputData_) return;
-    if (auto* query = dynamic_cast<TTAVQuery*>(&inputData_->DataSet()))
-        query->ShowPlots();
-    else if (auto* table = dynamic_cast<TTAVTable*>(&inputData_->DataSet()))
-        table->ShowPlots();
+    if (inputData_) inputData_->ShowPlots();
 }
 
 void TRegressionOutputForm::bbtnCloseClick() {

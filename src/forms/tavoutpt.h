@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/tavreport.h"
 #include "host/classes.h"
 #include "host/printing.h"
 
@@ -108,8 +109,5 @@ class TRegressionOutputForm : public QDialog {
     QMenu* matrixPopup_;
     QMenu* printPopup_;
 };
-
-// The default text of the report's status strip.
-extern const char* const kProductNotice;
 
 }  // namespace tav

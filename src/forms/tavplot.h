@@ -1,11 +1,11 @@
 // Tavplot: the plot window of the two components.
 //
 // TTAVPlotForm is the modal window in which the user looks at the data and residuals of the last
-// regression as dot plots. A component's ShowPlots creates the window with new and hands itself to
-// TablePlot or QueryPlot, which copy what the plots need into the unit's own data, run the modal
-// loop and free the window. Only one plot window exists at a time (it is modal), so the unit's
-// data (counts, values, ranges, colours, the code of the plot on the image) are shared by all
-// windows of the process and refilled each time one opens.
+// regression as dot plots. A component's ShowPlots makes the window (on its stack, as the report
+// window is made) and hands itself to TablePlot or QueryPlot, which copy what the plots need into
+// the unit's own data and run the modal loop. Only one plot window exists at a time (it is modal),
+// so the unit's data (counts, values, ranges, colours, the code of the plot on the image) are
+// shared by all windows of the process and refilled each time one opens.
 //
 // A plot is made of dots only, drawn on a 327 x 185 bitmap (the control PlotImage); the extremes
 // of the axes are in four labels around it and the title of the plot is the window caption.
@@ -13,13 +13,12 @@
 
 #include <QColor>
 #include <QDialog>
-#include <QFont>
-#include <QImage>
-#include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <vector>
+#include <string>
+
+#include "forms/plotcanvas.h"
 
 class QAction;
 class QFrame;
@@ -33,103 +32,13 @@ class TTAVQuery;
 class TTAVRegression;
 class TTAVTable;
 
-// The canvas of a bitmap with the classic drawing tools: a brush, a pen that stays the framework
-// default (black, one pixel) and a font. Pixels are exact: nothing is antialiased.
-//
-// FloodFill is a border fill. It gives every pixel 4-connected to the start point whose colour is
-// not the border colour the brush colour, exactly as a plain scanline fill would, but it costs
-// only the pixels it changes: the canvas keeps the non-border pixels in connected sets, each with
-// the list of its pixels that are not yet of the brush colour, and updates both as the ellipses are
-// drawn. Drawing that does not fit this bookkeeping (a partial FillRect, a pen or brush of the
-// border colour, another border or brush colour) drops it; the next fill rebuilds it from the
-// pixels.
-class TPlotCanvas {
-  public:
-    TPlotCanvas(int width, int height);
-
-    int Width() const { return image_.width(); }
-    int Height() const { return image_.height(); }
-    // The bitmap, Format_RGB32.
-    const QImage& Image() const { return image_; }
-
-    QColor BrushColor() const { return QColor::fromRgb(brush_); }
-    void SetBrushColor(const QColor& color);
-    QColor PenColor() const { return QColor::fromRgb(pen_); }
-    const QFont& Font() const { return font_; }
-    void SetFont(const QFont& font) { font_ = font; }
-    QColor FontColor() const { return fontColor_; }
-    void SetFontColor(const QColor& color) { fontColor_ = color; }
-
-    // Fills the rectangle (clipped to the bitmap) with the brush colour.
-    void FillRect(const QRect& rect);
-    // Outlines with the pen and fills with the brush the ellipse inscribed in the rectangle from
-    // (x1, y1) to (x2, y2), right and bottom edges excluded; drawing outside the bitmap is clipped.
-    void Ellipse(int x1, int y1, int x2, int y2);
-    // Border fill from (x, y). A start outside the bitmap or of the border colour fills nothing.
-    void FloodFill(int x, int y, const QColor& border);
-    // The classic canvas refresh re-selects the drawing tools into the device; here the tools are
-    // read afresh at every use, so there is nothing to do. It is not a repaint.
-    void Refresh() {}
-
-  private:
-    struct StampPixel {
-        int dx, dy;
-        QRgb color;
-    };
-    struct Stamp {
-        int width = -1, height = -1;
-        QRgb pen = 0, brush = 0;
-        std::vector<StampPixel> pixels;
-    };
-
-    const Stamp& EllipseStamp(int width, int height);
-    void Put(int x, int y, QRgb color);
-    void PlainFill(int x, int y, QRgb border);
-    void Rebuild(QRgb border, QRgb fill);
-    void MakeSet(int32_t p);
-    int32_t Find(int32_t p);
-    void Union(int32_t a, int32_t b);
-    void AddPending(int32_t p);
-
-    QImage image_;
-    QRgb brush_;
-    QRgb pen_;
-    QFont font_;
-    QColor fontColor_ = Qt::black;
-    Stamp stamp_;
-
-    // The connected sets of non-border pixels. Valid only while `tracked_`; `trackFill_` is the
-    // colour that needs no filling; `nonBorder_` counts the pixels in sets.
-    bool tracked_ = false;
-    QRgb trackBorder_ = 0;
-    QRgb trackFill_ = 0;
-    int32_t nonBorder_ = 0;
-    std::vector<int32_t> parent_, size_, head_, tail_, next_;
-    std::vector<uint8_t> pending_;
-};
-
-// The drawing surface PlotImage: shows its canvas.
-class TPlotImage : public QWidget {
-  public:
-    TPlotImage(int width, int height, QWidget* parent);
-    TPlotCanvas& Canvas() { return canvas_; }
-    const TPlotCanvas& Canvas() const { return canvas_; }
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-
-  private:
-    TPlotCanvas canvas_;
-};
-
 class TTAVPlotForm : public QDialog {
   public:
     explicit TTAVPlotForm(QWidget* parent = nullptr);
     ~TTAVPlotForm() override;
 
-    // Fill the unit's data from the component, show the window modally and free it when the
-    // modal loop ends (also when it ends by an exception). The window must have been created with
-    // new and is not to be touched afterwards.
+    // Fill the unit's data from the component and show the window modally; return when it is
+    // closed. The caller owns the window (ShowPlots makes it on its stack).
     void TablePlot(TTAVTable& table);
     void QueryPlot(TTAVQuery& query);
 

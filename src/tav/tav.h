@@ -6,6 +6,7 @@
 #include "engine/tavforms.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
+#include "forms/tavwindows.h"
 #include "host/classes.h"
 #include "host/db.h"
 #include "host/dialogs.h"
@@ -14,3 +15,8 @@
 #include "matrix/matrix.h"
 #include "matrix/maxdata.h"
 #include "variables/tavtypes.h"
+
+namespace tav {
+// A host that includes this header has the report and plot windows installed at start-up.
+inline const bool kRegressionWindowsInstalled = (RegisterRegressionWindows(), true);
+}  // namespace tav

@@ -5,9 +5,12 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "forms/tavwindows.h"
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    tav::RegisterRegressionWindows();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
