@@ -276,22 +276,13 @@ TEST(NistStrdFilip, EverySetOfTheCollectionIsChecked) {
 // ---------------------------------------------------------------------------------------------
 // Random data
 
-// Uniform on [-1, 1), the same on every platform (unlike the distributions of <random>).
-class TUniform {
-  public:
-    explicit TUniform(uint64_t seed) : gen_(seed) {}
-    double operator()() { return static_cast<double>(gen_() >> 11) * 0x1.0p-52 - 1.0; }
-
-  private:
-    std::mt19937_64 gen_;
-};
-
 // n records of p controls X1..Xp and a response Y = b0 + sum of bj Xj + noise. The controls
 // have their own centres and scales (0.1 to 10) and share a common component, so that the design
 // is moderately conditioned; every term contributes a value of order one to Y, the noise about
 // a third of that.
 TData RandomData(uint64_t seed, int n, int p) {
-    TUniform u(seed);
+    tavtest::TRandom random(static_cast<uint32_t>(seed));
+    auto u = [&random] { return random.Uniform(-1.0, 1.0); };
     std::vector<double> centre(p), scale(p), beta(p + 1);
     beta[0] = 1.25 + 0.75 * u();
     for (int j = 0; j < p; ++j) {

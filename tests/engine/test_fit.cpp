@@ -22,11 +22,7 @@ class Loaded {
     explicit Loaded(const std::string& rows, int controls = 1) {
         const std::string path =
             db_.Exec("CREATE TABLE t(x REAL, x2 REAL, y REAL); INSERT INTO t VALUES " + rows + ";");
-        c.SetDatabaseName(path);
-        if constexpr (std::is_same_v<Component, TTAVTable>)
-            c.SetTableName("t");
-        else
-            c.SetSQLText("SELECT * FROM t");
+        tavtest::Point(c, path);
         if (controls >= 1) c.SetControl1(None("x"));
         if (controls >= 2) c.SetControl2(None("x2"));
         c.SetResponse(Response("y"));

@@ -24,16 +24,8 @@ std::string Rows(int rows) {
 }
 
 using tavtest::Control;
+using tavtest::Point;
 using tavtest::Response;
-
-template <typename Component>
-void Point(Component& c, const std::string& path) {
-    c.SetDatabaseName(path);
-    if constexpr (std::is_same_v<Component, TTAVTable>)
-        c.SetTableName("t");
-    else
-        c.SetSQLText("SELECT * FROM t");
-}
 
 }  // namespace
 

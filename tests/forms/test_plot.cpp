@@ -26,6 +26,7 @@
 #include "host/apphint.h"
 #include "host/forms.h"
 #include "support/tav_test_support.h"
+#include "support/tav_ui_support.h"
 
 using namespace tav;
 
@@ -53,11 +54,7 @@ class Loaded {
             sql << "INSERT INTO t VALUES (" << r.x1 << ", " << r.x2 << ", " << r.x3 << ", " << r.y
                 << ");";
         sql << "COMMIT;";
-        c.SetDatabaseName(db_.Exec(sql.str()));
-        if constexpr (std::is_same_v<Component, TTAVTable>)
-            c.SetTableName("t");
-        else
-            c.SetSQLText("SELECT * FROM t");
+        tavtest::Point(c, db_.Exec(sql.str()));
         const char* fields[] = {"x1", "x2", "x3"};
         for (int k = 1; k <= controls; ++k) c.SetControl(k, None(fields[k - 1]));
         TDependentVar response;
@@ -91,12 +88,7 @@ void WithPlots(Component& c, const std::function<void(TTAVPlotForm&)>& act) {
     EXPECT_EQ(shown, 1);
 }
 
-template <typename T>
-T* Child(const QObject& form, const char* name) {
-    T* child = form.findChild<T*>(name);
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-}
+using tavtest::Child;
 
 std::string LabelText(const TTAVPlotForm& form, const char* name) {
     return Child<QLabel>(form, name)->text().toStdString();

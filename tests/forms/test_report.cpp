@@ -17,6 +17,7 @@
 #include "host/printing.h"
 #include "host/sysutils.h"
 #include "support/tav_test_support.h"
+#include "support/tav_ui_support.h"
 
 using namespace tav;
 
@@ -32,11 +33,7 @@ void LoadExample(Component& c, tavtest::TTempDb& db, const std::string& extraCol
     const std::string path = db.Exec(
         "CREATE TABLE t(SALES REAL, PROFIT REAL, COST REAL, N INTEGER);"
         "INSERT INTO t VALUES (1, 2, 5, 1), (2, 4, 3, 2), (3, 3, 8, 3), (4, 6, 1, 4);");
-    c.SetDatabaseName(path);
-    if constexpr (std::is_same_v<Component, TTAVTable>)
-        c.SetTableName("t");
-    else
-        c.SetSQLText("SELECT * FROM t");
+    tavtest::Point(c, path);
     c.SetControl1(None("SALES"));
     if (!extraColumns.empty()) c.SetControl2(None(extraColumns));
     TDependentVar r;
@@ -230,17 +227,6 @@ TEST(Report, ZeroNegativeAndPositiveCovarianceEntries) {
 
 namespace {
 
-// Runs `body` on each window the modal hook receives while it lives.
-class TModalDriver {
-  public:
-    explicit TModalDriver(std::function<void(QDialog*)> body)
-        : previous_(SetModalHook(std::move(body))) {}
-    ~TModalDriver() { SetModalHook(previous_); }
-
-  private:
-    TModalHook previous_;
-};
-
 QString LabelText(QWidget* form, const char* name) {
     auto* label = form->findChild<QLabel*>(name);
     return label ? label->text() : QString("<missing %1>").arg(name);
@@ -260,7 +246,7 @@ TEST(OutputWindow, LabelsAfterOpenAndTotalsFromTheTexts) {
     corr.Add(" ");
     corr.Add(" 1.00E+0    ");
     std::map<std::string, QString> seen;
-    TModalDriver driver([&](QDialog* form) {
+    tavtest::TModalDriver driver([&](QDialog* form) {
         for (const char* name :
              {"labDepVarName", "labIndepVarNames", "labDataCount", "labDOF", "labMean", "labStdDev",
               "labCoeffs", "labStdErrCoeff", "labtValue", "labSSR", "labSSE", "labSST",
@@ -318,7 +304,7 @@ TEST(OutputWindow, MatrixSwitchingZoomAndTheMatrixWindow) {
     std::vector<std::tuple<QString, QString, int, QString, QString>> zooms;
     QString smallBox;
     int outputFont = 0;
-    TModalDriver driver([&](QDialog* dialog) {
+    tavtest::TModalDriver driver([&](QDialog* dialog) {
         if (auto* zoom = dynamic_cast<TAnalysisMatrix*>(dialog)) {
             auto* header = zoom->findChild<THeaderControl*>("Header1");
             auto* memo = zoom->findChild<QPlainTextEdit*>("Memo1");
@@ -356,7 +342,7 @@ TEST(OutputWindow, MatrixSwitchingZoomAndTheMatrixWindow) {
     // The matrix window on its own: font sizes by line count, short footers keep their dots.
     std::vector<int> fonts;
     std::vector<QString> footers;
-    TModalDriver direct([&](QDialog* dialog) {
+    tavtest::TModalDriver direct([&](QDialog* dialog) {
         fonts.push_back(dialog->findChild<QPlainTextEdit*>("Memo1")->font().pointSize());
         footers.push_back(dialog->findChild<TPanel*>("Panel2")->Caption());
     });
@@ -377,7 +363,7 @@ TEST(OutputWindow, PrintsOnePagePdfInEveryScaleAndRestoresTheWindow) {
     LoadExample(t, db);
     std::vector<std::string> files;
     bool restored = true;
-    TModalDriver driver([&](QDialog* dialog) {
+    tavtest::TModalDriver driver([&](QDialog* dialog) {
         auto* form = dynamic_cast<TRegressionOutputForm*>(dialog);
         ASSERT_NE(form, nullptr);
         const std::pair<const char*, void (TRegressionOutputForm::*)()> scales[] = {
@@ -440,7 +426,7 @@ TEST(OutputWindow, QueryKeepsItsLoadAfterOutput) {
     TTAVQuery q;
     LoadExample(q, db);
     std::string name;
-    TModalDriver driver([&](QDialog* dialog) {
+    tavtest::TModalDriver driver([&](QDialog* dialog) {
         name = static_cast<TRegressionOutputForm*>(dialog)->DataSetName();
     });
     q.Output();

@@ -7,12 +7,12 @@
 #include <memory>
 
 #include "matrix/matrix.h"
-#include "matrix_test_support.h"
+#include "support/tav_test_support.h"
 
 namespace tav {
 namespace {
 
-using test::TMessageRecorder;
+using tavtest::TMessageRecorder;
 
 npbynp Square(std::initializer_list<std::initializer_list<double>> rows) {
     npbynp a;
@@ -99,7 +99,7 @@ TEST(LuDecomposition, InverseOfSymmetricAndTransposedInverseOfNonSymmetric) {
     EXPECT_NEAR(y(1, 2), 1.5, 1e-15);
     EXPECT_NEAR(y(2, 1), 1.0, 1e-15);
     EXPECT_NEAR(y(2, 2), -0.5, 1e-15);
-    EXPECT_TRUE(recorder.boxes.empty());
+    EXPECT_TRUE(recorder.Messages().empty());
 
     // Y may be A itself: the factors are consumed before Y is written.
     a = Square({{1, 2}, {3, 4}});
@@ -113,7 +113,7 @@ TEST(LuDecomposition, EqualRowsGiveATinyPivotWithoutMessage) {
     indexvector indx;
     double d = 0.0;
     ludecomp(a, 3, indx, d);
-    EXPECT_TRUE(recorder.boxes.empty());
+    EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_EQ(a(3, 3), TINY);
     EXPECT_EQ(indx[1], 3);  // largest scaled element: 2 of (2, 1, 1)
     EXPECT_EQ(indx[2], 3);  // equal candidates: the last row wins
@@ -172,10 +172,10 @@ TEST(LuDecomposition, ZeroRowReportsSingularAndStops) {
     } catch (const ESingularMatrix& e) {
         EXPECT_STREQ(e.what(), "Your matrix is singular");
     }
-    ASSERT_EQ(recorder.boxes.size(), 1u);
-    EXPECT_EQ(recorder.boxes[0].text, "Your matrix is singular");
-    EXPECT_EQ(recorder.boxes[0].type, TMsgDlgType::mtError);
-    EXPECT_EQ(recorder.boxes[0].buttons, mbOK);
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_EQ(recorder.Messages()[0].text, "Your matrix is singular");
+    EXPECT_EQ(recorder.Messages()[0].type, TMsgDlgType::mtError);
+    EXPECT_EQ(recorder.Messages()[0].buttons, mbOK);
     for (int32_t i = 1; i <= 3; ++i) {
         for (int32_t j = 1; j <= 3; ++j) EXPECT_EQ(a(i, j), original(i, j));
         EXPECT_EQ(indx[i], 7);
@@ -187,7 +187,7 @@ TEST(LuDecomposition, ZeroRowReportsSingularAndStops) {
     a = original;
     EXPECT_THROW(invertnpbynp(a, y, 3), ESingularMatrix);
     EXPECT_EQ(y(1, 1), 5.0);
-    EXPECT_EQ(recorder.boxes.size(), 2u);
+    EXPECT_EQ(recorder.Messages().size(), 2u);
 }
 
 TEST(LuDecomposition, RejectsOrdersOutsideCapacityAndForeignPivotRecords) {
@@ -213,7 +213,7 @@ TEST(LuDecomposition, RejectsOrdersOutsideCapacityAndForeignPivotRecords) {
 }
 
 TEST(LuDecomposition, RandomSystemsSolveToMachinePrecision) {
-    test::TRandom random(20240611);
+    tavtest::TRandom random(20240611);
     TMessageRecorder recorder;
     const double eps = std::numeric_limits<double>::epsilon();
     auto original = std::make_unique<npbynp>();
@@ -242,7 +242,7 @@ TEST(LuDecomposition, RandomSystemsSolveToMachinePrecision) {
             }
         }
     }
-    EXPECT_TRUE(recorder.boxes.empty());
+    EXPECT_TRUE(recorder.Messages().empty());
 }
 
 }  // namespace

@@ -9,18 +9,18 @@
 #include <vector>
 
 #include "matrix/matrix.h"
-#include "matrix_test_support.h"
+#include "support/tav_test_support.h"
 
 namespace tav {
 namespace {
 
-using test::Bits;
+using tavtest::Bits;
 
 constexpr double Sentinel = 99.0;
 
 // Values spread over many binades, so that rounding shows in nearly every partial sum.
 template <typename M>
-void FillRandom(M& a, test::TRandom& random) {
+void FillRandom(M& a, tavtest::TRandom& random) {
     for (int32_t i = M::RowLow; i <= M::RowHigh; ++i) {
         for (int32_t j = M::ColLow; j <= M::ColHigh; ++j) {
             a(i, j) = random.Uniform(-1.0, 1.0) * std::ldexp(1.0, static_cast<int>(j % 7) - 3);
@@ -59,7 +59,7 @@ struct TOperands {
 };
 
 TEST(MatrixProducts, MatchStraightforwardLoopsBitForBit) {
-    test::TRandom random(7);
+    tavtest::TRandom random(7);
     auto o = std::make_unique<TOperands>();
     FillRandom(o->a_t, random);
     FillRandom(o->b, random);

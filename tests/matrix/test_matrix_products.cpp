@@ -12,22 +12,22 @@
 #include <memory>
 
 #include "matrix/matrix.h"
-#include "matrix_test_support.h"
+#include "support/tav_test_support.h"
 
 namespace tav {
 namespace {
 
-using test::Bits;
+using tavtest::Bits;
 
 // Signed, over nine binades, with all 53 bits of the significand random: a product rounded to
 // double, a fused step or a sum kept in extended precision soon gives another bit somewhere.
-double Value(test::TRandom& r, int32_t spread = 4) {
+double Value(tavtest::TRandom& r, int32_t spread = 4) {
     const double significand = r.Uniform(-1.0, 1.0) + r.Uniform(-1.0, 1.0) * 0x1p-27;
     return std::ldexp(significand, static_cast<int>(spread % 9) - 4);
 }
 
 template <typename M>
-void Fill(M& a, test::TRandom& r) {
+void Fill(M& a, tavtest::TRandom& r) {
     for (int32_t i = M::RowLow; i <= M::RowHigh; ++i)
         for (int32_t j = M::ColLow; j <= M::ColHigh; ++j) a(i, j) = Value(r, i + 3 * j);
 }
@@ -47,7 +47,7 @@ struct TData {
 };
 
 TEST(MatrixProductBits, EveryRoutineOnEveryShape) {
-    test::TRandom r(11);
+    tavtest::TRandom r(11);
     auto d = std::make_unique<TData>();
     Fill(d->x, r), Fill(d->x2, r), Fill(d->at, r), Fill(d->sq, r);
     for (int32_t k = 1; k <= MaxData; ++k) d->v[k] = Value(r, k);
@@ -173,7 +173,7 @@ TEST(MatrixProductBits, EveryRoutineOnEveryShape) {
 // found by search: s + x * y with x * y small beside s, cancelling half of s or more, and taking
 // s to about the midpoint below a power of two. The first term makes the sum s exactly.
 TEST(MatrixProductBits, DotProductNearRoundingBoundariesAndAtTheEnds) {
-    test::TRandom r(22);
+    tavtest::TRandom r(22);
     auto a = std::make_unique<mvector>(), b = std::make_unique<mvector>();
     const auto check = [&](double s, double x, double y, int32_t m) {
         (*a)[1] = s, (*b)[1] = 1.0;

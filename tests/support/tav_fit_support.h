@@ -41,11 +41,7 @@ tav::TIndepVar PowerOf(const std::string& field, int exponent);
 template <typename Component>
 void LoadTable(Component& c, const std::string& path, const std::vector<tav::TIndepVar>& controls,
                const std::string& response = "Y") {
-    c.SetDatabaseName(path);
-    if constexpr (std::is_same_v<Component, tav::TTAVTable>)
-        c.SetTableName("t");
-    else
-        c.SetSQLText("SELECT * FROM t");
+    Point(c, path);
     for (size_t k = 0; k < controls.size(); ++k) c.SetControl(static_cast<int>(k + 1), controls[k]);
     c.SetResponse(Response(response));
     c.Open();

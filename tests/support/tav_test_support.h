@@ -3,10 +3,16 @@
 #pragma once
 
 #include <QTemporaryDir>
+#include <bit>
+#include <cstdint>
+#include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "engine/loadgage.h"
+#include "engine/tavquery.h"
+#include "engine/tavtable.h"
 #include "host/dialogs.h"
 #include "variables/tavtypes.h"
 
@@ -17,6 +23,33 @@ namespace tavtest {
 tav::TIndepVar Control(const std::string& transformation, const std::string& field);
 inline tav::TIndepVar None(const std::string& field) { return Control("None", field); }
 tav::TDependentVar Response(const std::string& field, const std::string& transformation = "None");
+
+// Points a component at the table `table` of the database file `path`: a table component names
+// it, a query component selects all of it.
+template <typename Component>
+void Point(Component& c, const std::string& path, const std::string& table = "t") {
+    c.SetDatabaseName(path);
+    if constexpr (std::is_same_v<Component, tav::TTAVTable>)
+        c.SetTableName(table);
+    else
+        c.SetSQLText("SELECT * FROM " + table);
+}
+
+// Uniform doubles from mt19937's raw output, which, unlike the standard distributions, is the
+// same with every standard library.
+class TRandom {
+  public:
+    explicit TRandom(uint32_t seed) : gen_(seed) {}
+    double Uniform(double lo, double hi) {
+        const double unit = static_cast<double>(gen_() >> 5) / static_cast<double>(1u << 27);
+        return lo + (hi - lo) * unit;
+    }
+
+  private:
+    std::mt19937 gen_;
+};
+
+inline uint64_t Bits(double x) { return std::bit_cast<uint64_t>(x); }
 
 // A temporary folder that holds the test's databases; removed with the object.
 class TTempDb {
