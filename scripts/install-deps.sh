@@ -13,6 +13,8 @@ PACKAGES=(
     sqlite3 libsqlite3-dev
     poppler-utils
     libeigen3-dev
+    postgresql libqt6sql6-psql
+    clang libfuzzer-14-dev
 )
 
 SUDO=""

@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -440,6 +441,18 @@ void TDesignerWindow::InspectRow(int row, const TPropertyInfo& property,
                 box->setCurrentText(Q(std::get<std::string>(value)));
                 connect(box, &QComboBox::activated, this, [=, this, &property] {
                     Write(property, box->currentText().toStdString(), selection);
+                });
+                cell = box;
+                break;
+            }
+            case TPropertyKind::Integer: {
+                auto* box = new QSpinBox;
+                box->setRange(static_cast<int>(property.minValue),
+                              static_cast<int>(property.maxValue));
+                box->setValue(static_cast<int>(std::get<std::int64_t>(value)));
+                connect(box, &QSpinBox::editingFinished, this, [=, this, &property] {
+                    const std::int64_t number = box->value();
+                    if (number != std::get<std::int64_t>(value)) Write(property, number, selection);
                 });
                 cell = box;
                 break;

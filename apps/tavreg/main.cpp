@@ -40,7 +40,9 @@ boxes go to standard error. Without FORMFILE and without --db, the bundled examp
 is used.
 
 Definition on the command line:
-  --db PATH          SQLite database file (or the name of a configured Qt Sql connection)
+  --db DATABASE      SQLite database file, or a PostgreSQL server as
+                       postgresql://USER@HOST:PORT/DBNAME
+                     (the password from PGPASSWORD or ~/.pgpass, never on the command line)
   --table NAME       regress over a table ...
   --sql TEXT         ... or over the records of a query
   --y TERM           the response: FIELD, Log(FIELD), Inverse(FIELD) or Scale(FIELD,FACTOR)
@@ -62,6 +64,9 @@ Definition on the command line:
                        QR               always a column-pivoted QR decomposition in extended
                                         precision, which also names a variable that repeats
                                         or combines others
+  --timeout SECONDS  interrupt a statement (the query, or the count of its records) that runs
+                     longer than this; 0 for no bound (default; replaces the QueryTimeout
+                     property of a form file)
   Example: tavreg --db sales.db --table sales --y PROFIT --x 'Log(ADVERT)' --x 'Product(PRICE,UNITS)'
 
 Output:
@@ -90,6 +95,7 @@ struct Options {
     std::string formFile;
     bool commandLineDefinition = false;
     std::string db, table, sql, description, y, fitMethod;
+    std::optional<int> timeout;
     std::vector<std::string> x;
     bool text = false, json = false, show = false, quiet = false;
     std::string pdf, plots;
@@ -219,11 +225,12 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     parser.addPositionalArgument("FORMFILE", "form file");
     const QCommandLineOption db("db", "", "PATH"), table("table", "", "NAME"),
         sql("sql", "", "TEXT"), y("y", "", "TERM"), x("x", "", "TERM"),
-        description("description", "", "TEXT"), fitMethod("fit-method", "", "M"), text("text", ""),
-        pdf("pdf", "", "FILE"), plots("plots", "", "DIR"), json("json", ""), show("show", ""),
-        quiet("quiet", ""), help({"h", "help"}, "");
-    parser.addOptions(
-        {db, table, sql, y, x, description, fitMethod, text, pdf, plots, json, show, quiet, help});
+        description("description", "", "TEXT"), fitMethod("fit-method", "", "M"),
+        timeout("timeout", "", "SECONDS"), text("text", ""), pdf("pdf", "", "FILE"),
+        plots("plots", "", "DIR"), json("json", ""), show("show", ""), quiet("quiet", ""),
+        help({"h", "help"}, "");
+    parser.addOptions({db, table, sql, y, x, description, fitMethod, timeout, text, pdf, plots,
+                       json, show, quiet, help});
     if (!parser.parse(app.arguments())) throw UsageError(parser.errorText().toStdString());
     if (parser.isSet(help)) {
         std::cout << kHelp;
@@ -251,6 +258,15 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
         } catch (const tav::EConvertError& e) {
             throw UsageError("--fit-method: " + e.Message());
         }
+    }
+    if (parser.isSet(timeout)) {
+        const std::string value = Value(parser, timeout);
+        bool ok = false;
+        const int seconds = QString::fromStdString(value).toInt(&ok);
+        if (!ok || seconds < 0 || seconds > tav::TDataSet::kMaxQueryTimeout)
+            throw UsageError("--timeout: '" + value + "' is not a number of seconds from 0 to " +
+                             std::to_string(tav::TDataSet::kMaxQueryTimeout));
+        o.timeout = seconds;
     }
     o.text = parser.isSet(text);
     o.json = parser.isSet(json);
@@ -328,6 +344,9 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
                                  [&](tav::TComponent& c) {
                                      auto& ds = dynamic_cast<tav::TDataSet&>(c);
                                      ds.SetBaseDirectory(folder.toStdString());
+                                     // Also bounds a dataset the file opens, unless the file
+                                     // gives its own bound.
+                                     if (o.timeout) ds.SetQueryTimeout(*o.timeout);
                                  });
         } catch (const tav::Exception& e) {
             throw tav::Exception(o.formFile + ": " + e.Message());
@@ -342,8 +361,10 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
         if (regressions.empty())
             throw tav::Exception(o.formFile + ": no regression component in it");
     }
-    if (method)
-        for (auto& [ds, reg] : regressions) reg->SetFitMethod(*method);
+    for (auto& [ds, reg] : regressions) {
+        if (method) reg->SetFitMethod(*method);
+        if (o.timeout) ds->SetQueryTimeout(*o.timeout);
+    }
     const bool several = regressions.size() > 1;
     // Outputs onto inputs are refused before anything runs.
     if (!o.pdf.empty())

@@ -94,6 +94,18 @@ void AddRegressionProperties(std::vector<TPropertyInfo>& props) {
         fitMethod.identifiers.push_back(FitMethodToStr(m));
     fitMethod.defaultValue = FitMethodToStr(TFitMethod::Auto);
     props.push_back(std::move(fitMethod));
+    TPropertyInfo timeout{
+        "QueryTimeout", TPropertyKind::Integer, "Integer",
+        [](const TComponent& c) {
+            return TPropertyValue(std::int64_t{dynamic_cast<const C&>(c).QueryTimeout()});
+        },
+        [](TComponent& c, const TPropertyValue& v) {
+            dynamic_cast<C&>(c).SetQueryTimeout(static_cast<int>(std::get<std::int64_t>(v)));
+        }};
+    timeout.defaultValue = "0";
+    timeout.minValue = 0;
+    timeout.maxValue = TDataSet::kMaxQueryTimeout;
+    props.push_back(std::move(timeout));
 }
 
 template <typename C>

@@ -1,23 +1,16 @@
 #include "host/db.h"
 
-#include <sqlite3.h>
-
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QSqlField>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QUrl>
 #include <QVariant>
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 
+#include "host/dbconnection.h"
 #include "host/dialogs.h"
+#include "host/sqltext.h"
 #include "host/sysutils.h"
 
 namespace tav {
@@ -37,8 +30,6 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
             return false;
     return true;
 }
-
-bool IsBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 bool Has(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
@@ -73,6 +64,16 @@ std::unique_ptr<TField> MakeField(TFieldClass cls, TDataSet* ds, const std::stri
     return std::make_unique<TStringField>(ds, name, index, type);
 }
 
+constexpr double kUnixEpochInDays = 25569.0;  // 1970-01-01 as a TDateTime
+
+// A date and time read as written (no time zone) as days since 1899-12-30.
+double ToDays(QDateTime dt) {
+    dt.setTimeSpec(Qt::UTC);
+    return kUnixEpochInDays + static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
+}
+
+}  // namespace
+
 TFieldClass ClassForMetaType(int typeId) {
     switch (typeId) {
         case QMetaType::Int:
@@ -102,22 +103,6 @@ TFieldClass ClassForMetaType(int typeId) {
     }
 }
 
-std::string TrimStatement(std::string s) {
-    while (!s.empty() && (std::isspace(static_cast<unsigned char>(s.back())) || s.back() == ';'))
-        s.pop_back();
-    return s;
-}
-
-constexpr double kUnixEpochInDays = 25569.0;  // 1970-01-01 as a TDateTime
-
-// A date and time read as written (no time zone) as days since 1899-12-30.
-double ToDays(QDateTime dt) {
-    dt.setTimeSpec(Qt::UTC);
-    return kUnixEpochInDays + static_cast<double>(dt.toMSecsSinceEpoch()) / 86400000.0;
-}
-
-}  // namespace
-
 TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallback) {
     const std::string t = Upper(declaredType);
     if (t.empty()) return fallback;
@@ -145,308 +130,8 @@ std::string QuoteIdentifier(const std::string& name) {
     return out + "\"";
 }
 
-// A result set read forward only. Two kinds: SQLite connections are read straight through the
-// driver's native handle (the per-row cost of the generic path dominates a load otherwise); every
-// other driver goes through QSqlQuery.
-class TCursor {
-  public:
-    virtual ~TCursor() = default;
-    // Runs the statement and makes the first row current; false when there is none.
-    virtual bool Exec() = 0;
-    // Makes the next row current; false past the last one.
-    virtual bool Next() = 0;
-    virtual int ColumnCount() const = 0;
-    virtual std::string ColumnName(int i) const = 0;
-    virtual std::string DeclaredType(int i) const = 0;
-    // Field class of an expression column, from its value on the current (first) row.
-    virtual TFieldClass ValueClass(int i) const = 0;
-    virtual bool IsNull(int i) const = 0;
-    // Whether the value is a text of nothing but blanks (or none at all).
-    virtual bool IsBlankText(int i) const = 0;
-    // Null, blank text, or anything else.
-    virtual TField::TState State(int i) const {
-        if (IsNull(i)) return TField::TState::Null;
-        return IsBlankText(i) ? TField::TState::Blank : TField::TState::Value;
-    }
-    // The state, and the number where the value is stored as one.
-    virtual TField::TState Peek(int i, double& number, bool& isNumber) const {
-        const TField::TState state = State(i);
-        isNumber = state == TField::TState::Value && Number(i, number);
-        return state;
-    }
-    virtual void PeekCells(const int* columns, int count, TCell* cells) const {
-        for (int k = 0; k < count; ++k) {
-            TCell& c = cells[k];
-            c.state = Peek(columns[k], c.number, c.isNumber);
-            c.converted = c.isNumber;
-        }
-    }
-    // The value when it is stored as a number; false for any other kind of value.
-    virtual bool Number(int i, double& value) const = 0;
-    virtual QVariant Value(int i) const = 0;
-};
-
-namespace {
-
-class TSqliteCursor final : public TCursor {
-  public:
-    // Errors are prefixed with `label`, which names the database.
-    TSqliteCursor(sqlite3* db, const std::string& sql, std::string label)
-        : db_(db), label_(std::move(label)) {
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK || !stmt_) {
-            const std::string error = sqlite3_errmsg(db_);
-            sqlite3_finalize(stmt_);
-            stmt_ = nullptr;
-            throw EDatabaseError(label_ + ": " + error);
-        }
-    }
-    ~TSqliteCursor() override { sqlite3_finalize(stmt_); }
-
-    bool Exec() override {
-        sqlite3_reset(stmt_);
-        return Step();
-    }
-    bool Next() override { return Step(); }
-    int ColumnCount() const override { return sqlite3_column_count(stmt_); }
-    std::string ColumnName(int i) const override {
-        const char* name = sqlite3_column_name(stmt_, i);
-        return name ? name : "";
-    }
-    std::string DeclaredType(int i) const override {
-        const char* type = sqlite3_column_decltype(stmt_, i);
-        return type ? type : "";
-    }
-    TFieldClass ValueClass(int i) const override {
-        if (!hasRow_) return TFieldClass::Float;
-        switch (sqlite3_column_type(stmt_, i)) {
-            case SQLITE_INTEGER:
-                return TFieldClass::Integer;
-            case SQLITE_TEXT:
-                return TFieldClass::String;
-            case SQLITE_BLOB:
-                return TFieldClass::Blob;
-            default:
-                return TFieldClass::Float;
-        }
-    }
-    bool IsNull(int i) const override {
-        return !hasRow_ || sqlite3_column_type(stmt_, i) == SQLITE_NULL;
-    }
-    bool IsBlankText(int i) const override {
-        return hasRow_ && sqlite3_column_type(stmt_, i) == SQLITE_TEXT && BlankText(i);
-    }
-    TField::TState State(int i) const override {
-        double number;
-        bool isNumber;
-        return Peek(i, number, isNumber);
-    }
-    void PeekCells(const int* columns, int count, TCell* cells) const override {
-        for (int k = 0; k < count; ++k) {
-            TCell& c = cells[k];
-            c.state = SqlitePeek(columns[k], c.number, c.isNumber);
-            c.converted = c.isNumber;
-        }
-    }
-    TField::TState Peek(int i, double& number, bool& isNumber) const override {
-        return SqlitePeek(i, number, isNumber);
-    }
-
-  private:
-    TField::TState SqlitePeek(int i, double& number, bool& isNumber) const {
-        isNumber = false;
-        if (!hasRow_) return TField::TState::Null;
-        switch (sqlite3_column_type(stmt_, i)) {
-            case SQLITE_NULL:
-                return TField::TState::Null;
-            case SQLITE_FLOAT:
-                number = sqlite3_column_double(stmt_, i);
-                isNumber = true;
-                return TField::TState::Value;
-            case SQLITE_INTEGER:
-                number = static_cast<double>(sqlite3_column_int64(stmt_, i));
-                isNumber = true;
-                return TField::TState::Value;
-            case SQLITE_TEXT:
-                return BlankText(i) ? TField::TState::Blank : TField::TState::Value;
-            default:
-                return TField::TState::Value;
-        }
-    }
-
-  public:
-    bool Number(int i, double& value) const override {
-        switch (sqlite3_column_type(stmt_, i)) {
-            case SQLITE_FLOAT:
-                value = sqlite3_column_double(stmt_, i);
-                return true;
-            case SQLITE_INTEGER:
-                value = static_cast<double>(sqlite3_column_int64(stmt_, i));
-                return true;
-            default:
-                return false;
-        }
-    }
-    QVariant Value(int i) const override {
-        switch (sqlite3_column_type(stmt_, i)) {
-            case SQLITE_NULL:
-                return {};
-            case SQLITE_INTEGER:
-                return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt_, i)));
-            case SQLITE_FLOAT:
-                return QVariant(sqlite3_column_double(stmt_, i));
-            case SQLITE_BLOB: {
-                const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt_, i));
-                return QVariant(QByteArray(data, sqlite3_column_bytes(stmt_, i)));
-            }
-            default: {
-                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
-                return QVariant(QString::fromUtf8(text, sqlite3_column_bytes(stmt_, i)));
-            }
-        }
-    }
-
-  private:
-    bool BlankText(int i) const {
-        const auto* text = sqlite3_column_text(stmt_, i);
-        const int size = sqlite3_column_bytes(stmt_, i);
-        return std::all_of(text, text + size, [](unsigned char c) { return IsBlank(c); });
-    }
-    bool Step() {
-        const int rc = sqlite3_step(stmt_);
-        if (rc == SQLITE_ROW) return hasRow_ = true;
-        hasRow_ = false;
-        if (rc != SQLITE_DONE) throw EDatabaseError(label_ + ": " + sqlite3_errmsg(db_));
-        return false;
-    }
-
-    sqlite3* db_;
-    std::string label_;
-    sqlite3_stmt* stmt_ = nullptr;
-    bool hasRow_ = false;
-};
-
-class TQtCursor final : public TCursor {
-  public:
-    TQtCursor(const QSqlDatabase& db, const std::string& sql, std::string label)
-        : query_(db), sql_(QString::fromStdString(sql)), label_(std::move(label)) {
-        query_.setForwardOnly(true);
-    }
-    bool Exec() override {
-        query_.finish();
-        if (!query_.exec(sql_))
-            throw EDatabaseError(label_ + ": " + query_.lastError().text().toStdString());
-        record_ = query_.record();
-        return hasRow_ = query_.next();
-    }
-    bool Next() override { return hasRow_ = query_.next(); }
-    int ColumnCount() const override { return record_.count(); }
-    std::string ColumnName(int i) const override { return record_.fieldName(i).toStdString(); }
-    std::string DeclaredType(int) const override { return {}; }
-    TFieldClass ValueClass(int i) const override {
-        return ClassForMetaType(record_.field(i).metaType().id());
-    }
-    bool IsNull(int i) const override { return !hasRow_ || query_.isNull(i); }
-    bool IsBlankText(int i) const override {
-        if (!hasRow_) return false;
-        const QVariant v = query_.value(i);
-        return v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty();
-    }
-    bool Number(int i, double& value) const override {
-        const QVariant v = query_.value(i);
-        switch (v.typeId()) {
-            case QMetaType::Double:
-            case QMetaType::LongLong:
-            case QMetaType::Int:
-            case QMetaType::UInt:
-            case QMetaType::ULongLong:
-            case QMetaType::Short:
-            case QMetaType::UShort:
-            case QMetaType::Float:
-            case QMetaType::Bool:
-                value = v.toDouble();
-                return true;
-            default:
-                return false;
-        }
-    }
-    QVariant Value(int i) const override { return query_.value(i); }
-
-  private:
-    QSqlQuery query_;
-    QString sql_;
-    std::string label_;
-    QSqlRecord record_;
-    bool hasRow_ = false;
-};
-
-}  // namespace
-
-// A SQLite database file, opened read-only by the dataset itself: never through the handle
-// inside Qt's driver, whose SQLite may be another copy of the library than ours. A database in
-// WAL mode whose folder does not let the reader make its -shm file is opened as immutable.
-class TSqliteConnection {
-  public:
-    TSqliteConnection(const std::string& path, const std::string& label) : label_(label) {
-        Open(path, false);
-    }
-    ~TSqliteConnection() { sqlite3_close(db_); }
-    TSqliteConnection(const TSqliteConnection&) = delete;
-    TSqliteConnection& operator=(const TSqliteConnection&) = delete;
-
-    sqlite3* Handle() const { return db_; }
-
-    // Prepares `sql`, reopening the file as immutable once when the first statement cannot open
-    // its -shm file.
-    std::unique_ptr<TSqliteCursor> Cursor(const std::string& sql) {
-        try {
-            return std::make_unique<TSqliteCursor>(db_, sql, label_);
-        } catch (const EDatabaseError&) {
-            if ((sqlite3_extended_errcode(db_) & 0xff) != SQLITE_CANTOPEN || immutable_) throw;
-        }
-        sqlite3_close(db_);
-        db_ = nullptr;
-        Open(path_, true);
-        return std::make_unique<TSqliteCursor>(db_, sql, label_);
-    }
-
-    int64_t Count(const std::string& sql) {
-        auto cursor = Cursor(sql);
-        double count = 0;
-        if (!cursor->Exec() || !cursor->Number(0, count))
-            throw EDatabaseError(label_ + ": the record count gave no number");
-        return static_cast<int64_t>(count);
-    }
-
-  private:
-    void Open(const std::string& path, bool immutable) {
-        path_ = path;
-        immutable_ = immutable;
-        std::string name = path;
-        int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
-        if (immutable) {
-            name =
-                "file:" + QUrl::toPercentEncoding(QString::fromStdString(path), "/").toStdString() +
-                "?immutable=1";
-            flags |= SQLITE_OPEN_URI;
-        }
-        if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-            const std::string error = db_ ? sqlite3_errmsg(db_) : "out of memory";
-            sqlite3_close(db_);
-            db_ = nullptr;
-            throw EDatabaseError(label_ + ": " + error);
-        }
-        sqlite3_extended_result_codes(db_, 1);
-    }
-
-    sqlite3* db_ = nullptr;
-    std::string path_;
-    std::string label_;
-    bool immutable_ = false;
-};
-
 struct TDataSet::Impl {
-    QSqlDatabase db;  // a configured connection of another driver
-    std::unique_ptr<TSqliteConnection> lite;
+    std::unique_ptr<TConnection> connection;
     std::unique_ptr<TCursor> cursor;
     bool active = false;
     bool eof = true;
@@ -456,8 +141,7 @@ struct TDataSet::Impl {
 
     void Release() {
         cursor.reset();  // before the connection: a statement must not outlive it
-        lite.reset();
-        db = QSqlDatabase();
+        connection.reset();
         active = false;
         eof = true;
         moved = false;
@@ -471,6 +155,45 @@ TDataSet::TDataSet(TComponent* owner) : TComponent(owner), impl_(std::make_uniqu
 }
 
 TDataSet::~TDataSet() { Close(); }
+
+std::unique_ptr<TConnection> Connect(const std::string& databaseName,
+                                     const std::string& baseDirectory, int timeoutSeconds) {
+    const std::string label = "Database '" + DatabaseLabel(databaseName) + "'";
+    const QString name = QString::fromStdString(databaseName);
+    if (!name.isEmpty() && QSqlDatabase::contains(name)) {
+        const QSqlDatabase configured = QSqlDatabase::database(name, false);
+        if (configured.driverName() == QStringLiteral("QSQLITE"))
+            return OpenSqliteFile(configured.databaseName().toStdString(), label, timeoutSeconds);
+        return OpenQtConnection(databaseName, label, timeoutSeconds);
+    }
+    if (IsConnectionUrl(databaseName))
+        return OpenConnectionUrl(databaseName, label, timeoutSeconds);
+    if (databaseName.empty()) throw EDatabaseError("No database name given");
+    QFileInfo info(name);
+    if (info.isRelative() && !baseDirectory.empty())
+        info = QFileInfo(QDir(QString::fromStdString(baseDirectory)), name);
+    if (!info.exists() || !info.isFile())
+        throw EDatabaseError("Database '" + databaseName + "' not found");
+    return OpenSqliteFile(QFile::encodeName(info.absoluteFilePath()).toStdString(), label,
+                          timeoutSeconds);
+}
+
+std::string TimeoutMessage(int seconds) {
+    return "The query did not finish within " + IntToStr(seconds) + " seconds";
+}
+
+std::string RefusedMessage(const std::string& label, const std::string& statement,
+                           const std::string& reason) {
+    return label + ": \"" + StatementExcerpt(statement) + "\" was refused: " + reason;
+}
+
+void TDataSet::SetQueryTimeout(int seconds) {
+    if (seconds < 0 || seconds > kMaxQueryTimeout)
+        throw EDatabaseError("QueryTimeout must be from 0 to " + IntToStr(kMaxQueryTimeout) +
+                             " seconds, not " + IntToStr(seconds));
+    queryTimeout_ = seconds;
+    if (impl_->connection) impl_->connection->SetTimeout(seconds);
+}
 
 void TDataSet::SetDatabaseName(const std::string& name) {
     CheckInactive();
@@ -503,37 +226,10 @@ void TDataSet::CheckInactive() const {
 void TDataSet::Open() {
     if (impl_->active) return;
     Impl& d = *impl_;
-    const QString dbName = QString::fromStdString(databaseName_);
-    const std::string label = "Database '" + databaseName_ + "'";
     try {
         const std::string sql = SelectStatement();
-        if (!dbName.isEmpty() && QSqlDatabase::contains(dbName)) {
-            // A configured connection: a SQLite one is read through a connection of our own to
-            // its file, any other through Qt Sql.
-            QSqlDatabase configured = QSqlDatabase::database(dbName, false);
-            if (configured.driverName() == QStringLiteral("QSQLITE")) {
-                d.lite = std::make_unique<TSqliteConnection>(
-                    configured.databaseName().toStdString(), label);
-            } else {
-                d.db = QSqlDatabase::database(dbName, true);
-                if (!d.db.isOpen())
-                    throw EDatabaseError("Cannot open database '" + databaseName_ +
-                                         "': " + d.db.lastError().text().toStdString());
-            }
-        } else {
-            if (databaseName_.empty()) throw EDatabaseError("No database name given");
-            QFileInfo info(dbName);
-            if (info.isRelative() && !baseDirectory_.empty())
-                info = QFileInfo(QDir(QString::fromStdString(baseDirectory_)), dbName);
-            if (!info.exists() || !info.isFile())
-                throw EDatabaseError("Database '" + databaseName_ + "' not found");
-            d.lite = std::make_unique<TSqliteConnection>(
-                QFile::encodeName(info.absoluteFilePath()).toStdString(), label);
-        }
-        if (d.lite)
-            d.cursor = d.lite->Cursor(sql);
-        else
-            d.cursor = std::make_unique<TQtCursor>(d.db, sql, label);
+        d.connection = Connect(databaseName_, baseDirectory_, queryTimeout_);
+        d.cursor = d.connection->Cursor(sql);
         d.eof = !d.cursor->Exec();
         d.moved = false;
         d.recNo = d.eof ? 0 : 1;
@@ -591,16 +287,7 @@ int32_t TDataSet::RecordCount() {
     CheckActive();
     Impl& d = *impl_;
     if (d.recordCount < 0) {
-        if (d.lite) {
-            d.recordCount = static_cast<int32_t>(d.lite->Count(CountStatement()));
-        } else {
-            QSqlQuery count(d.db);
-            count.setForwardOnly(true);
-            if (!count.exec(QString::fromStdString(CountStatement())) || !count.next())
-                throw EDatabaseError("Database '" + databaseName_ +
-                                     "': " + count.lastError().text().toStdString());
-            d.recordCount = static_cast<int32_t>(count.value(0).toLongLong());
-        }
+        d.recordCount = static_cast<int32_t>(d.connection->Count(CountStatement()));
     }
     return d.recordCount;
 }
@@ -763,16 +450,25 @@ void TQuery::SetSQLText(const std::string& text) {
     SetSQL(lines);
 }
 
+// The query's one statement, without what ends it (blanks, comments, semicolons). Anything but a
+// single statement that asks for rows is refused before it reaches a database.
 std::string TQuery::SelectStatement() const {
     std::string sql;
     for (const auto& line : sql_.Items()) sql += line + "\n";
-    sql = TrimStatement(sql);
-    if (sql.empty()) throw EDatabaseError("No SQL statement available");
-    return sql;
+    const TStatementText text = ReadStatement(sql);
+    if (text.statement.empty()) throw EDatabaseError("No SQL statement available");
+    const std::string label = "Database '" + DatabaseLabel(DatabaseName()) + "'";
+    if (!IsQueryKeyword(text.keyword))
+        throw EDatabaseError(RefusedMessage(label, text.statement,
+                                            "a query runs one SELECT, WITH or VALUES statement"));
+    if (text.more)
+        throw EDatabaseError(RefusedMessage(label, sql, "a query runs one statement, not several"));
+    return text.statement;
 }
 
+// The line end keeps the closing parenthesis out of a comment on the statement's last line.
 std::string TQuery::CountStatement() const {
-    return "SELECT COUNT(*) FROM (" + SelectStatement() + ") AS tav_count";
+    return "SELECT COUNT(*) FROM (" + SelectStatement() + "\n) AS tav_count";
 }
 
 }  // namespace tav

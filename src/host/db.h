@@ -152,6 +152,15 @@ class TDataSet : public TComponent {
     const std::string& BaseDirectory() const { return baseDirectory_; }
     void SetBaseDirectory(const std::string& folder) { baseDirectory_ = folder; }
 
+    // Seconds a statement may spend in the database (the record count, and the query from its
+    // start to its last record) before it is interrupted with EDatabaseError "The query did not
+    // finish within N seconds"; 0, the default, for no bound. An open dataset's next statements
+    // take a new bound as well.
+    static constexpr int kMaxQueryTimeout = 86400;
+    int QueryTimeout() const { return queryTimeout_; }
+    // Raises EDatabaseError outside 0 to kMaxQueryTimeout.
+    void SetQueryTimeout(int seconds);
+
     bool Active() const;
     void SetActive(bool active);
     void Open();
@@ -201,6 +210,7 @@ class TDataSet : public TComponent {
     std::unique_ptr<Impl> impl_;
     std::string databaseName_;
     std::string baseDirectory_;
+    int queryTimeout_ = 0;
     std::vector<std::unique_ptr<TField>> fields_;
     int disableCount_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <fstream>
 #include <map>
 #include <set>
@@ -71,6 +72,11 @@ void WriteComponent(std::ostringstream& out, const TClassInfo& info, const TComp
             case TPropertyKind::Enumeration: {
                 const auto& id = std::get<std::string>(v);
                 if (id != p.defaultValue) out << "    " << p.name << " = " << id << "\n";
+                break;
+            }
+            case TPropertyKind::Integer: {
+                const std::string number = std::to_string(std::get<std::int64_t>(v));
+                if (number != p.defaultValue) out << "    " << p.name << " = " << number << "\n";
                 break;
             }
             case TPropertyKind::Strings: {
@@ -309,6 +315,21 @@ class Parser {
                                      where + "Invalid property value (" + expected + " expected)");
                 }
                 p.value = v.text;
+                ++i_;
+                break;
+            }
+            case TPropertyKind::Integer: {
+                const std::string range =
+                    std::to_string(info->minValue) + " to " + std::to_string(info->maxValue);
+                std::int64_t number = 0;
+                const char* first = v.text.data();
+                const char* last = first + v.text.size();
+                const auto [end, error] = std::from_chars(first, last, number);
+                if (strings || v.kind != TTok::Number || error != std::errc() || end != last ||
+                    number < info->minValue || number > info->maxValue)
+                    throw EReadError(v.line, where + "Invalid property value (an integer from " +
+                                                 range + " expected)");
+                p.value = number;
                 ++i_;
                 break;
             }

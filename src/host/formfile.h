@@ -12,15 +12,16 @@
 //
 // Strings are quoted with '...' (a quote inside is doubled; control characters are written as
 // #13 and joined to their neighbours), booleans are True or False, enumerations one of their
-// identifiers, string lists are Name.Strings = ( ... ). Each component class has one table of its
-// published properties, in declared order; the writer streams exactly those, the reader accepts
-// exactly those.
+// identifiers, integers decimal, string lists are Name.Strings = ( ... ). Each component class has
+// one table of its published properties, in declared order; the writer streams exactly those, the
+// reader accepts exactly those.
 //
 // Reading is all or nothing: the whole file is parsed and checked against the class tables
 // before anything is built; any error raises EReadError naming the line, and no component is
 // created or changed.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,9 +42,9 @@ class EReadError : public Exception {
     int line_;
 };
 
-enum class TPropertyKind { String, Boolean, Strings, Enumeration };
+enum class TPropertyKind { String, Boolean, Strings, Enumeration, Integer };
 
-using TPropertyValue = std::variant<std::string, bool, TStringList>;
+using TPropertyValue = std::variant<std::string, bool, TStringList, std::int64_t>;
 
 // One published property: its name, type, and how to read and write it on a component.
 struct TPropertyInfo {
@@ -56,10 +57,14 @@ struct TPropertyInfo {
     // Applied after every other property of the component (a dataset's Active opens it only once
     // it knows its database, table and variables).
     bool deferred = false;
-    // An enumeration's identifiers (its value is one of them, as a string), and its default: a
-    // property at its default is not written, and a file without it reads as the default.
+    // An enumeration's identifiers (its value is one of them, as a string), and its default (an
+    // integer's as decimal text): a property at its default is not written, and a file without it
+    // reads as the default.
     std::vector<std::string> identifiers = {};
     std::string defaultValue = {};
+    // An integer's range.
+    std::int64_t minValue = 0;
+    std::int64_t maxValue = 0;
 };
 
 // A component class that form files can hold.

@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -193,6 +194,14 @@ TEST(Tavreg, CommandLineDefinition) {
     // The same definition as the example's table component: the same fit, bit for bit.
     for (int j = 0; j < b.size(); ++j) EXPECT_EQ(b[j].toDouble(), ref.table->Getb(j)) << j;
     EXPECT_EQ(o["terms"].toArray()[2].toString(), "PRICE*UNITS");
+
+    // A query that ends in a comment or semicolons fits the same records.
+    for (const QString sql : {"SELECT * FROM sales -- all rows", "SELECT * FROM sales;;\n"}) {
+        const Result q = Tavreg({"--json", "--db", TAV_SAMPLE_DB, "--sql", sql, "--y", "PROFIT",
+                                 "--x", "Log(ADVERT)", "--x", "STORES"});
+        ASSERT_EQ(q.exitCode, 0) << q.err.toStdString();
+        EXPECT_EQ(Regressions(q)[0].toObject()["recordsRead"].toInt(), 300) << sql.toStdString();
+    }
 }
 
 TEST(Tavreg, RecordAccountingEmptyCellsAndTheCap) {
@@ -308,6 +317,7 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
     WriteTextFile(malformed.toStdString(),
                   "object M: TDataModule\n  object T: TTAVTabel\n  end\nend\n");
     const QString notDb = QString::fromStdString(tmp.Path("notes.db"));
+    const QString copy = QString::fromStdString(tmp.Path("copy.db"));
     WriteTextFile(notDb.toStdString(), "these are notes, not a database\n");
     // A field whose name holds a NUL byte, a line feed and an escape, from a form file.
     const QString hostile = QString::fromStdString(tmp.Path("hostile.dfm"));
@@ -323,16 +333,27 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
     } cases[] = {
         {{"--db", "/nowhere/x.db", "--table", "t", "--y", "a"},
          "tavreg: Regression: Database '/nowhere/x.db' not found\n"},
-        {{"--db", TAV_SAMPLE_DB, "--sql", "SELEC 1", "--y", "a"}, "syntax error"},
+        {{"--db", TAV_SAMPLE_DB, "--sql", "SELECT 1 FROM WHERE", "--y", "a"}, "syntax error"},
         {kSales + QStringList{"--x", "NOPE"}, "tavreg: Regression: Field 'NOPE' not found\n"},
         {{malformed}, "broken.dfm: Line 2: Class TTAVTabel not found"},
         {{"--db", bad, "--table", "t", "--y", "a"}, "nothing usable was loaded (0 of 0 records"},
         {{"--db", notDb, "--table", "t", "--y", "a"},
          "Database '" + notDb + "': file is not a database"},
         {{hostile}, "Field 'A\\x00B\\nC\\x1b[31mD' not found\n"},
+        {{"--db", bad, "--sql", "VACUUM INTO '" + copy + "'", "--y", "a"},
+         "\"VACUUM INTO '" + copy +
+             "'\" was refused: a query runs one SELECT, WITH or VALUES "
+             "statement\n"},
+        {{"--timeout", "5", "--db", bad, "--sql",
+          "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n AS a FROM r",
+          "--y", "a"},
+         "tavreg: Regression: The query did not finish within 5 seconds\n"},
     };
     for (const auto& c : cases) {
+        QElapsedTimer timer;
+        timer.start();
         const Result r = Tavreg(QStringList{"--text"} + c.args);
+        EXPECT_LT(timer.elapsed(), 15000) << c.args.join(' ').toStdString();
         EXPECT_EQ(r.exitCode, 1) << c.args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(c.message)) << c.message.toStdString() << r.err.toStdString();
         EXPECT_FALSE(r.err.contains("Regression: Regression")) << r.err.toStdString();
@@ -342,6 +363,7 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists("/nowhere/x.db"));
+    EXPECT_FALSE(QFileInfo::exists(copy));
 }
 
 TEST(Tavreg, OutputsNeverReplaceInputsAndFailedRunsLeaveNothing) {

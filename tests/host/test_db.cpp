@@ -144,7 +144,7 @@ TEST(DataSet, ErrorsNameTheirCulprit) {
 
     TQuery bad;
     bad.SetDatabaseName(path);
-    bad.SetSQLText("SELEC v FROM t");
+    bad.SetSQLText("SELECT v FROM t WHERE AND");
     try {
         bad.Open();
         FAIL() << "expected EDatabaseError";

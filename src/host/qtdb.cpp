@@ -1,0 +1,303 @@
+// Connections of Qt Sql drivers other than SQLite: a clone of a connection the application
+// configured, or one made from a connection URL. Each dataset reads through a connection of its
+// own, inside a transaction that is read-only where the driver can say so and is rolled back when
+// the dataset closes.
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUrl>
+#include <QUrlQuery>
+#include <atomic>
+
+#include "host/dbconnection.h"
+#include "host/sysutils.h"
+
+namespace tav {
+
+namespace {
+
+// PostgreSQL's type identifiers (pg_type.oid) and the declared types they stand for.
+std::string PostgresTypeName(int oid) {
+    switch (oid) {
+        case 16:
+            return "BOOLEAN";
+        case 17:
+            return "BYTEA";
+        case 20:
+            return "BIGINT";
+        case 21:
+            return "SMALLINT";
+        case 23:
+        case 26:  // oid
+            return "INTEGER";
+        case 25:
+            return "TEXT";
+        case 700:
+            return "REAL";
+        case 701:
+            return "DOUBLE PRECISION";
+        case 790:
+            return "MONEY";
+        case 1042:
+            return "CHAR";
+        case 1043:
+            return "VARCHAR";
+        case 1082:
+            return "DATE";
+        case 1083:
+            return "TIME";
+        case 1114:
+            return "TIMESTAMP";
+        case 1184:
+            return "TIMESTAMPTZ";
+        case 1700:
+            return "NUMERIC";
+        default:
+            return {};
+    }
+}
+
+constexpr int kMoneyOid = 790;
+
+// A money value as PostgreSQL writes it under lc_monetary 'C': "$1,234.56", "-$0.50".
+bool ParseMoney(const QString& text, double& value) {
+    QString digits;
+    for (const QChar c : text)
+        if (c != QLatin1Char('$') && c != QLatin1Char(',')) digits += c;
+    bool ok = false;
+    value = digits.toDouble(&ok);
+    return ok;
+}
+
+bool IsPostgres(const QSqlDatabase& db) { return db.driverName() == QStringLiteral("QPSQL"); }
+
+QString UniqueConnectionName() {
+    static std::atomic<int> counter{0};
+    return QStringLiteral("tav-dataset-%1").arg(++counter);
+}
+
+class TQtConnection;
+
+class TQtCursor final : public TCursor {
+  public:
+    TQtCursor(TQtConnection& connection, const QSqlDatabase& db, const std::string& sql)
+        : connection_(connection), query_(db), sql_(QString::fromStdString(sql)) {
+        query_.setForwardOnly(true);
+    }
+    bool Exec() override;
+    bool Next() override;
+    int ColumnCount() const override { return record_.count(); }
+    std::string ColumnName(int i) const override { return record_.fieldName(i).toStdString(); }
+    std::string DeclaredType(int i) const override { return types_[i]; }
+    TFieldClass ValueClass(int i) const override {
+        return ClassForMetaType(record_.field(i).metaType().id());
+    }
+    bool IsNull(int i) const override { return !hasRow_ || query_.isNull(i); }
+    bool IsBlankText(int i) const override {
+        if (!hasRow_) return false;
+        const QVariant v = query_.value(i);
+        return v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty();
+    }
+    bool Number(int i, double& value) const override {
+        const QVariant v = query_.value(i);
+        switch (v.typeId()) {
+            case QMetaType::Double:
+            case QMetaType::LongLong:
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::ULongLong:
+            case QMetaType::Short:
+            case QMetaType::UShort:
+            case QMetaType::Float:
+            case QMetaType::Bool:
+                value = v.toDouble();
+                return true;
+            case QMetaType::QString:
+                return money_[i] && ParseMoney(v.toString(), value);
+            default:
+                return false;
+        }
+    }
+    QVariant Value(int i) const override { return query_.value(i); }
+
+  private:
+    TQtConnection& connection_;
+    QSqlQuery query_;
+    QString sql_;
+    QSqlRecord record_;
+    std::vector<std::string> types_;
+    std::vector<char> money_;
+    bool hasRow_ = false;
+};
+
+class TQtConnection final : public TConnection {
+  public:
+    // Takes `db` (an unopened connection of its own, named `name`) and opens it.
+    TQtConnection(QSqlDatabase db, const std::string& label, int timeoutSeconds)
+        : db_(std::move(db)), label_(label), clock_(timeoutSeconds) {
+        name_ = db_.connectionName();
+        try {
+            if (!db_.open()) throw EDatabaseError(label_ + ": " + Text(db_.lastError()));
+            BeginReading();
+        } catch (...) {
+            Remove();
+            throw;
+        }
+    }
+    ~TQtConnection() override {
+        if (transaction_) db_.rollback();
+        Remove();
+    }
+    TQtConnection(const TQtConnection&) = delete;
+    TQtConnection& operator=(const TQtConnection&) = delete;
+
+    std::unique_ptr<TCursor> Cursor(const std::string& sql) override {
+        return std::make_unique<TQtCursor>(*this, db_, sql);
+    }
+
+    int64_t Count(const std::string& sql) override {
+        QSqlQuery count(db_);
+        count.setForwardOnly(true);
+        clock_.Restart();
+        clock_.Enter();
+        const bool ok = count.exec(QString::fromStdString(sql)) && count.next();
+        clock_.Leave();
+        if (!ok) Fail(count.lastError());
+        return count.value(0).toLongLong();
+    }
+
+    // PostgreSQL's own bound replaces the session's (the role's or the server's) while it is set.
+    void SetTimeout(int seconds) override {
+        const bool wasBounded = clock_.Bounded();
+        clock_.SetSeconds(seconds);
+        if (!transaction_ || !Postgres() || (seconds == 0 && !wasBounded)) return;
+        QSqlQuery q(db_);
+        Run(q, "SET LOCAL statement_timeout TO " +
+                   (seconds > 0 ? std::to_string(seconds * 1000) : std::string("DEFAULT")));
+    }
+
+    TStatementClock& Clock() { return clock_; }
+    bool Postgres() const { return IsPostgres(db_); }
+
+    [[noreturn]] void Fail(const QSqlError& error) {
+        // 57014: a statement cancelled, here by statement_timeout.
+        if (clock_.Bounded() && Postgres() && error.nativeErrorCode() == QStringLiteral("57014"))
+            throw EDatabaseError(TimeoutMessage(clock_.Seconds()));
+        throw EDatabaseError(label_ + ": " + Text(error));
+    }
+
+  private:
+    static std::string Text(const QSqlError& error) {
+        return error.text().simplified().toStdString();
+    }
+
+    // A transaction that lasts while the dataset is open: read-only and with the time bound for
+    // PostgreSQL; for other drivers that know transactions, one that is never committed.
+    void BeginReading() {
+        QSqlQuery q(db_);
+        if (Postgres()) {
+            Run(q, "START TRANSACTION READ ONLY");
+            transaction_ = true;
+            Run(q, "SET LOCAL lc_monetary TO 'C'");
+            const int seconds = clock_.Seconds();
+            clock_.SetSeconds(0);
+            SetTimeout(seconds);
+        } else if (db_.driver()->hasFeature(QSqlDriver::Transactions)) {
+            transaction_ = db_.transaction();
+        }
+    }
+    void Run(QSqlQuery& q, const std::string& sql) {
+        if (!q.exec(QString::fromStdString(sql))) Fail(q.lastError());
+    }
+    void Remove() {
+        db_.close();
+        db_ = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name_);
+    }
+
+    QSqlDatabase db_;
+    QString name_;
+    std::string label_;
+    TStatementClock clock_;
+    bool transaction_ = false;
+};
+
+bool TQtCursor::Exec() {
+    query_.finish();
+    TStatementClock& clock = connection_.Clock();
+    clock.Restart();
+    clock.Enter();
+    const bool ok = query_.exec(sql_);
+    hasRow_ = ok && query_.next();
+    clock.Leave();
+    if (!ok || (!hasRow_ && query_.lastError().isValid())) connection_.Fail(query_.lastError());
+    record_ = query_.record();
+    const int n = record_.count();
+    types_.assign(n, std::string());
+    money_.assign(n, 0);
+    if (connection_.Postgres()) {
+        for (int i = 0; i < n; ++i) {
+            const int oid = record_.field(i).typeID();
+            types_[i] = PostgresTypeName(oid);
+            money_[i] = oid == kMoneyOid;
+        }
+    }
+    return hasRow_;
+}
+
+bool TQtCursor::Next() {
+    TStatementClock& clock = connection_.Clock();
+    clock.Enter();
+    hasRow_ = query_.next();
+    clock.Leave();
+    if (!hasRow_ && query_.lastError().isValid()) connection_.Fail(query_.lastError());
+    return hasRow_;
+}
+
+}  // namespace
+
+std::unique_ptr<TConnection> OpenQtConnection(const std::string& connectionName,
+                                              const std::string& label, int timeoutSeconds) {
+    const QSqlDatabase configured =
+        QSqlDatabase::database(QString::fromStdString(connectionName), false);
+    return std::make_unique<TQtConnection>(
+        QSqlDatabase::cloneDatabase(configured, UniqueConnectionName()), label, timeoutSeconds);
+}
+
+bool IsConnectionUrl(const std::string& databaseName) {
+    return databaseName.rfind("postgresql://", 0) == 0 || databaseName.rfind("postgres://", 0) == 0;
+}
+
+std::unique_ptr<TConnection> OpenConnectionUrl(const std::string& text, const std::string& label,
+                                               int timeoutSeconds) {
+    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+    if (!url.isValid())
+        throw EDatabaseError(label + ": not a valid connection URL (" +
+                             url.errorString().toStdString() + ")");
+    if (!url.password().isEmpty())
+        throw EDatabaseError(label +
+                             ": a password is not taken from the connection URL; give it in "
+                             "PGPASSWORD or ~/.pgpass");
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        throw EDatabaseError(label + ": the PostgreSQL driver of Qt Sql (QPSQL) is not installed");
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), UniqueConnectionName());
+    db.setHostName(url.host());
+    if (url.port() != -1) db.setPort(url.port());
+    db.setUserName(url.userName());
+    db.setDatabaseName(url.path().mid(1));
+    QStringList options;
+    for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
+        options << key + QLatin1Char('=') + value;
+    db.setConnectOptions(options.join(QLatin1Char(';')));
+    return std::make_unique<TQtConnection>(db, label, timeoutSeconds);
+}
+
+std::string DatabaseLabel(const std::string& databaseName) {
+    if (!IsConnectionUrl(databaseName)) return databaseName;
+    return QUrl(QString::fromStdString(databaseName)).toString(QUrl::RemovePassword).toStdString();
+}
+
+}  // namespace tav

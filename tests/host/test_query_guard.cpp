@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <thread>
+
+#include "host/db.h"
+#include "host/sqltext.h"
+#include "host/sysutils.h"
+#include "support/tav_test_support.h"
+
+using namespace tav;
+
+namespace {
+
+QByteArray FileHash(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+// Opens a query on `path` and counts it; the error text, empty when it worked.
+std::string OpenAndCount(const std::string& path, const std::string& sql, int timeout = 0,
+                         int32_t* count = nullptr) {
+    TQuery q;
+    q.SetDatabaseName(path);
+    q.SetSQLText(sql);
+    q.SetQueryTimeout(timeout);
+    try {
+        q.Open();
+        const int32_t n = q.RecordCount();
+        if (count) *count = n;
+    } catch (const EDatabaseError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+const char* kNeverEnding = "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) ";
+
+}  // namespace
+
+TEST(StatementText, EndsCommentsAndFurtherStatements) {
+    const struct {
+        const char* sql;
+        const char* statement;
+        const char* keyword;
+        bool more;
+    } cases[] = {
+        {"SELECT * FROM sales -- all rows", "SELECT * FROM sales", "SELECT", false},
+        {"SELECT * FROM sales;\n", "SELECT * FROM sales", "SELECT", false},
+        {"  select 1 ; ; -- done\n/* end */", "  select 1", "SELECT", false},
+        {"SELECT ';', \"a;b\", [c;d], `e;f` -- x", "SELECT ';', \"a;b\", [c;d], `e;f`", "SELECT",
+         false},
+        {"SELECT 'it''s; fine'", "SELECT 'it''s; fine'", "SELECT", false},
+        {"SELECT $$a;b$$, $q$;$q$", "SELECT $$a;b$$, $q$;$q$", "SELECT", false},
+        {"SELECT 1; DROP TABLE t", "SELECT 1", "SELECT", true},
+        {"/* lead */ -- line\nVACUUM INTO 'x.db'", "/* lead */ -- line\nVACUUM INTO 'x.db'",
+         "VACUUM", false},
+        {"-- only a comment", "", "", false},
+        {"SELECT 'unclosed", "SELECT 'unclosed", "SELECT", false},
+    };
+    for (const auto& c : cases) {
+        const TStatementText t = ReadStatement(c.sql);
+        EXPECT_EQ(t.statement, c.statement) << c.sql;
+        EXPECT_EQ(t.keyword, c.keyword) << c.sql;
+        EXPECT_EQ(t.more, c.more) << c.sql;
+    }
+    EXPECT_EQ(StatementExcerpt("SELECT a,\n\t  b FROM t"), "SELECT a, b FROM t");
+    EXPECT_EQ(StatementExcerpt(std::string(100, 'x'), 10), "xxxxxxx...");
+}
+
+TEST(QueryGuard, OnlyStatementsThatReadRunAndNothingIsWritten) {
+    tavtest::TTempDb db;
+    const std::string path = db.Exec("CREATE TABLE t(v REAL); INSERT INTO t VALUES (1),(2),(3);");
+    const std::string copy = db.Path("copy.db");
+    const std::string attached = db.Path("attached.db");
+    const QByteArray before = FileHash(path);
+    const struct {
+        std::string sql;
+        std::string error;  // empty: runs, and counts 3 records
+    } cases[] = {
+        {"SELECT * FROM t -- all rows", ""},
+        {"SELECT * FROM t;", ""},
+        {"SELECT * FROM t; -- done\n", ""},
+        {"WITH w AS (SELECT v FROM t) SELECT * FROM w", ""},
+        {"VALUES (1), (2), (3)", ""},
+        {"SELECT name FROM pragma_table_info('t') UNION ALL SELECT 'x' UNION ALL SELECT 'y'", ""},
+        {"VACUUM INTO '" + copy + "'", "was refused: a query runs one SELECT, WITH or VALUES"},
+        {"ATTACH DATABASE '" + attached + "' AS a", "was refused: a query runs one SELECT"},
+        {"PRAGMA journal_mode = DELETE", "was refused"},
+        {"DELETE FROM t", "\"DELETE FROM t\" was refused"},
+        {"SELECT 1; DROP TABLE t", "was refused: a query runs one statement, not several"},
+        {"WITH w AS (SELECT 4) INSERT INTO t SELECT * FROM w",
+         "was refused: only reading is allowed, not INSERT t"},
+        {"SELECT * FROM pragma_journal_mode", "only reading is allowed, not PRAGMA journal_mode"},
+    };
+    for (const auto& c : cases) {
+        int32_t count = -1;
+        const std::string error = OpenAndCount(path, c.sql, 0, &count);
+        if (c.error.empty()) {
+            EXPECT_EQ(error, "") << c.sql;
+            EXPECT_EQ(count, 3) << c.sql;
+        } else {
+            EXPECT_NE(error.find(c.error), std::string::npos) << c.sql << "\n" << error;
+            EXPECT_EQ(error.rfind("Database '" + path + "': ", 0), 0u) << error;
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(copy)));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(attached)));
+    EXPECT_EQ(FileHash(path), before);
+    EXPECT_EQ(QDir(QString::fromStdString(db.Path(""))).entryList(QDir::Files).size(), 1);
+}
+
+TEST(QueryGuard, TimeoutInterruptsTheQueryAndTheCountNotTheIdleTime) {
+    tavtest::TTempDb db;
+    const std::string path = db.Exec("CREATE TABLE t(v REAL); INSERT INTO t VALUES (1),(2);");
+    const struct {
+        std::string sql;
+    } cases[] = {
+        {std::string(kNeverEnding) + "SELECT n AS v FROM r"},       // the count never ends
+        {std::string(kNeverEnding) + "SELECT max(n) AS v FROM r"},  // nor the first row
+        {"SELECT a.v FROM t a, t b, t c, t d, t e, t f, t g, t h, t i, t j, t k, t l, t m, t n, "
+         "t o, t p, t q, t r, t s, t u, t w, t x, t y, t z, t aa, t ab, t ac, t ad, t ae, t af "
+         "ORDER BY random()"},
+    };
+    for (const auto& c : cases) {
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_EQ(OpenAndCount(path, c.sql, 1), "The query did not finish within 1 seconds")
+            << c.sql;
+        EXPECT_LT(timer.elapsed(), 10000) << c.sql;
+    }
+    EXPECT_THROW(TQuery().SetQueryTimeout(-1), EDatabaseError);
+
+    // Time the program spends between records is not the statement's.
+    TQuery q;
+    q.SetDatabaseName(path);
+    q.SetSQLText("SELECT v FROM t");
+    q.SetQueryTimeout(1);
+    q.Open();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    q.Next();
+    EXPECT_FALSE(q.Eof());
+    EXPECT_EQ(q.RecordCount(), 2);
+}
