@@ -133,97 +133,148 @@ class TQtCursor final : public TCursor {
     bool hasRow_ = false;
 };
 
-class TQtConnection final : public TConnection {
+class TQtConnection;
+
+// Adds a connection of the same driver and parameters as `db`, and gives its name.
+QString Clone(const QSqlDatabase& db) {
+    const QString name = UniqueConnectionName();
+    QSqlDatabase::cloneDatabase(db, name);
+    return name;
+}
+
+// One driver connection of the dataset's own, reading inside a transaction that lasts while it
+// lives: for PostgreSQL a read-only one, at repeatable read so that a second session can share
+// its snapshot; for other drivers that know transactions, one that is never committed.
+class TSession {
   public:
-    // Takes `db` (an unopened connection of its own, named `name`) and opens it.
-    TQtConnection(QSqlDatabase db, const std::string& label, int timeoutSeconds)
-        : db_(std::move(db)), label_(label), clock_(timeoutSeconds) {
-        name_ = db_.connectionName();
-        try {
-            if (!db_.open()) throw EDatabaseError(label_ + ": " + Text(db_.lastError()));
-            BeginReading();
-        } catch (...) {
-            Remove();
-            throw;
-        }
-    }
-    ~TQtConnection() override {
+    // Takes the connection `name` (added, not yet opened, and held by nothing else) and opens it.
+    TSession(const QString& name, TQtConnection& owner, const std::string& snapshot = {});
+    ~TSession() {
         if (transaction_) db_.rollback();
         Remove();
     }
-    TQtConnection(const TQtConnection&) = delete;
-    TQtConnection& operator=(const TQtConnection&) = delete;
+    TSession(const TSession&) = delete;
+    TSession& operator=(const TSession&) = delete;
+
+    const QSqlDatabase& Db() const { return db_; }
+    // The statement time bound, with PostgreSQL's own bound replacing the session's (the role's
+    // or the server's) while it is set.
+    void SetTimeout(int seconds, bool wasBounded) {
+        if (!transaction_ || !IsPostgres(db_) || (seconds == 0 && !wasBounded)) return;
+        Run("SET LOCAL statement_timeout TO " +
+            (seconds > 0 ? std::to_string(seconds * 1000) : std::string("DEFAULT")));
+    }
+    std::string ExportSnapshot() {
+        QSqlQuery q(db_);
+        Run(q, "SELECT pg_export_snapshot()");
+        q.next();
+        return q.value(0).toString().toStdString();
+    }
+
+  private:
+    void Run(const std::string& sql) {
+        QSqlQuery q(db_);
+        Run(q, sql);
+    }
+    void Run(QSqlQuery& q, const std::string& sql);
+    void Remove() {
+        const QString name = db_.connectionName();
+        db_.close();
+        db_ = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    QSqlDatabase db_;
+    TQtConnection& owner_;
+    bool transaction_ = false;
+};
+
+// The dataset's cursor runs on one session; the record count on a second one, made when first
+// asked for: a driver that streams a result set (PostgreSQL's does) cannot run another statement
+// on the same connection before the last row has been read.
+class TQtConnection final : public TConnection {
+  public:
+    // Takes the connection `name` as TSession does.
+    TQtConnection(const QString& name, const std::string& label, int timeoutSeconds)
+        : label_(label), clock_(timeoutSeconds) {
+        main_ = std::make_unique<TSession>(name, *this);
+        if (IsPostgres(main_->Db())) snapshot_ = main_->ExportSnapshot();
+    }
 
     std::unique_ptr<TCursor> Cursor(const std::string& sql) override {
-        return std::make_unique<TQtCursor>(*this, db_, sql);
+        return std::make_unique<TQtCursor>(*this, main_->Db(), sql);
     }
 
     int64_t Count(const std::string& sql) override {
-        QSqlQuery count(db_);
+        if (!counter_) counter_ = std::make_unique<TSession>(Clone(main_->Db()), *this, snapshot_);
+        QSqlQuery count(counter_->Db());
         count.setForwardOnly(true);
         clock_.Restart();
         clock_.Enter();
         const bool ok = count.exec(QString::fromStdString(sql)) && count.next();
         clock_.Leave();
-        if (!ok) Fail(count.lastError());
+        if (!ok) Fail(count.lastError(), sql);
         return count.value(0).toLongLong();
     }
 
-    // PostgreSQL's own bound replaces the session's (the role's or the server's) while it is set.
     void SetTimeout(int seconds) override {
         const bool wasBounded = clock_.Bounded();
         clock_.SetSeconds(seconds);
-        if (!transaction_ || !Postgres() || (seconds == 0 && !wasBounded)) return;
-        QSqlQuery q(db_);
-        Run(q, "SET LOCAL statement_timeout TO " +
-                   (seconds > 0 ? std::to_string(seconds * 1000) : std::string("DEFAULT")));
+        for (TSession* session : {main_.get(), counter_.get()})
+            if (session) session->SetTimeout(seconds, wasBounded);
     }
 
     TStatementClock& Clock() { return clock_; }
-    bool Postgres() const { return IsPostgres(db_); }
+    const std::string& Label() const { return label_; }
+    bool Postgres() const { return IsPostgres(main_->Db()); }
 
-    [[noreturn]] void Fail(const QSqlError& error) {
-        // 57014: a statement cancelled, here by statement_timeout.
-        if (clock_.Bounded() && Postgres() && error.nativeErrorCode() == QStringLiteral("57014"))
+    [[noreturn]] void Fail(const QSqlError& error, const std::string& sql) {
+        const QString code = error.nativeErrorCode();
+        // PostgreSQL's 57014: a statement cancelled, here by statement_timeout; 25006: a write
+        // in a read-only transaction.
+        if (clock_.Bounded() && code == QStringLiteral("57014"))
             throw EDatabaseError(TimeoutMessage(clock_.Seconds()));
+        if (code == QStringLiteral("25006"))
+            throw EDatabaseError(RefusedMessage(label_, sql, "only reading is allowed"));
         throw EDatabaseError(label_ + ": " + Text(error));
+    }
+    static std::string Text(const QSqlError& error) {
+        const QString text =
+            error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
+        return text.simplified().toStdString();
     }
 
   private:
-    static std::string Text(const QSqlError& error) {
-        return error.text().simplified().toStdString();
-    }
+    std::string label_;
+    TStatementClock clock_;
+    std::string snapshot_;
+    std::unique_ptr<TSession> main_;
+    std::unique_ptr<TSession> counter_;
+};
 
-    // A transaction that lasts while the dataset is open: read-only and with the time bound for
-    // PostgreSQL; for other drivers that know transactions, one that is never committed.
-    void BeginReading() {
-        QSqlQuery q(db_);
-        if (Postgres()) {
-            Run(q, "START TRANSACTION READ ONLY");
+TSession::TSession(const QString& name, TQtConnection& owner, const std::string& snapshot)
+    : db_(QSqlDatabase::database(name, false)), owner_(owner) {
+    try {
+        if (!db_.open())
+            throw EDatabaseError(owner_.Label() + ": " + TQtConnection::Text(db_.lastError()));
+        if (IsPostgres(db_)) {
+            Run("START TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
             transaction_ = true;
-            Run(q, "SET LOCAL lc_monetary TO 'C'");
-            const int seconds = clock_.Seconds();
-            clock_.SetSeconds(0);
-            SetTimeout(seconds);
+            if (!snapshot.empty()) Run("SET TRANSACTION SNAPSHOT '" + snapshot + "'");
+            Run("SET LOCAL lc_monetary TO 'C'");
+            SetTimeout(owner_.Clock().Seconds(), false);
         } else if (db_.driver()->hasFeature(QSqlDriver::Transactions)) {
             transaction_ = db_.transaction();
         }
+    } catch (...) {
+        Remove();
+        throw;
     }
-    void Run(QSqlQuery& q, const std::string& sql) {
-        if (!q.exec(QString::fromStdString(sql))) Fail(q.lastError());
-    }
-    void Remove() {
-        db_.close();
-        db_ = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name_);
-    }
+}
 
-    QSqlDatabase db_;
-    QString name_;
-    std::string label_;
-    TStatementClock clock_;
-    bool transaction_ = false;
-};
+void TSession::Run(QSqlQuery& q, const std::string& sql) {
+    if (!q.exec(QString::fromStdString(sql))) owner_.Fail(q.lastError(), sql);
+}
 
 bool TQtCursor::Exec() {
     query_.finish();
@@ -233,7 +284,8 @@ bool TQtCursor::Exec() {
     const bool ok = query_.exec(sql_);
     hasRow_ = ok && query_.next();
     clock.Leave();
-    if (!ok || (!hasRow_ && query_.lastError().isValid())) connection_.Fail(query_.lastError());
+    if (!ok || (!hasRow_ && query_.lastError().isValid()))
+        connection_.Fail(query_.lastError(), sql_.toStdString());
     record_ = query_.record();
     const int n = record_.count();
     types_.assign(n, std::string());
@@ -253,7 +305,8 @@ bool TQtCursor::Next() {
     clock.Enter();
     hasRow_ = query_.next();
     clock.Leave();
-    if (!hasRow_ && query_.lastError().isValid()) connection_.Fail(query_.lastError());
+    if (!hasRow_ && query_.lastError().isValid())
+        connection_.Fail(query_.lastError(), sql_.toStdString());
     return hasRow_;
 }
 
@@ -261,10 +314,9 @@ bool TQtCursor::Next() {
 
 std::unique_ptr<TConnection> OpenQtConnection(const std::string& connectionName,
                                               const std::string& label, int timeoutSeconds) {
-    const QSqlDatabase configured =
-        QSqlDatabase::database(QString::fromStdString(connectionName), false);
-    return std::make_unique<TQtConnection>(
-        QSqlDatabase::cloneDatabase(configured, UniqueConnectionName()), label, timeoutSeconds);
+    const QString name =
+        Clone(QSqlDatabase::database(QString::fromStdString(connectionName), false));
+    return std::make_unique<TQtConnection>(name, label, timeoutSeconds);
 }
 
 bool IsConnectionUrl(const std::string& databaseName) {
@@ -283,16 +335,19 @@ std::unique_ptr<TConnection> OpenConnectionUrl(const std::string& text, const st
                              "PGPASSWORD or ~/.pgpass");
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         throw EDatabaseError(label + ": the PostgreSQL driver of Qt Sql (QPSQL) is not installed");
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), UniqueConnectionName());
-    db.setHostName(url.host());
-    if (url.port() != -1) db.setPort(url.port());
-    db.setUserName(url.userName());
-    db.setDatabaseName(url.path().mid(1));
-    QStringList options;
-    for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
-        options << key + QLatin1Char('=') + value;
-    db.setConnectOptions(options.join(QLatin1Char(';')));
-    return std::make_unique<TQtConnection>(db, label, timeoutSeconds);
+    const QString name = UniqueConnectionName();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setHostName(url.host());
+        if (url.port() != -1) db.setPort(url.port());
+        db.setUserName(url.userName());
+        db.setDatabaseName(url.path().mid(1));
+        QStringList options;
+        for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
+            options << key + QLatin1Char('=') + value;
+        db.setConnectOptions(options.join(QLatin1Char(';')));
+    }
+    return std::make_unique<TQtConnection>(name, label, timeoutSeconds);
 }
 
 std::string DatabaseLabel(const std::string& databaseName) {
