@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 
@@ -127,10 +128,18 @@ TEST(Tavdesigner, PaletteInspectorAndUnsavedChanges) {
     QTest::keyClick(description, Qt::Key_Return);
     QApplication::processEvents();
 
-    for (int k : {2, 3})
-        EXPECT_EQ(
-            dynamic_cast<TTAVQuery*>(w.Components()[static_cast<std::size_t>(k)])->Description(),
-            "shared");
+    auto* timeout = Child<QSpinBox>(w, "Value_QueryTimeout");
+    EXPECT_EQ(timeout->maximum(), TDataSet::kMaxQueryTimeout);
+    timeout->setFocus();
+    QTest::keyClick(timeout, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(timeout, "30");
+    QTest::keyClick(timeout, Qt::Key_Return);
+    QApplication::processEvents();
+    for (int k : {2, 3}) {
+        const auto* q = dynamic_cast<TTAVQuery*>(w.Components()[static_cast<std::size_t>(k)]);
+        EXPECT_EQ(q->Description(), "shared");
+        EXPECT_EQ(q->QueryTimeout(), 30);
+    }
 
     // A value the component refuses: the error box, and the value shown again as stored.
     w.Select({"SalesTable"});
