@@ -1,0 +1,123 @@
+// tavreg on PostgreSQL: the reports it writes on the SQLite database, and the runs it ends.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <algorithm>
+#include <cstdio>
+#include <regex>
+
+#include "host/formfile.h"
+#include "support/tav_pg_support.h"
+#include "support/tav_test_support.h"
+
+namespace {
+
+using PostgreSQLTavreg = tavtest::TPgTest;
+
+struct Result {
+    int exitCode;
+    std::string out, err;
+    qint64 ms;
+};
+
+Result Tavreg(const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(e);
+    QElapsedTimer clock;
+    clock.start();
+    p.start(TAVREG_PATH, args);
+    EXPECT_TRUE(p.waitForFinished(60000));
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString(),
+            clock.elapsed()};
+}
+
+// A report with its time stamp blanked: two runs may fall in different seconds.
+std::string Undated(const std::string& report) {
+    static const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
+    return std::regex_replace(report, stamp, "YYYY-MM-DD hh:mm:ss");
+}
+
+// The definitions of the example's two components.
+const QStringList kTable = {"--table", "sales",
+                            "--y",     "PROFIT",
+                            "--x",     "Log(ADVERT)",
+                            "--x",     "STORES",
+                            "--x",     "Product(PRICE,UNITS)",
+                            "--x",     "Inverse(COMPETITORS)",
+                            "--x",     "Sqrt(INCOME)"};
+const QStringList kQuery = {"--sql", "SELECT * FROM sales WHERE REGION IS NOT NULL",
+                            "--y",   "Log(UNITS)",
+                            "--x",   "Log(ADVERT)",
+                            "--x",   "PRICE",
+                            "--x",   "Quotient(INCOME,STORES)",
+                            "--x",   "Power(TEMP,2)",
+                            "--x",   "Scale(STORES,100)"};
+
+}  // namespace
+
+TEST_F(PostgreSQLTavreg, ReportsAsOnSqlite) {
+    // The example form file, and a copy whose components name the PostgreSQL database.
+    const QString example = QString(TAV_SAMPLE_DB).replace("sales.db", "sales.dfm");
+    QString text = QString::fromStdString(tav::ReadTextFile(example.toStdString()));
+    ASSERT_EQ(text.count("DatabaseName = 'sales.db'"), 2);
+    text.replace("DatabaseName = 'sales.db'", QString("DatabaseName = '%1'").arg(Url().c_str()));
+    tavtest::TTempDb tmp;
+    const QString form = QString::fromStdString(tmp.Path("pg.dfm"));
+    tav::WriteTextFile(form.toStdString(), text.toStdString());
+
+    const QString url = QString::fromStdString(Url());
+    const struct {
+        QStringList onSqlite, onPg;
+    } runs[] = {
+        {QStringList{"--db", TAV_SAMPLE_DB} + kTable, QStringList{"--db", url} + kTable},
+        {QStringList{"--db", TAV_SAMPLE_DB} + kQuery, QStringList{"--db", url} + kQuery},
+        {{example}, {form}},
+    };
+    for (const auto& run : runs) {
+        const Result sqlite = Tavreg(QStringList{"--text"} + run.onSqlite);
+        const Result pg = Tavreg(QStringList{"--text"} + run.onPg);
+        ASSERT_EQ(sqlite.exitCode, 0) << sqlite.err;
+        EXPECT_EQ(pg.exitCode, 0) << pg.err;
+        EXPECT_NE(sqlite.out.find("Coefficients:"), std::string::npos);
+        EXPECT_EQ(Undated(pg.out), Undated(sqlite.out)) << run.onPg.join(' ').toStdString();
+        EXPECT_EQ(pg.err, sqlite.err) << run.onPg.join(' ').toStdString();
+    }
+}
+
+TEST_F(PostgreSQLTavreg, TimeoutEndsAStatementAndWrongInputsNameTheirCulprit) {
+    const QString url = QString::fromStdString(Url());
+    tavtest::TPgAddress password = Server();
+    password.user = "tav:s3cret";
+    const QStringList sales = {"--table", "sales", "--y", "PROFIT"};
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {{"--db", url, "--timeout", "5", "--sql",
+          "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) "
+          "SELECT n AS y, n AS x FROM r",
+          "--y", "y", "--x", "x"},
+         1,
+         "The query did not finish within 5 seconds"},
+        {QStringList{"--db", QString::fromStdString(password.Url())} + sales, 1, "password"},
+        {QStringList{"--db", url, "--timeout", "-1"} + sales, 2, "-1"},
+        {QStringList{"--db", url, "--timeout", "soon"} + sales, 2, "soon"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Tavreg(QStringList{"--text"} + c.args);
+        const std::string run = c.args.join(' ').toStdString();
+        std::printf("exit %d after %lld ms: %s", r.exitCode, static_cast<long long>(r.ms),
+                    r.err.c_str());
+        EXPECT_EQ(r.exitCode, c.exitCode) << run;
+        EXPECT_LT(r.ms, 15000) << run;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.find("s3cret"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+}
