@@ -66,6 +66,9 @@ std::unique_ptr<TField> MakeField(TFieldClass cls, TDataSet* ds, const std::stri
 
 constexpr double kUnixEpochInDays = 25569.0;  // 1970-01-01 as a TDateTime
 
+// A time of day as the fraction of a day it is (a time with no date: day 0, 1899-12-30).
+double DayFraction(const QTime& time) { return time.msecsSinceStartOfDay() / 86400000.0; }
+
 // A date and time read as written (no time zone) as days since 1899-12-30.
 double ToDays(QDateTime dt) {
     dt.setTimeSpec(Qt::UTC);
@@ -381,20 +384,20 @@ double TField::AsFloat() const {
     switch (v.typeId()) {
         case QMetaType::QDate:
         case QMetaType::QDateTime:
-        case QMetaType::QTime: {
-            if (v.typeId() == QMetaType::QTime)
-                return ToDays(QDateTime(QDate(1970, 1, 1), v.toTime()));
             return ToDays(v.toDateTime());
-        }
+        case QMetaType::QTime:
+            return DayFraction(v.toTime());
         default:
             break;
     }
     const std::string text = v.toString().toStdString();
-    if (dynamic_cast<const TDateTimeField*>(this)) {
-        QDateTime dt = QDateTime::fromString(QString::fromStdString(text), Qt::ISODate);
-        if (!dt.isValid())
-            dt = QDateTime(QDate::fromString(QString::fromStdString(text), Qt::ISODate),
-                           QTime(0, 0));
+    const QString qtext = QString::fromStdString(text);
+    if (dynamic_cast<const TTimeField*>(this)) {
+        const QTime time = QTime::fromString(qtext, Qt::ISODateWithMs);
+        if (time.isValid()) return DayFraction(time);
+    } else if (dynamic_cast<const TDateTimeField*>(this)) {
+        QDateTime dt = QDateTime::fromString(qtext, Qt::ISODate);
+        if (!dt.isValid()) dt = QDateTime(QDate::fromString(qtext, Qt::ISODate), QTime(0, 0));
         if (dt.isValid()) return ToDays(dt);
     }
     try {

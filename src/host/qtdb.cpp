@@ -150,7 +150,7 @@ class TSession {
     // Takes the connection `name` (added, not yet opened, and held by nothing else) and opens it.
     TSession(const QString& name, TQtConnection& owner, const std::string& snapshot = {});
     ~TSession() {
-        if (transaction_) db_.rollback();
+        if (transaction_ && db_.isOpen()) db_.rollback();
         Remove();
     }
     TSession(const TSession&) = delete;
@@ -184,6 +184,8 @@ class TSession {
         QSqlDatabase::removeDatabase(name);
     }
 
+    static constexpr const char* kStart =
+        "START TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY";
     QSqlDatabase db_;
     TQtConnection& owner_;
     bool transaction_ = false;
@@ -241,7 +243,12 @@ class TQtConnection final : public TConnection {
     static std::string Text(const QSqlError& error) {
         const QString text =
             error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
-        return text.simplified().toStdString();
+        std::string line = text.simplified().toStdString();
+        // PostgreSQL's error code follows its text in parentheses, empty when the connection
+        // itself failed.
+        if (line.size() >= 3 && line.compare(line.size() - 3, 3, " ()") == 0)
+            line.resize(line.size() - 3);
+        return line;
     }
 
   private:
@@ -258,9 +265,16 @@ TSession::TSession(const QString& name, TQtConnection& owner, const std::string&
         if (!db_.open())
             throw EDatabaseError(owner_.Label() + ": " + TQtConnection::Text(db_.lastError()));
         if (IsPostgres(db_)) {
-            Run("START TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
+            Run(kStart);
             transaction_ = true;
-            if (!snapshot.empty()) Run("SET TRANSACTION SNAPSHOT '" + snapshot + "'");
+            // A snapshot that cannot be shared any more belongs to a transaction that has ended:
+            // its statement failed, and its cursor will say why when it reaches that point. This
+            // session reads in a transaction of its own meanwhile.
+            if (!snapshot.empty() && !QSqlQuery(db_).exec(QString::fromStdString(
+                                         "SET TRANSACTION SNAPSHOT '" + snapshot + "'"))) {
+                Run("ROLLBACK");
+                Run(kStart);
+            }
             Run("SET LOCAL lc_monetary TO 'C'");
             SetTimeout(owner_.Clock().Seconds(), false);
         } else if (db_.driver()->hasFeature(QSqlDriver::Transactions)) {

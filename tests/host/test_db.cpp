@@ -54,6 +54,8 @@ TEST(Fields, ClassesFollowTheDeclaredColumnType) {
     EXPECT_EQ(t.FieldByName("F_MONEY")->AsFloat(), 5.75);
     EXPECT_EQ(t.FieldByName("f_small")->AsFloat(), 8.0) << "lookup ignores case";
     EXPECT_EQ(t.FieldByName("F_DATE")->AsFloat(), 45293.0) << "days since 1899-12-30";
+    EXPECT_EQ(t.FieldByName("F_DATETIME")->AsFloat(), 45293.5);
+    EXPECT_EQ(t.FieldByName("F_TIME")->AsFloat(), 0.25) << "the fraction of a day";
     EXPECT_EQ(t.FieldByName("F_TEXT")->AsString(), "ten");
 
     TStringList names;
