@@ -40,17 +40,26 @@ TPropertyInfo StringsProp(const char* name, const char* typeName, TStringList (*
             }};
 }
 
-// A control variable property: the stored list replaces the variable's entries, whatever their
-// number.
+// A variable property is checked when the file is read (its six entries, their codes), so that
+// a malformed definition names its line instead of failing at the first load.
+template <typename Var>
+TPropertyInfo Checked(TPropertyInfo info) {
+    info.check = [](const TPropertyValue& v) {
+        return Var::DefinitionError(std::get<TStringList>(v));
+    };
+    return info;
+}
+
+// A control variable property: the stored list replaces the variable's entries.
 template <typename C, int K>
 TPropertyInfo ControlProp(const char* name) {
-    return StringsProp<C>(
+    return Checked<TIndepVar>(StringsProp<C>(
         name, "TIndepVar", [](const C& c) -> TStringList { return *c.ControlVar(K); },
         [](C& c, const TStringList& list) {
             TIndepVar v;
             v.Assign(list);
             c.SetControl(K, v);
-        });
+        }));
 }
 
 // The properties the regression adds, in declared order.
@@ -70,14 +79,14 @@ void AddRegressionProperties(std::vector<TPropertyInfo>& props) {
     props.push_back(BoolProp<C>(
         "ShowWarnings", [](const C& c) { return c.ShowWarnings(); },
         [](C& c, bool v) { c.SetShowWarnings(v); }));
-    props.push_back(StringsProp<C>(
+    props.push_back(Checked<TDependentVar>(StringsProp<C>(
         "ResponseVarY", "TDependentVar",
         [](const C& c) -> TStringList { return *c.ResponseVarY(); },
         [](C& c, const TStringList& list) {
             TDependentVar v;
             v.Assign(list);
             c.SetResponse(v);
-        }));
+        })));
     props.push_back(StringProp<C>(
         "ReportMessage", [](const C& c) { return c.ReportMessage(); },
         [](C& c, const std::string& v) { c.SetReportMessage(v); }));

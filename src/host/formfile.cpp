@@ -58,10 +58,19 @@ std::string Quote(const std::string& s) {
     return out;
 }
 
+// "Invalid property value (...)" when the property's check refuses `v`, "" otherwise.
+std::string CheckValue(const TPropertyInfo& p, const TPropertyValue& v) {
+    if (!p.check) return "";
+    const std::string why = p.check(v);
+    return why.empty() ? "" : "Invalid property value (" + why + ")";
+}
+
 void WriteComponent(std::ostringstream& out, const TClassInfo& info, const TComponent& c) {
     out << "  object " << c.Name() << ": " << info.className << "\n";
     for (const auto& p : info.properties) {
         const TPropertyValue v = p.read(c);
+        if (const std::string error = CheckValue(p, v); !error.empty())
+            throw Exception("Cannot write " + c.Name() + "." + p.name + ": " + error);
         switch (p.kind) {
             case TPropertyKind::String:
                 out << "    " << p.name << " = " << Quote(std::get<std::string>(v)) << "\n";
@@ -103,7 +112,10 @@ struct Token {
 
 class Lexer {
   public:
-    explicit Lexer(const std::string& text) : s_(text) {}
+    explicit Lexer(const std::string& text) : s_(text) {
+        // A UTF-8 byte-order mark is no part of the text.
+        if (s_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
+    }
 
     std::vector<Token> All() {
         std::vector<Token> tokens;
@@ -142,13 +154,19 @@ class Lexer {
         throw EReadError(line, std::string("Invalid character '") + c + "'");
     }
 
+    // LF, CR LF and a CR alone each end a line.
+    bool AtLineEnd() const { return s_[pos_] == '\n' || s_[pos_] == '\r'; }
+    void SkipLineEnd() {
+        if (s_[pos_] == '\r' && pos_ + 1 < s_.size() && s_[pos_ + 1] == '\n') ++pos_;
+        ++pos_;
+        ++line_;
+    }
+
     void SkipBlanks() {
         while (pos_ < s_.size()) {
-            const char c = s_[pos_];
-            if (c == '\n') {
-                ++line_;
-                ++pos_;
-            } else if (c == ' ' || c == '\t' || c == '\r') {
+            if (AtLineEnd()) {
+                SkipLineEnd();
+            } else if (s_[pos_] == ' ' || s_[pos_] == '\t') {
                 ++pos_;
             } else {
                 break;
@@ -163,7 +181,7 @@ class Lexer {
             if (s_[pos_] == '\'') {
                 ++pos_;
                 for (;;) {
-                    if (pos_ >= s_.size() || s_[pos_] == '\n')
+                    if (pos_ >= s_.size() || AtLineEnd())
                         throw EReadError(line_, "Unterminated string");
                     if (s_[pos_] == '\'') {
                         if (pos_ + 1 < s_.size() && s_[pos_ + 1] == '\'') {
@@ -349,6 +367,8 @@ class Parser {
                 break;
             }
         }
+        if (const std::string error = CheckValue(*info, p.value); !error.empty())
+            throw EReadError(line, where + error);
         return p;
     }
 

@@ -18,7 +18,8 @@
 //
 // Reading is all or nothing: the whole file is parsed and checked against the class tables
 // before anything is built; any error raises EReadError naming the line, and no component is
-// created or changed.
+// created or changed. A file may start with a UTF-8 byte-order mark, and its lines may end in
+// LF, CR LF or CR alone.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +58,11 @@ struct TPropertyInfo {
     // Applied after every other property of the component (a dataset's Active opens it only once
     // it knows its database, table and variables).
     bool deferred = false;
+    // What a value must satisfy beyond its kind: the reason it is not a value of the property, or
+    // "" when it is one. The reader applies it to every value it parses, so that a malformed value
+    // is reported at its line before anything is built; the writer refuses a component holding
+    // a value the reader would not take back.
+    std::function<std::string(const TPropertyValue&)> check = {};
     // An enumeration's identifiers (its value is one of them, as a string), and its default (an
     // integer's as decimal text): a property at its default is not written, and a file without it
     // reads as the default.
@@ -98,7 +104,9 @@ struct TFormContents {
     std::vector<TComponent*> components;
 };
 
-// Text of a form file holding `components` under a root object.
+// Text of a form file holding `components` under a root object. Raises Exception, and writes
+// nothing, when a component's class is not registered or one of its values fails its property's
+// check (a file that could not be read back).
 std::string WriteForm(const TClassRegistry& registry, const std::string& rootName,
                       const std::string& rootClass,
                       const std::vector<const TComponent*>& components);

@@ -36,6 +36,34 @@ TSkipReason FactorReason(double factor) {
     return TSkipReason::None;
 }
 
+// The transformation codes each kind of variable knows, in the order their messages list them.
+constexpr std::string_view kControlCodes[] = {"Undefined", "None",  "Log",     "Inverse", "Sqrt",
+                                              "Power",     "Scale", "Product", "Quotient"};
+constexpr std::string_view kResponseCodes[] = {"None", "Log", "Inverse", "Scale"};
+constexpr std::string_view kUsages[] = {"Active", "Inactive"};
+
+template <std::size_t N>
+bool OneOf(const std::string& text, const std::string_view (&codes)[N]) {
+    for (const std::string_view code : codes)
+        if (text == code) return true;
+    return false;
+}
+
+// "usage 'X': Active or Inactive expected"
+template <std::size_t N>
+std::string NotOneOf(const char* entry, const std::string& text,
+                     const std::string_view (&codes)[N]) {
+    std::string expected;
+    for (std::size_t k = 0; k < N; ++k)
+        expected += std::string(k == 0 ? "" : k + 1 == N ? " or " : ", ") + std::string(codes[k]);
+    return std::string(entry) + " '" + text + "': " + expected + " expected";
+}
+
+std::string CountError(const TStringList& entries) {
+    if (entries.Count() == 6) return "";
+    return "6 entries expected, " + std::to_string(entries.Count()) + " found";
+}
+
 bool IsWholeNumber(double y) { return std::isfinite(y) && std::floor(y) == y; }
 
 // x1 raised to the power y. A whole y follows the classic rule: |x1|^n through the exponential,
@@ -92,6 +120,19 @@ void TIndepVar::SetTransformation(const std::string& value) {
     if (value != "Undefined"sv) SetUsage("Active");
 }
 
+std::string TIndepVar::DefinitionError(const TStringList& entries) {
+    if (std::string count = CountError(entries); !count.empty()) return count;
+    const std::string& usage = entries[0];
+    const std::string& transformation = entries[1];
+    if (!OneOf(usage, kUsages)) return NotOneOf("usage", usage, kUsages);
+    if (!OneOf(transformation, kControlCodes))
+        return NotOneOf("transformation", transformation, kControlCodes);
+    if (usage == "Inactive"sv && transformation != "Undefined"sv)
+        return "usage Inactive with transformation " + transformation +
+               ": an inactive variable's transformation is Undefined";
+    return "";
+}
+
 TSkipReason TIndepVar::CheckRecord(const TDataSet& ds) const {
     TRowReader reader;
     TPreparedVar prepared;
@@ -128,6 +169,13 @@ TDependentVar::TDependentVar() {
     SetField("Datafield");
     SetTransformation("None");
     SetScaleFactor("1");
+}
+
+std::string TDependentVar::DefinitionError(const TStringList& entries) {
+    if (std::string count = CountError(entries); !count.empty()) return count;
+    if (!OneOf(entries[1], kResponseCodes))
+        return NotOneOf("transformation", entries[1], kResponseCodes);
+    return "";
 }
 
 TSkipReason TDependentVar::CheckRecord(const TDataSet& ds) const {

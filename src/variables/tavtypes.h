@@ -72,6 +72,12 @@ class TIndepVar : public TStringList {
     double Process(const TDataSet& dataSet) const;
     // The variable's term in the fitted equation ("Ln(SALES)", "PRICE*UNITS", ...).
     std::string OutputTerm() const;
+
+    // Why `entries` (a stored definition, such as a form file's list) are not a control variable:
+    // not six entries, a usage other than Active or Inactive, an unknown transformation code, or
+    // an Inactive usage with a transformation other than Undefined (a state the setters never
+    // leave, and one in which the variable would still enter the fit). "" when they are one.
+    static std::string DefinitionError(const TStringList& entries);
 };
 
 // The response (dependent) variable: entries 1 (Transformation), 2 (FieldName) and
@@ -96,6 +102,11 @@ class TDependentVar : public TStringList {
     TSkipReason CheckRecord(const TDataSet& dataSet) const;
     double Process(const TDataSet& dataSet) const;
     std::string OutputTerm() const;
+
+    // Why `entries` are not a response variable: not six entries, or a transformation other than
+    // None, Log, Inverse and Scale (the response is always fitted, so Undefined is none either).
+    // The entries no operation reads are not looked at. "" when they are one.
+    static std::string DefinitionError(const TStringList& entries);
 };
 
 // True for fields of the float, integer, small-integer, word and currency classes and of classes

@@ -91,6 +91,31 @@ TEST(DependentVar, Defaults) {
     EXPECT_EQ(v.OutputTerm(), "Datafield");
 }
 
+TEST(Definitions, EveryStateTheSettersReachIsADefinition) {
+    // A stored definition is checked against what the setters can produce (a form file's
+    // reader refuses anything else): no sequence of setter calls may leave a refused state.
+    const char* codes[] = {"Undefined", "None",  "Log",     "Inverse", "Sqrt",
+                           "Power",     "Scale", "Product", "Quotient"};
+    EXPECT_EQ(TIndepVar::DefinitionError(TIndepVar()), "");
+    EXPECT_EQ(TDependentVar::DefinitionError(TDependentVar()), "");
+    for (const char* usage : {"Active", "Inactive"}) {
+        for (const char* code : codes) {
+            TIndepVar first, second;
+            first.SetUsage(usage);
+            first.SetTransformation(code);
+            second.SetTransformation(code);
+            second.SetUsage(usage);
+            EXPECT_EQ(TIndepVar::DefinitionError(first), "") << usage << " then " << code;
+            EXPECT_EQ(TIndepVar::DefinitionError(second), "") << code << " then " << usage;
+        }
+    }
+    for (const char* code : {"None", "Log", "Inverse", "Scale"}) {
+        TDependentVar v;
+        v.SetTransformation(code);
+        EXPECT_EQ(TDependentVar::DefinitionError(v), "") << code;
+    }
+}
+
 TEST(Terms, ControlAndResponseTermsAreBuiltFromTheStoredTexts) {
     struct Case {
         const char* transformation;
