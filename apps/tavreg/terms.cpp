@@ -39,6 +39,8 @@ TTerm Split(const std::string& term) {
         term.find(')', close + 1) != std::string::npos || close < open)
         Fail(term, "unbalanced parentheses");
     TTerm t{Trim(term.substr(0, open)), {}};
+    // "(F)" is no bare field: a bare field is what an empty function name stands for.
+    if (t.function.empty()) Fail(term, "the transformation name is empty");
     const std::string inside = tail.substr(1, tail.size() - 2);
     std::string::size_type start = 0;
     for (;;) {

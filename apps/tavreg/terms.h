@@ -16,10 +16,10 @@ class UsageError : public std::runtime_error {
 };
 
 // Raise UsageError naming the term when it is malformed or can never give a usable value: an
-// unknown transformation, a wrong number of arguments, an empty field name, unbalanced
-// parentheses, an exponent or factor that is not a finite number, an exponent below 0.5, a factor
-// of magnitude <= 1E-20. Blanks around the arguments are dropped; blanks inside a field name are
-// part of it.
+// unknown or empty transformation name ("(F)"), a wrong number of arguments, an empty field name,
+// unbalanced parentheses, an exponent or factor that is not a finite number, an exponent below 0.5,
+// a factor of magnitude <= 1E-20. Blanks around the arguments are dropped; blanks inside a field
+// name are part of it.
 tav::TIndepVar ControlTerm(const std::string& term);
 tav::TDependentVar ResponseTerm(const std::string& term);
 
