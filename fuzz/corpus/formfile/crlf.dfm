@@ -1,0 +1,6 @@
+object M: TForm
+  object T: TTAVTable
+    TableName = #0#255x
+    SQL.Strings = ()
+  end
+end

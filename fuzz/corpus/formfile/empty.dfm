@@ -1,0 +1,2 @@
+object M: TDataModule
+end
