@@ -3,10 +3,12 @@
 // values: nulls, blanks, a text, zeros and values at the 1E-20 threshold, huge, tiny and infinite
 // numbers. Only the library's own exceptions may come out.
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -27,23 +29,35 @@ const char* kTable =
     "  (-1e-310, 7, '-0', -9223372036854775808), (9e999, -9e999, 'nan', 9223372036854775807),"
     "  (4, 0.5, '4', 5), (6.25, 3, '6.25', 4), (10, 20, '-5', 7), (1e-300, 1e300, '8', 6);";
 
-std::string MakeDatabase() {
-    char folder[] = "/tmp/tav-fuzz-XXXXXX";
-    if (!mkdtemp(folder)) tavfuzz::Finding("no temporary folder");
-    const std::string path = std::string(folder) + "/fuzz.db";
-    sqlite3* db = nullptr;
-    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
-        sqlite3_exec(db, kTable, nullptr, nullptr, nullptr) != SQLITE_OK)
-        tavfuzz::Finding(std::string("cannot build the table: ") + sqlite3_errmsg(db));
-    sqlite3_close(db);
-    return path;
-}
+// The table's database in a folder of its own, removed when the process ends.
+class TTableFile {
+  public:
+    TTableFile() {
+        char folder[] = "/tmp/tav-fuzz-XXXXXX";
+        if (!mkdtemp(folder)) tavfuzz::Finding("no temporary folder");
+        folder_ = folder;
+        path_ = folder_ + "/fuzz.db";
+        sqlite3* db = nullptr;
+        if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK ||
+            sqlite3_exec(db, kTable, nullptr, nullptr, nullptr) != SQLITE_OK)
+            tavfuzz::Finding(std::string("cannot build the table: ") + sqlite3_errmsg(db));
+        sqlite3_close(db);
+    }
+    ~TTableFile() {
+        std::remove(path_.c_str());
+        rmdir(folder_.c_str());
+    }
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string folder_, path_;
+};
 
 TQuery& Records() {
-    static const std::string path = MakeDatabase();
+    static const TTableFile file;
     static TQuery query;
     if (!query.Active()) {
-        query.SetDatabaseName(path);
+        query.SetDatabaseName(file.Path());
         query.SetSQLText("SELECT * FROM t");
         query.Open();
     }
