@@ -290,6 +290,8 @@ TEST(Tavreg, WrongCommandLinesNameTheTerm) {
         {{"--x", "STORES)"}, "unbalanced parentheses"},
         {{"--x", "Log((STORES))"}, "unbalanced parentheses"},
         {{"--x", "Cube(STORES)"}, "unknown transformation Cube"},
+        {{"--x", "()"}, "'()': the transformation name is empty"},
+        {{"--x", "(PRICE)"}, "'(PRICE)': the transformation name is empty"},
         {{"--y", "Scale(PROFIT,0)"}, "'Scale(PROFIT,0)': the scale factor must not be 0"},
         {{"--fit-method", "Fast"}, "'Fast' is not a fit method"},
         {{"--pdf", ""}, "--pdf needs a value"},

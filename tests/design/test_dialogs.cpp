@@ -250,16 +250,17 @@ TEST(ControlDialog, PowersSquareRootsAndDivisors) {
 TEST(ControlDialog, ProductsAndQuotientsMayUseOneFieldTwice) {
     for (const auto& [choice, code, status] :
          {std::tuple{7, "Product", "UNITS*UNITS"}, std::tuple{8, "Quotient", "UNITS/UNITS"}}) {
-        const TIndepVar r = EditControl<TTAVTable>(TIndepVar(), [&](const TView& v) {
-            v.Choose(choice);
-            EXPECT_EQ(tavtest::Front(&v.d, kLowerPanels), "pnlTblY");
-            Pick(v.Box("cboxTableX"), "UNITS");
-            EXPECT_FALSE(v.OkEnabled());
-            Pick(v.Box("cboxTableY"), "UNITS");
-            EXPECT_TRUE(v.OkEnabled());
-            EXPECT_EQ(v.Status(), status);
-            v.Ok();
-        });
+        const TIndepVar r = EditControl<TTAVTable>(
+            TIndepVar(), [&, choice = choice, status = status](const TView& v) {
+                v.Choose(choice);
+                EXPECT_EQ(tavtest::Front(&v.d, kLowerPanels), "pnlTblY");
+                Pick(v.Box("cboxTableX"), "UNITS");
+                EXPECT_FALSE(v.OkEnabled());
+                Pick(v.Box("cboxTableY"), "UNITS");
+                EXPECT_TRUE(v.OkEnabled());
+                EXPECT_EQ(v.Status(), status);
+                v.Ok();
+            });
         EXPECT_EQ(r.Transformation(), code);
         EXPECT_EQ(r.Field1(), "UNITS");
         EXPECT_EQ(r.Field2(), "UNITS");

@@ -186,13 +186,18 @@ TEST(FormFile, ReadsComponentsAndWritesTheSameBytes) {
     EXPECT_EQ(Rewrite(f), kForm);
 }
 
-TEST(FormFile, FitMethodFollowsReportMessageWhenNotTheDefault) {
-    // Files written before the property existed read as Auto and write back unchanged (kForm,
-    // above); any other method is written, and read back, after ReportMessage.
-    const std::string withQr = Replace(kForm, "'note'\n", "'note'\n    FitMethod = QR\n");
+TEST(FormFile, FitMethodAndQueryTimeoutFollowReportMessageWhenNotTheDefault) {
+    // Files written before the properties existed read as Auto and 0 and write back unchanged
+    // (kForm, above); other values are written, and read back, after ReportMessage.
+    const std::string withQr =
+        Replace(kForm, "'note'\n", "'note'\n    FitMethod = QR\n    QueryTimeout = 30\n");
     const TFormContents f = ReadForm(TAVClassRegistry(), withQr);
-    EXPECT_EQ(dynamic_cast<TTAVTable*>(f.components[0])->FitMethod(), TFitMethod::Auto);
-    EXPECT_EQ(dynamic_cast<TTAVQuery*>(f.components[1])->FitMethod(), TFitMethod::QR);
+    const auto* t = dynamic_cast<TTAVTable*>(f.components[0]);
+    const auto* q = dynamic_cast<TTAVQuery*>(f.components[1]);
+    EXPECT_EQ(t->FitMethod(), TFitMethod::Auto);
+    EXPECT_EQ(q->FitMethod(), TFitMethod::QR);
+    EXPECT_EQ(t->QueryTimeout(), 0);
+    EXPECT_EQ(q->QueryTimeout(), 30);
     EXPECT_EQ(Rewrite(f), withQr);
 }
 
@@ -239,6 +244,15 @@ TEST(FormFile, MalformedFilesNameTheirLine) {
          "expected)"},
         {Replace(kForm, "'note'\n", "'note'\n    FitMethod = 'QR'\n"), 105,
          "NormalEquations or QR expected"},
+        {Replace(kForm, "'note'\n", "'note'\n    QueryTimeout = -1\n"), 105,
+         "Error reading Q1.QueryTimeout: Invalid property value (an integer from 0 to 86400 "
+         "expected)"},
+        {Replace(kForm, "'note'\n", "'note'\n    QueryTimeout = 86401\n"), 105,
+         "an integer from 0 to 86400 expected"},
+        {Replace(kForm, "'note'\n", "'note'\n    QueryTimeout = 1.5\n"), 105,
+         "an integer from 0 to 86400 expected"},
+        {Replace(kForm, "'note'\n", "'note'\n    QueryTimeout = '30'\n"), 105,
+         "an integer from 0 to 86400 expected"},
         {Replace(kForm,
                  "    Active = False\n    ControlVar01.Strings = (\n      'Active'\n      'None'",
                  "    Active = False\n    object Inner: TTAVQuery\n    end\n    "
