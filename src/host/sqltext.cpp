@@ -69,33 +69,36 @@ std::size_t SkipUnit(const std::string& s, std::size_t i, bool& significant) {
 TStatementText ReadStatement(const std::string& sql) {
     TStatementText result;
     std::size_t i = 0;
-    std::size_t end = 0;  // after the last significant unit of the first statement
+    std::size_t begin = 0;  // of the first significant unit of the first statement
+    std::size_t end = 0;    // after its last one
     bool first = true;
     bool ended = false;  // a semicolon closed the first statement
     while (i < sql.size()) {
         bool significant = false;
         const std::size_t next = SkipUnit(sql, i, significant);
-        if (significant) {
-            if (ended) {
-                if (sql[i] != ';') {
-                    result.more = true;
-                    break;
-                }
-            } else if (sql[i] == ';') {
-                ended = true;
-            } else {
-                if (first && IsWordChar(sql[i])) {
+        if (!significant || (first && sql[i] == ';')) {
+            // blanks, comments, and the empty statements before the first
+        } else if (ended) {
+            if (sql[i] != ';') {
+                result.more = true;
+                break;
+            }
+        } else if (sql[i] == ';') {
+            ended = true;
+        } else {
+            if (first) {
+                begin = i;
+                if (IsWordChar(sql[i]))
                     for (std::size_t k = i; k < next; ++k)
                         result.keyword +=
                             static_cast<char>(std::toupper(static_cast<unsigned char>(sql[k])));
-                }
-                first = false;
-                end = next;
             }
+            first = false;
+            end = next;
         }
         i = next;
     }
-    result.statement = sql.substr(0, end);
+    result.statement = sql.substr(begin, end - begin);
     return result;
 }
 

@@ -8,7 +8,7 @@
 namespace tav {
 
 struct TStatementText {
-    // The first statement, without the blanks, comments and semicolons that end it.
+    // The first statement, without the blanks, comments and semicolons before and after it.
     std::string statement;
     // Its first word in upper case ("SELECT", "WITH", ...); empty when there is none.
     std::string keyword;

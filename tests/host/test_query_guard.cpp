@@ -52,14 +52,14 @@ TEST(StatementText, EndsCommentsAndFurtherStatements) {
     } cases[] = {
         {"SELECT * FROM sales -- all rows", "SELECT * FROM sales", "SELECT", false},
         {"SELECT * FROM sales;\n", "SELECT * FROM sales", "SELECT", false},
-        {"  select 1 ; ; -- done\n/* end */", "  select 1", "SELECT", false},
+        {"  select 1 ; ; -- done\n/* end */", "select 1", "SELECT", false},
         {"SELECT ';', \"a;b\", [c;d], `e;f` -- x", "SELECT ';', \"a;b\", [c;d], `e;f`", "SELECT",
          false},
         {"SELECT 'it''s; fine'", "SELECT 'it''s; fine'", "SELECT", false},
         {"SELECT $$a;b$$, $q$;$q$", "SELECT $$a;b$$, $q$;$q$", "SELECT", false},
         {"SELECT 1; DROP TABLE t", "SELECT 1", "SELECT", true},
-        {"/* lead */ -- line\nVACUUM INTO 'x.db'", "/* lead */ -- line\nVACUUM INTO 'x.db'",
-         "VACUUM", false},
+        {"/* lead */ -- line\nVACUUM INTO 'x.db'", "VACUUM INTO 'x.db'", "VACUUM", false},
+        {";; SELECT 1 ;", "SELECT 1", "SELECT", false},
         {"-- only a comment", "", "", false},
         {"SELECT 'unclosed", "SELECT 'unclosed", "SELECT", false},
     };
