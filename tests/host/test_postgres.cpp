@@ -169,8 +169,8 @@ TEST_F(PostgreSQL, NothingWritesWhateverTheSql) {
     const char* statements[] = {
         "WITH d AS (DELETE FROM sales RETURNING *) SELECT * FROM d",
         "COMMIT; WITH d AS (DELETE FROM victim RETURNING id) SELECT id FROM d",
-        "COMMIT; SET SESSION CHARACTERISTICS AS TRANSACTION READ WRITE;"
-        " WITH d AS (DELETE FROM victim RETURNING id) SELECT id FROM d",
+        ("COMMIT; SET SESSION CHARACTERISTICS AS TRANSACTION READ WRITE;"
+         " WITH d AS (DELETE FROM victim RETURNING id) SELECT id FROM d"),
         "SET TRANSACTION READ WRITE; WITH d AS (DELETE FROM victim RETURNING id) SELECT id FROM d",
         "SELECT nextval('victim_seq') AS id",
     };
