@@ -341,8 +341,10 @@ std::unique_ptr<TConnection> OpenConnectionUrl(const std::string& text, const st
                                                int timeoutSeconds) {
     const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
     if (!url.isValid())
-        throw EDatabaseError(label + ": not a valid connection URL (" +
-                             url.errorString().toStdString() + ")");
+        // (Not with QUrl's reason: it repeats the whole text, a password included.)
+        throw EDatabaseError(label +
+                             ": not a valid connection URL (postgresql://USER@HOST:PORT/DBNAME "
+                             "expected)");
     if (!url.password().isEmpty())
         throw EDatabaseError(label +
                              ": a password is not taken from the connection URL; give it in "
@@ -364,9 +366,16 @@ std::unique_ptr<TConnection> OpenConnectionUrl(const std::string& text, const st
     return std::make_unique<TQtConnection>(name, label, timeoutSeconds);
 }
 
+// Read as text, not as a URL: a URL too malformed to parse may still hold a password.
 std::string DatabaseLabel(const std::string& databaseName) {
     if (!IsConnectionUrl(databaseName)) return databaseName;
-    return QUrl(QString::fromStdString(databaseName)).toString(QUrl::RemovePassword).toStdString();
+    const std::size_t start = databaseName.find("://") + 3;
+    const std::size_t path = databaseName.find('/', start);
+    const std::size_t at = databaseName.rfind('@', path == std::string::npos ? path : path - 1);
+    if (at == std::string::npos || at < start) return databaseName;
+    const std::size_t colon = databaseName.find(':', start);
+    if (colon > at) return databaseName;
+    return databaseName.substr(0, colon) + databaseName.substr(at);
 }
 
 }  // namespace tav
