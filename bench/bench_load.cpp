@@ -132,6 +132,9 @@ void BM_CountStar_1M(benchmark::State& state) {
 // connection: `bench_load --compare=ROUNDS` prints the medians and the ratio's median and range.
 // "load": ReLoad of an open table against stepping a prepared statement again; "open + load":
 // Close, Open (connection, COUNT(*), statement) and ReLoad against the same steps by hand.
+// `--timeout=SECONDS` (before --compare) gives the table a QueryTimeout: the cost of the bound.
+int g_timeout = 0;
+
 struct TPlain {
     sqlite3* db = nullptr;
     sqlite3_stmt* select = nullptr;
@@ -178,6 +181,7 @@ void Compare(int rounds) {
     };
     tav::TTAVTable t;
     Define(t, SmallDb());
+    t.SetQueryTimeout(g_timeout);
     t.Open();
     TPlain plain;
     plain.Open(SmallDb());
@@ -230,7 +234,9 @@ BENCHMARK(BM_ReLoad_First2500Of1M)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
     return tavbench::Run(argc, argv, &g_dir, [](int& argc, char** argv) {
         for (int i = 1; i < argc; ++i)
-            if (std::strncmp(argv[i], "--compare=", 10) == 0) {
+            if (std::strncmp(argv[i], "--timeout=", 10) == 0) {
+                g_timeout = std::atoi(argv[i] + 10);
+            } else if (std::strncmp(argv[i], "--compare=", 10) == 0) {
                 Compare(std::max(1, std::atoi(argv[i] + 10)));
                 return true;
             }

@@ -93,8 +93,10 @@ std::string TimeoutMessage(int seconds);
 std::string RefusedMessage(const std::string& label, const std::string& statement,
                            const std::string& reason);
 
-// The time one run of a statement spends inside the database (from the start of the run,
-// counting only the calls into the driver), against a bound in seconds (0 for none).
+// The time one run of a statement spends inside the database, against a bound in seconds (0 for
+// none). The database calls Tick now and then while it works (SQLite's progress handler); the
+// time of a call before its first tick (one tick's worth of work at most) is not counted, so
+// that a call costs no look at the clock.
 class TStatementClock {
   public:
     explicit TStatementClock(int seconds) { SetSeconds(seconds); }
@@ -104,22 +106,26 @@ class TStatementClock {
     }
     int Seconds() const { return seconds_; }
     bool Bounded() const { return seconds_ > 0; }
+    // A new run of the statement.
     void Restart() { spent_ = {}; }
-    void Enter() {
-        if (Bounded()) entered_ = Clock::now();
+    // A call into the database begins.
+    void Enter() { ticking_ = false; }
+    // Whether the statement is past its bound.
+    bool Tick() {
+        const Clock::time_point now = Clock::now();
+        if (ticking_) spent_ += now - last_;
+        ticking_ = true;
+        last_ = now;
+        return Bounded() && spent_ > limit_;
     }
-    void Leave() {
-        if (Bounded()) spent_ += Clock::now() - entered_;
-    }
-    // Whether the statement, inside a call entered before, is past the bound.
-    bool Expired() const { return Bounded() && spent_ + (Clock::now() - entered_) > limit_; }
 
   private:
     using Clock = std::chrono::steady_clock;
     int seconds_ = 0;
     Clock::duration limit_{};
     Clock::duration spent_{};
-    Clock::time_point entered_{};
+    Clock::time_point last_{};
+    bool ticking_ = false;
 };
 
 TFieldClass ClassForMetaType(int typeId);

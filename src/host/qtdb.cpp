@@ -198,7 +198,7 @@ class TQtConnection final : public TConnection {
   public:
     // Takes the connection `name` as TSession does.
     TQtConnection(const QString& name, const std::string& label, int timeoutSeconds)
-        : label_(label), clock_(timeoutSeconds) {
+        : label_(label), timeout_(timeoutSeconds) {
         main_ = std::make_unique<TSession>(name, *this);
         if (IsPostgres(main_->Db())) snapshot_ = main_->ExportSnapshot();
     }
@@ -211,22 +211,20 @@ class TQtConnection final : public TConnection {
         if (!counter_) counter_ = std::make_unique<TSession>(Clone(main_->Db()), *this, snapshot_);
         QSqlQuery count(counter_->Db());
         count.setForwardOnly(true);
-        clock_.Restart();
-        clock_.Enter();
         const bool ok = count.exec(QString::fromStdString(sql)) && count.next();
-        clock_.Leave();
         if (!ok) Fail(count.lastError(), sql);
         return count.value(0).toLongLong();
     }
 
     void SetTimeout(int seconds) override {
-        const bool wasBounded = clock_.Bounded();
-        clock_.SetSeconds(seconds);
+        const bool wasBounded = timeout_ > 0;
+        timeout_ = seconds;
         for (TSession* session : {main_.get(), counter_.get()})
             if (session) session->SetTimeout(seconds, wasBounded);
     }
 
-    TStatementClock& Clock() { return clock_; }
+    // The statements' time bound in seconds, which the server keeps (0 for none).
+    int Timeout() const { return timeout_; }
     const std::string& Label() const { return label_; }
     bool Postgres() const { return IsPostgres(main_->Db()); }
 
@@ -234,8 +232,8 @@ class TQtConnection final : public TConnection {
         const QString code = error.nativeErrorCode();
         // PostgreSQL's 57014: a statement cancelled, here by statement_timeout; 25006: a write
         // in a read-only transaction.
-        if (clock_.Bounded() && code == QStringLiteral("57014"))
-            throw EDatabaseError(TimeoutMessage(clock_.Seconds()));
+        if (timeout_ > 0 && code == QStringLiteral("57014"))
+            throw EDatabaseError(TimeoutMessage(timeout_));
         if (code == QStringLiteral("25006"))
             throw EDatabaseError(RefusedMessage(label_, sql, "only reading is allowed"));
         throw EDatabaseError(label_ + ": " + Text(error));
@@ -253,7 +251,7 @@ class TQtConnection final : public TConnection {
 
   private:
     std::string label_;
-    TStatementClock clock_;
+    int timeout_;
     std::string snapshot_;
     std::unique_ptr<TSession> main_;
     std::unique_ptr<TSession> counter_;
@@ -276,7 +274,7 @@ TSession::TSession(const QString& name, TQtConnection& owner, const std::string&
                 Run(kStart);
             }
             Run("SET LOCAL lc_monetary TO 'C'");
-            SetTimeout(owner_.Clock().Seconds(), false);
+            SetTimeout(owner_.Timeout(), false);
         } else if (db_.driver()->hasFeature(QSqlDriver::Transactions)) {
             transaction_ = db_.transaction();
         }
@@ -292,12 +290,8 @@ void TSession::Run(QSqlQuery& q, const std::string& sql) {
 
 bool TQtCursor::Exec() {
     query_.finish();
-    TStatementClock& clock = connection_.Clock();
-    clock.Restart();
-    clock.Enter();
     const bool ok = query_.exec(sql_);
     hasRow_ = ok && query_.next();
-    clock.Leave();
     if (!ok || (!hasRow_ && query_.lastError().isValid()))
         connection_.Fail(query_.lastError(), sql_.toStdString());
     record_ = query_.record();
@@ -315,10 +309,7 @@ bool TQtCursor::Exec() {
 }
 
 bool TQtCursor::Next() {
-    TStatementClock& clock = connection_.Clock();
-    clock.Enter();
     hasRow_ = query_.next();
-    clock.Leave();
     if (!hasRow_ && query_.lastError().isValid())
         connection_.Fail(query_.lastError(), sql_.toStdString());
     return hasRow_;

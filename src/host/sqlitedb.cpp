@@ -324,7 +324,7 @@ class TSqliteConnection final : public TConnection {
     // Called every kProgressSteps virtual machine steps of a running statement: non-zero
     // interrupts it.
     static int Progress(void* self) {
-        return static_cast<TSqliteConnection*>(self)->clock_.Expired() ? 1 : 0;
+        return static_cast<TSqliteConnection*>(self)->clock_.Tick() ? 1 : 0;
     }
 
     static constexpr int kProgressSteps = 10000;
@@ -346,10 +346,8 @@ bool TSqliteCursor::Exec() {
 }
 
 bool TSqliteCursor::Step() {
-    TStatementClock& clock = connection_.Clock();
-    clock.Enter();
+    connection_.Clock().Enter();
     const int rc = sqlite3_step(stmt_);
-    clock.Leave();
     if (rc == SQLITE_ROW) return hasRow_ = true;
     hasRow_ = false;
     if (rc != SQLITE_DONE) connection_.Fail(stmt_, rc);
