@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 
@@ -34,8 +35,12 @@ std::string WriteTable(TTempDb& db, const TData& data, const std::string& name) 
     Check(sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr), h, "begin");
     Check(sqlite3_prepare_v2(h, (insert + ")").c_str(), -1, &stmt, nullptr), h, "prepare");
     for (const auto& row : data.rows) {
-        for (size_t j = 0; j < row.size(); ++j)
-            Check(sqlite3_bind_double(stmt, static_cast<int>(j + 1), row[j]), h, "bind");
+        for (size_t j = 0; j < row.size(); ++j) {
+            const int column = static_cast<int>(j + 1);
+            Check(std::isnan(row[j]) ? sqlite3_bind_null(stmt, column)
+                                     : sqlite3_bind_double(stmt, column, row[j]),
+                  h, "bind");
+        }
         Check(sqlite3_step(stmt), h, "insert");
         Check(sqlite3_reset(stmt), h, "reset");
     }
@@ -81,7 +86,8 @@ TData ReadCsv(const std::string& path) {
     data.columns = Split(lines.at(0), ',');
     for (size_t i = 1; i < lines.size(); ++i) {
         std::vector<double> row;
-        for (const auto& item : Split(lines[i], ',')) row.push_back(Number(item));
+        for (const auto& item : Split(lines[i], ','))
+            row.push_back(item == "NA" ? std::numeric_limits<double>::quiet_NaN() : Number(item));
         if (row.size() != data.columns.size()) throw std::runtime_error("bad record in " + path);
         data.rows.push_back(row);
     }

@@ -19,7 +19,8 @@ struct TData {
 };
 
 // Writes the records into table "t" of the database `name` in `db` and returns its path. The
-// values are bound as doubles, so the table holds exactly these numbers, not a decimal rendering.
+// values are bound as doubles, so the table holds exactly these numbers, not a decimal rendering;
+// a NaN is written as NULL.
 std::string WriteTable(TTempDb& db, const TData& data, const std::string& name = "t.db");
 
 // The lines of a text file, without blank lines and line-end characters.
@@ -27,7 +28,7 @@ std::vector<std::string> ReadLines(const std::string& path);
 std::vector<std::string> Split(const std::string& line, char separator);
 // A decimal number, the whole text (strtod's reading: the double nearest to it).
 double Number(const std::string& text);
-// A CSV file whose first line names the columns.
+// A CSV file whose first line names the columns; "NA" reads as a NaN (a missing value).
 TData ReadCsv(const std::string& path);
 
 // Correct significant digits of an estimate, capped at 15: -log10 of the relative error, or of

@@ -1,0 +1,182 @@
+# Reference values of the inference and diagnostic statistics, from R's lm on data sets that come
+# with R. Base R only; run from this folder:  Rscript make_references.R
+#
+# For each case below it writes NAME.csv (the records: the columns the model reads, as decimal
+# text that reads back as the very doubles R holds, "NA" for a missing value) and NAME.ref (header
+# comments, then one "name index value" line per number, printed with %.17g). See README.md for
+# the names.
+
+options(warn = 1)
+
+# Column names without dots, so that they are plain SQL identifiers.
+plain <- function(d) {
+    names(d) <- gsub(".", "", names(d), fixed = TRUE)
+    d
+}
+
+cases <- list(
+    list(name = "mtcars",
+         data = mtcars[, c("wt", "hp", "qsec", "drat", "mpg")],
+         formula = mpg ~ wt + hp + qsec + drat,
+         new = data.frame(wt = c(2.62, 3.5, 5.4), hp = c(110, 180, 335),
+                          qsec = c(16.5, 18, 14.6), drat = c(3.9, 3.1, 3.54))),
+    # Every transformation of a control but the logarithm and the product, and the inverse of
+    # the response.
+    list(name = "mtcars-transformed",
+         data = mtcars[, c("hp", "disp", "cyl", "wt", "qsec", "mpg")],
+         formula = I(1 / mpg) ~ sqrt(hp) + I(disp / cyl) + I(wt^2) + I(qsec / 10),
+         new = data.frame(hp = c(110, 200), disp = c(160, 400), cyl = c(6, 8),
+                          wt = c(2.62, 4.1), qsec = c(16.46, 17.5))),
+    list(name = "trees",
+         data = trees,
+         formula = log(Volume) ~ log(Girth) + log(Height),
+         new = data.frame(Girth = c(10, 15, 21), Height = c(70, 80, 90))),
+    list(name = "stackloss",
+         data = plain(stackloss),
+         formula = stackloss ~ AirFlow + WaterTemp + AcidConc,
+         new = data.frame(AirFlow = c(58, 70, 85), WaterTemp = c(18, 22, 27),
+                          AcidConc = c(80, 87, 93))),
+    # Records with a missing Ozone or Solar.R are left out (na.omit, as the load skips them).
+    list(name = "airquality",
+         data = plain(airquality[, c("Solar.R", "Wind", "Temp", "Ozone")]),
+         formula = Ozone ~ SolarR + Wind + Temp + I(Wind * Temp),
+         new = data.frame(SolarR = c(50, 200, 320), Wind = c(3, 10, 18), Temp = c(60, 80, 95))),
+    list(name = "swiss",
+         data = plain(swiss),
+         formula = I(Fertility / 100) ~ Agriculture + Examination + Education + Catholic +
+             InfantMortality,
+         new = data.frame(Agriculture = c(20, 50, 80), Examination = c(5, 15, 30),
+                          Education = c(3, 10, 40), Catholic = c(3, 50, 97),
+                          InfantMortality = c(15, 20, 25))),
+    # Ill-conditioned: kappa of the design about 2.4e7.
+    list(name = "longley",
+         data = plain(longley),
+         formula = Employed ~ GNPdeflator + GNP + Unemployed + ArmedForces + Population + Year,
+         new = data.frame(GNPdeflator = c(90, 120), GNP = c(300, 560), Unemployed = c(300, 450),
+                          ArmedForces = c(250, 300), Population = c(110, 131),
+                          Year = c(1950, 1963)))
+)
+
+# The shortest of 15 or 17 significant digits that reads back as x itself.
+decimal <- function(x) {
+    vapply(x, function(v) {
+        if (is.na(v)) return("NA")
+        s <- sprintf("%.15g", v)
+        if (as.numeric(s) != v) s <- sprintf("%.17g", v)
+        s
+    }, "")
+}
+
+write_data <- function(d, file) {
+    lines <- apply(vapply(d, decimal, character(nrow(d))), 1, paste, collapse = ",")
+    if (nrow(d) == 1) lines <- paste(vapply(d, decimal, ""), collapse = ",")
+    writeLines(c(paste(names(d), collapse = ","), lines), file)
+}
+
+make_case <- function(case) {
+    d <- case$data
+    rownames(d) <- NULL
+    fit <- lm(case$formula, data = d, na.action = na.omit)
+    s <- summary(fit)
+    n <- nobs(fit)
+    p <- length(coef(fit)) - 1
+    stopifnot(fit$rank == p + 1)
+    dfres <- fit$df.residual
+    out <- character()
+    put <- function(name, values, first = 1) {
+        idx <- seq_along(values) - 1 + first
+        out <<- c(out, sprintf("%s %d %.17g", name, idx, unname(values)))
+    }
+
+    put("n", n)
+    put("dropped", nrow(d) - n)
+    put("df_residual", dfres)
+
+    cf <- coef(s)
+    put("coef", cf[, 1], 0)
+    put("se", cf[, 2], 0)
+    put("t", cf[, 3], 0)
+    put("p", cf[, 4], 0)
+    for (level in c(95, 99)) {
+        ci <- confint(fit, level = level / 100)
+        put(sprintf("ci%d_lower", level), ci[, 1], 0)
+        put(sprintf("ci%d_upper", level), ci[, 2], 0)
+    }
+
+    put("r2", s$r.squared)
+    put("adjr2", s$adj.r.squared)
+    put("sigma", s$sigma)
+    fs <- s$fstatistic
+    put("f", fs[["value"]])
+    put("f_p", pf(fs[["value"]], fs[["numdf"]], fs[["dendf"]], lower.tail = FALSE))
+
+    # The analysis of variance: the regression line sums the sequential sums of squares of the
+    # terms; the total is regression plus residual, on n - 1 degrees of freedom.
+    a <- anova(fit)
+    res <- nrow(a)
+    reg_df <- sum(a$Df[-res])
+    reg_ss <- sum(a[["Sum Sq"]][-res])
+    res_df <- a$Df[res]
+    res_ss <- a[["Sum Sq"]][res]
+    res_ms <- res_ss / res_df
+    reg_ms <- reg_ss / reg_df
+    reg_f <- reg_ms / res_ms
+    put("anova_df", c(reg_df, res_df, reg_df + res_df))
+    put("anova_ss", c(reg_ss, res_ss, reg_ss + res_ss))
+    put("anova_ms", c(reg_ms, res_ms))
+    put("anova_f", reg_f)
+    put("anova_p", pf(reg_f, reg_df, res_df, lower.tail = FALSE))
+
+    ll <- logLik(fit)
+    stopifnot(attr(ll, "df") == p + 2)
+    put("loglik", as.numeric(ll))
+    put("aic", AIC(fit))
+    put("bic", BIC(fit))
+
+    # Predictions at new points: their transformed control values (the model matrix's rows,
+    # without the intercept column), then fit, its standard error and both intervals.
+    tt <- delete.response(terms(fit))
+    xnew <- model.matrix(tt, model.frame(tt, case$new))
+    for (k in seq_len(p)) put(sprintf("pred_x%d", k), xnew[, k + 1])
+    for (level in c(95, 90)) {
+        conf <- predict(fit, case$new, interval = "confidence", level = level / 100, se.fit = TRUE)
+        pred <- predict(fit, case$new, interval = "prediction", level = level / 100)
+        if (level == 95) {
+            put("pred_fit", conf$fit[, "fit"])
+            put("pred_se", conf$se.fit)
+        }
+        put(sprintf("pred_conf%d_lower", level), conf$fit[, "lwr"])
+        put(sprintf("pred_conf%d_upper", level), conf$fit[, "upr"])
+        put(sprintf("pred_pred%d_lower", level), pred[, "lwr"])
+        put(sprintf("pred_pred%d_upper", level), pred[, "upr"])
+    }
+
+    put("resid", residuals(fit))
+    put("hat", hatvalues(fit))
+    put("rstandard", rstandard(fit))
+    put("rstudent", rstudent(fit))
+    put("cooks", cooks.distance(fit))
+
+    # Variance inflation: 1 / (1 - R^2) of each control on the others, with an intercept.
+    X <- model.matrix(fit)[, -1, drop = FALSE]
+    vif <- vapply(seq_len(p), function(k) {
+        if (p == 1) return(1)
+        1 / (1 - summary(lm(X[, k] ~ X[, -k]))$r.squared)
+    }, 0)
+    put("vif", vif)
+    e <- residuals(fit)
+    put("dw", sum(diff(e)^2) / sum(e^2))
+
+    header <- c(
+        paste("#", R.version.string),
+        paste("# data set:", case$name, "-", nrow(d), "records,", nrow(d) - n, "with a missing value"),
+        paste("# model:", paste(deparse(case$formula, width.cutoff = 500L), collapse = " ")),
+        "# fitted by lm (QR); statistics of summary, confint, anova, logLik, AIC, BIC, predict,",
+        "# hatvalues, rstandard, rstudent, cooks.distance; vif and dw as make_references.R computes them")
+    write_data(d, paste0(case$name, ".csv"))
+    writeLines(c(header, out), paste0(case$name, ".ref"))
+    cat(sprintf("%-20s n = %3d (dropped %d), p = %d, kappa = %.3g\n", case$name, n,
+                nrow(d) - n, p, kappa(model.matrix(fit), exact = TRUE)))
+}
+
+for (case in cases) make_case(case)
