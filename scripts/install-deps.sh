@@ -12,7 +12,7 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     sqlite3 libsqlite3-dev
     poppler-utils
-    libeigen3-dev
+    libeigen3-dev libboost-math-dev qt6-svg-dev
     postgresql libqt6sql6-psql
     clang libfuzzer-14-dev
 )

@@ -28,7 +28,8 @@ class TControlsDisabled {
 }  // namespace
 
 TTAVRegression::TTAVRegression(TDataSet& dataSet, const TTAVVariant& variant)
-    : dataSet_(dataSet), variant_(variant), d_(std::make_unique<Arrays>()) {
+    : dataSet_(dataSet), variant_(variant), d_(std::make_unique<Arrays>()),
+      diagnostics_(std::make_unique<TDiagnostics>()) {
     for (auto& var : controlVar_) var = std::make_unique<TIndepVar>();
     response_ = std::make_unique<TDependentVar>();
 }
@@ -58,6 +59,7 @@ TIndepVar* TTAVRegression::GetcVar(uint16_t k) const {
 
 void TTAVRegression::ReLoad() {
     valuesLoaded_ = false;
+    diagnostics_->ready = false;
     LoadValues();
 }
 
@@ -161,6 +163,7 @@ bool TTAVRegression::InvariantCol(uint16_t count) {
 }
 
 bool TTAVRegression::LoadValues() {
+    diagnostics_->ready = false;
     if (valuesLoaded_) return true;
     TControlsDisabled controlsDisabled(dataSet_);
     auto gauge = std::make_unique<TTAVGaugeDlg>();

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/tavinference.h"
 #include "engine/tavreport.h"
 #include "host/dialogs.h"
 #include "matrix/matrix.h"
@@ -204,6 +205,47 @@ class TTAVRegression {
     // Auto keeps the normal equations while their estimated digits reach this figure.
     static constexpr double AutoMinDigits = 7.0;
 
+    // Inference from the last Execute (tavinference.h). Indices as for Getb: 0 is the intercept.
+    // The standard error of b[j], its t value, the two-sided p-value of that t with GetDOF degrees
+    // of freedom, and its confidence interval at `level`.
+    double GetStdErrorOfb(uint16_t j) const;
+    double GettValue(uint16_t j) const;
+    double GetPValue(uint16_t j) const;
+    TInterval GetConfidenceInterval(uint16_t j, double level = kDefaultConfidenceLevel) const;
+    // R squared adjusted for the terms, sqrt(MSE), and the p-value of the F statistic.
+    double GetAdjRSquared() const;
+    double GetResidualStdError() const;
+    double GetFPValue() const;
+    TAnovaTable GetAnova() const;
+    // The Gaussian log-likelihood at the fitted coefficients and the error variance's maximum
+    // likelihood estimate, and the information criteria that count that variance as a
+    // parameter besides the coefficients.
+    double GetLogLikelihood() const;
+    double GetAIC() const;
+    double GetBIC() const;
+    // Predict with its intervals; Values are transformed control values in the order of GetcVar.
+    TPredictionInterval PredictInterval(const npvector& Values, uint16_t Count,
+                                        double level = kDefaultConfidenceLevel) const;
+
+    // Diagnostics of the records, i = 1..DataCount in load order: the leverage (the diagonal of
+    // the hat matrix), the residual standardized by its own standard error, the residual
+    // studentized with the error variance of the fit without record i, and Cook's distance.
+    double GetLeverage(uint16_t i) const;
+    double GetStandardizedResidual(uint16_t i) const;
+    double GetStudentizedResidual(uint16_t i) const;
+    double GetCooksDistance(uint16_t i) const;
+    // The variance inflation factor of control variable k = 1..VarCount: 1 / (1 - R^2) of its
+    // regression on the other control variables.
+    double GetVIF(uint16_t k) const;
+    // The Durbin-Watson statistic of the residuals in load order.
+    double GetDurbinWatson() const;
+
+    // The fitted equation as one SQL expression over the dataset's fields, the transformations
+    // written out: evaluated on a record it gives GetyHat's value (the response as transformed),
+    // and NULL where the load would have skipped the record. Raises Exception when there is no
+    // valid fit.
+    std::string ScoringSQL(TSqlDialect dialect = TSqlDialect::SQLite) const;
+
     // Formats the report of the last Execute and shows it in the modal output window; returns
     // when the user closes it. A table component clears ValuesLoaded first.
     void Output();
@@ -269,6 +311,26 @@ class TTAVRegression {
     void ComputeF();
     void ComputeCovarMatrix();
     void ComputeCorrMatrix();
+    // What the inference and the diagnostics are computed from, once per fit and on request.
+    struct TSums {
+        long double sse, ssr;  // of the residuals, and of the fitted values about the mean
+    };
+    struct TDiagnostics {
+        bool ready = false;             // computed for the current fit
+        bool valid = false;             // the centred controls have full rank
+        int32_t m = 0;                  // control variables in the fit (not aliased)
+        int32_t column[MaxTerms] = {};  // their numbers, 1..VarCount
+        long double mean[MaxTerms] = {}, length[MaxTerms] = {};
+        // Inverse of the Cholesky factor of the controls' correlation matrix (lower triangular).
+        long double inverseFactor[MaxTerms][MaxTerms] = {};
+        double vif[MaxTerms] = {};  // by control variable number
+        double leverage[MaxData], rstandard[MaxData], rstudent[MaxData], cooks[MaxData];
+    };
+    double ResidualDOF() const;
+    TSums Sums() const;
+    int32_t FittedTerms() const;
+    const TDiagnostics& Diagnostics() const;
+
     // The QR path: fills b, v, yHat, e, XtX, XtXInv and XtXInvXt; returns the estimated digits.
     double FitByQR();
     bool ResultsFinite() const;
@@ -277,6 +339,7 @@ class TTAVRegression {
     TDataSet& dataSet_;
     const TTAVVariant& variant_;
     std::unique_ptr<Arrays> d_;
+    std::unique_ptr<TDiagnostics> diagnostics_;
 
     double yMax_ = 0, yMin_ = 0, yBar_ = 0, yStdErr_ = 0, RSquared_ = 0, SSR_ = 0, SST_ = 0,
            SSE_ = 0, Syx_ = 0, MSE_ = 0, F_ = 0;
