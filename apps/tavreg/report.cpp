@@ -25,9 +25,19 @@ std::string Term(const tav::TTAVRegression& r, int variable) {
                          : r.GetcVar(static_cast<uint16_t>(variable))->OutputTerm();
 }
 
+QJsonObject AnovaRow(const tav::TAnovaRow& row) {
+    QJsonObject o;
+    o["df"] = Number(row.df);
+    o["SS"] = Number(row.SS);
+    o["MS"] = Number(row.MS);
+    o["F"] = Number(row.F);
+    o["p"] = Number(row.p);
+    return o;
+}
+
 }  // namespace
 
-QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r) {
+QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r, double level) {
     const int n = r.DataCount();
     const int p = r.VarCount();
     QJsonObject o;
@@ -87,6 +97,33 @@ QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r) {
         corr.append(Vector(0, p, [&](int j) { return r.GetCorr(i, j); }));
     }
     o["covariance"] = covar;
+    o["pValues"] = Vector(0, p, [&](int j) { return r.GetPValue(j); });
+    QJsonArray intervals;
+    for (int j = 0; j <= p; ++j) {
+        const tav::TInterval ci = r.GetConfidenceInterval(static_cast<uint16_t>(j), level);
+        intervals.append(QJsonArray{Number(ci.lower), Number(ci.upper)});
+    }
+    o["confidenceIntervals"] = intervals;
+    o["confidenceLevel"] = level;
+    o["adjRSquared"] = Number(r.GetAdjRSquared());
+    o["residualStdError"] = Number(r.GetResidualStdError());
+    o["fPValue"] = Number(r.GetFPValue());
+    const tav::TAnovaTable anova = r.GetAnova();
+    o["anova"] = QJsonObject{{"regression", AnovaRow(anova.regression)},
+                             {"residual", AnovaRow(anova.residual)},
+                             {"total", AnovaRow(anova.total)}};
+    o["logLikelihood"] = Number(r.GetLogLikelihood());
+    o["aic"] = Number(r.GetAIC());
+    o["bic"] = Number(r.GetBIC());
+    o["vif"] = Vector(1, p, [&](int k) { return r.GetVIF(static_cast<uint16_t>(k)); });
+    o["durbinWatson"] = Number(r.GetDurbinWatson());
+    o["leverage"] = Vector(1, n, [&](int i) { return r.GetLeverage(static_cast<uint16_t>(i)); });
+    o["standardizedResiduals"] =
+        Vector(1, n, [&](int i) { return r.GetStandardizedResidual(static_cast<uint16_t>(i)); });
+    o["studentizedResiduals"] =
+        Vector(1, n, [&](int i) { return r.GetStudentizedResidual(static_cast<uint16_t>(i)); });
+    o["cooksDistance"] =
+        Vector(1, n, [&](int i) { return r.GetCooksDistance(static_cast<uint16_t>(i)); });
     o["correlation"] = corr;
     o["y"] = Vector(1, n, [&](int i) { return r.Gety(i); });
     o["yHat"] = Vector(1, n, [&](int i) { return r.GetyHat(i); });

@@ -10,7 +10,8 @@
 namespace tavreg {
 
 // Every statistic the accessors give, with the fit method, its path, the estimated digits and the
-// account of the load; a number that is not finite is null.
-QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r);
+// account of the load, the inference at the confidence level `level` and the diagnostics of the
+// records; a number that is not finite is null.
+QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r, double level);
 
 }  // namespace tavreg

@@ -162,6 +162,53 @@ std::string TIndepVar::OutputTerm() const {
     return "Disabled";
 }
 
+double TIndepVar::ValueOf(double field1, double field2, TSkipReason& reason) const {
+    using ext = long double;
+    const std::string& t = Transformation();
+    reason = TSkipReason::None;
+    if (std::isnan(field1) || ((t == "Product"sv || t == "Quotient"sv) && std::isnan(field2)))
+        reason = TSkipReason::NotFinite;
+    else if (t == "Log"sv || t == "Sqrt"sv)
+        reason = PositiveReason(field1);
+    else if (t == "Inverse"sv)
+        reason = DivisorReason(field1);
+    else if (t == "Quotient"sv)
+        reason = DivisorReason(field2);
+    if (reason != TSkipReason::None) return 0.0;
+    double value = 0.0;
+    if (t == "None"sv) {
+        value = field1;
+    } else if (t == "Log"sv) {
+        value = static_cast<double>(std::log(ext(field1)));
+    } else if (t == "Inverse"sv) {
+        value = static_cast<double>(1.0L / ext(field1));
+    } else if (t == "Sqrt"sv) {
+        value = static_cast<double>(std::sqrt(ext(field1)));
+    } else if (t == "Scale"sv) {
+        const double factor = StrToFloat(ScaleFactor());
+        if ((reason = FactorReason(factor)) != TSkipReason::None) return 0.0;
+        value = static_cast<double>(ext(field1) / ext(factor));
+    } else if (t == "Product"sv) {
+        value = static_cast<double>(ext(field1) * ext(field2));
+    } else if (t == "Quotient"sv) {
+        value = static_cast<double>(ext(field1) / ext(field2));
+    } else if (t == "Power"sv) {
+        const double y = StrToFloat(Exponent());
+        if (!std::isfinite(y))
+            reason = TSkipReason::NotFinite;
+        else if (y < 0.5)
+            reason = TSkipReason::ExponentBelowHalf;
+        else if (!IsWholeNumber(y) && field1 < 0.0)
+            reason = TSkipReason::NegativeFractionalPower;
+        if (reason != TSkipReason::None) return 0.0;
+        value = Power(field1, y);
+    } else {
+        throw EConvertError("'" + t + "' is not a valid transformation of a control variable");
+    }
+    if (!std::isfinite(value)) reason = TSkipReason::NotFinite;
+    return value;
+}
+
 // ------------------------------------------------------------ TDependentVar
 
 TDependentVar::TDependentVar() {

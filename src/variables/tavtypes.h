@@ -72,6 +72,9 @@ class TIndepVar : public TStringList {
     double Process(const TDataSet& dataSet) const;
     // The variable's term in the fitted equation ("Ln(SALES)", "PRICE*UNITS", ...).
     std::string OutputTerm() const;
+    // The variable's value for the values of its fields (field2 read by Product and Quotient
+    // only), by the rules of a load; `reason` tells why there is none (the result is then 0).
+    double ValueOf(double field1, double field2, TSkipReason& reason) const;
 
     // Why `entries` (a stored definition, such as a form file's list) are not a control variable:
     // not six entries, a usage other than Active or Inactive, an unknown transformation code, or

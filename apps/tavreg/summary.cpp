@@ -1,0 +1,291 @@
+#include "summary.h"
+
+#include <QJsonArray>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "engine/tavtable.h"
+#include "host/db.h"
+#include "host/sysutils.h"
+#include "terms.h"
+
+namespace tavreg {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Field names compare as the datasets compare them: without regard to case.
+bool SameField(const std::string& a, const std::string& b) {
+    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+}
+
+// `value` with `digits` significant digits: in plain decimals from 1E-4 up to 1E15, in exponent
+// form beyond, so that a small slope never prints as 0.0000.
+std::string Sig(double value, int digits) {
+    if (std::isnan(value)) return "NA";
+    if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
+    char text[64];
+    const double magnitude = std::fabs(value);
+    if (value != 0 && (magnitude < 1E-4 || magnitude >= 1E15)) {
+        std::snprintf(text, sizeof text, "%.*e", digits - 1, value);
+        // 3.300e-05 -> 3.3e-05
+        std::string s = text;
+        const auto e = s.find('e');
+        std::string mantissa = s.substr(0, e);
+        if (mantissa.find('.') != std::string::npos) {
+            while (mantissa.back() == '0') mantissa.pop_back();
+            if (mantissa.back() == '.') mantissa.pop_back();
+        }
+        return mantissa + s.substr(e);
+    }
+    const int exponent = value == 0 ? 0 : static_cast<int>(std::floor(std::log10(magnitude)));
+    const int decimals = std::max(0, digits - 1 - exponent);
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string PValue(double p) {
+    if (std::isnan(p)) return "NA";
+    if (p < 2.2E-16) return "<2e-16";
+    return Sig(p, 3);
+}
+
+std::string Stars(double p) {
+    if (std::isnan(p)) return "";
+    return p < 0.001 ? "***" : p < 0.01 ? "**" : p < 0.05 ? "*" : p < 0.1 ? "." : "";
+}
+
+// Columns of texts: the first left-aligned, the others right-aligned, two blanks apart.
+std::string Table(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<size_t> width;
+    for (const auto& row : rows)
+        for (size_t c = 0; c < row.size(); ++c) {
+            if (width.size() <= c) width.push_back(0);
+            width[c] = std::max(width[c], row[c].size());
+        }
+    std::string out;
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); ++c) {
+            const std::string pad(width[c] - row[c].size(), ' ');
+            line += c == 0 ? row[c] + pad : "  " + pad + row[c];
+        }
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        out += line + "\n";
+    }
+    return out;
+}
+
+// Quantile of sorted values by linear interpolation between order statistics.
+double Quantile(const std::vector<double>& sorted, double probability) {
+    if (sorted.empty()) return kNaN;
+    const double h = (sorted.size() - 1) * probability;
+    const auto below = static_cast<size_t>(std::floor(h));
+    const size_t above = std::min(below + 1, sorted.size() - 1);
+    return sorted[below] + (h - below) * (sorted[above] - sorted[below]);
+}
+
+std::string Percent(double level) {
+    std::string s = Sig(100 * level, 6);
+    if (s.find('.') != std::string::npos) {
+        while (s.back() == '0') s.pop_back();
+        if (s.back() == '.') s.pop_back();
+    }
+    return s + "%";
+}
+
+}  // namespace
+
+std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double level) {
+    const int n = r.DataCount();
+    const int p = r.VarCount();
+    std::ostringstream out;
+    const tav::TDataSet& ds = r.DataSet();
+    const auto* table = dynamic_cast<const tav::TTAVTable*>(&ds);
+    out << name << ": " << (table ? "table " + table->TableName() : std::string("a query"))
+        << " of " << ds.DatabaseName() << "\n";
+    if (!r.Description().empty()) out << r.Description() << "\n";
+    out << "Response: " << r.ResponseVarY()->OutputTerm() << "\n";
+    out << "Records: " << r.LoadSummary() << "\n";
+    const double digits = r.GetEstimatedDigits();
+    out << "Fit: "
+        << (r.GetFitPath() == tav::TFitPath::QR ? "QR decomposition in extended precision"
+                                                : "normal equations")
+        << ", about " << (std::isnan(digits) ? std::string("no") : Sig(std::floor(digits), 2))
+        << " correct digits";
+    if (r.GetFitProblem() != tav::TFitProblem::None)
+        out << "; NOT VALID (" << tav::FitProblemToStr(r.GetFitProblem()) << ")";
+    out << "\n\n";
+
+    std::vector<double> residuals;
+    for (int i = 1; i <= n; ++i) residuals.push_back(r.Gete(static_cast<uint16_t>(i)));
+    std::sort(residuals.begin(), residuals.end());
+    out << "Residuals:\n"
+        << Table({{"", "Min", "1Q", "Median", "3Q", "Max"},
+                  {"", Sig(Quantile(residuals, 0), 4), Sig(Quantile(residuals, 0.25), 4),
+                   Sig(Quantile(residuals, 0.5), 4), Sig(Quantile(residuals, 0.75), 4),
+                   Sig(Quantile(residuals, 1), 4)}})
+        << "\n";
+
+    const std::string half = Percent((1 - level) / 2), upper = Percent(1 - (1 - level) / 2);
+    std::vector<std::vector<std::string>> rows = {
+        {"", "Estimate", "Std. Error", "t value", "Pr(>|t|)", "", half, upper}};
+    for (int j = 0; j <= p; ++j) {
+        const auto k = static_cast<uint16_t>(j);
+        const bool aliased = j > 0 && r.GetAliased(k);
+        const std::string term = j == 0 ? "(Intercept)" : r.GetcVar(k)->OutputTerm();
+        if (aliased) {
+            rows.push_back({term, "aliased", "", "", "", "", "", ""});
+            continue;
+        }
+        const double pValue = r.GetPValue(k);
+        const tav::TInterval ci = r.GetConfidenceInterval(k, level);
+        rows.push_back({term, Sig(r.Getb(k), 5), Sig(r.GetStdErrorOfb(k), 4),
+                        Sig(r.GettValue(k), 4), PValue(pValue), Stars(pValue), Sig(ci.lower, 5),
+                        Sig(ci.upper, 5)});
+    }
+    out << "Coefficients:\n" << Table(rows);
+    out << "Signif. codes: 0 '***' 0.001 '**' 0.01 '*' 0.05 '.' 0.1 ' ' 1\n\n";
+
+    const tav::TAnovaTable anova = r.GetAnova();
+    out << "Residual standard error: " << Sig(r.GetResidualStdError(), 4) << " on "
+        << anova.residual.df << " degrees of freedom\n";
+    out << "R-squared: " << Sig(r.GetRSquared(), 4)
+        << ",  adjusted R-squared: " << Sig(r.GetAdjRSquared(), 4) << "\n";
+    out << "F-statistic: " << Sig(anova.regression.F, 4) << " on " << anova.regression.df << " and "
+        << anova.residual.df << " DF,  p-value: " << PValue(anova.regression.p) << "\n";
+    out << "Log-likelihood: " << Sig(r.GetLogLikelihood(), 6) << " (df = " << p + 2
+        << "),  AIC: " << Sig(r.GetAIC(), 6) << ",  BIC: " << Sig(r.GetBIC(), 6) << "\n";
+    out << "Durbin-Watson (load order): " << Sig(r.GetDurbinWatson(), 4) << "\n";
+    if (p > 1) {
+        out << "Variance inflation factors:\n";
+        std::vector<std::vector<std::string>> vif;
+        for (int k = 1; k <= p; ++k)
+            vif.push_back({"  " + r.GetcVar(static_cast<uint16_t>(k))->OutputTerm(),
+                           Sig(r.GetVIF(static_cast<uint16_t>(k)), 4)});
+        out << Table(vif);
+    }
+    return out.str();
+}
+
+double ParseLevel(const std::string& text) {
+    std::string number = text;
+    const bool percent = !number.empty() && number.back() == '%';
+    if (percent) number.pop_back();
+    char* end = nullptr;
+    double level = number.empty() ? kNaN : std::strtod(number.c_str(), &end);
+    if (end == nullptr || *end != '\0') level = kNaN;
+    if (percent) level /= 100;
+    if (!(level > 0 && level < 1))
+        throw UsageError("--level: '" + text + "' is not a confidence level (give 0.95 or 95%)");
+    return level;
+}
+
+std::vector<TFieldValue> ParseFieldValues(const std::string& text) {
+    std::vector<TFieldValue> values;
+    std::string::size_type from = 0;
+    while (from <= text.size()) {
+        const auto comma = std::min(text.find(',', from), text.size());
+        const std::string item = text.substr(from, comma - from);
+        const auto equals = item.find('=');
+        const auto trim = [](std::string s) {
+            s.erase(0, s.find_first_not_of(' '));
+            s.erase(s.find_last_not_of(' ') + 1);
+            return s;
+        };
+        const std::string field = equals == std::string::npos ? "" : trim(item.substr(0, equals));
+        const std::string number = equals == std::string::npos ? "" : trim(item.substr(equals + 1));
+        char* end = nullptr;
+        const double value = number.empty() ? kNaN : std::strtod(number.c_str(), &end);
+        if (field.empty() || number.empty() || *end != '\0' || !std::isfinite(value))
+            throw UsageError("--predict: '" + item +
+                             "' is not FIELD=NUMBER (give 'FIELD=NUMBER,FIELD=NUMBER')");
+        for (const TFieldValue& v : values)
+            if (SameField(v.field, field))
+                throw UsageError("--predict: " + field + " is given twice");
+        values.push_back({field, value});
+        from = comma + 1;
+    }
+    return values;
+}
+
+tav::TPredictionInterval Prediction(const tav::TTAVRegression& r,
+                                    const std::vector<TFieldValue>& values, double level) {
+    // The fields the variables read, each once, in the order of the variables.
+    std::vector<std::string> fields;
+    auto add = [&](const std::string& field) {
+        for (const std::string& f : fields)
+            if (SameField(f, field)) return;
+        fields.push_back(field);
+    };
+    for (uint16_t k = 1; k <= r.VarCount(); ++k) {
+        const tav::TIndepVar& var = *r.GetcVar(k);
+        add(var.Field1());
+        if (var.Transformation() == "Product" || var.Transformation() == "Quotient")
+            add(var.Field2());
+    }
+    std::string list;
+    for (const std::string& f : fields) list += (list.empty() ? "" : ", ") + f;
+    for (const TFieldValue& v : values) {
+        bool read = false;
+        for (const std::string& f : fields) read = read || SameField(f, v.field);
+        if (!read)
+            throw tav::Exception("--predict: no control variable reads " + v.field +
+                                 " (they read " + list + ")");
+    }
+    auto valueOf = [&](const std::string& field) {
+        for (const TFieldValue& v : values)
+            if (SameField(v.field, field)) return v.value;
+        throw tav::Exception("--predict: no value for " + field + " (give one for each of " + list +
+                             ")");
+    };
+    tav::npvector x;
+    for (uint16_t k = 1; k <= r.VarCount(); ++k) {
+        const tav::TIndepVar& var = *r.GetcVar(k);
+        const bool two = var.Transformation() == "Product" || var.Transformation() == "Quotient";
+        const double field1 = valueOf(var.Field1());
+        const double field2 = two ? valueOf(var.Field2()) : 0.0;
+        tav::TSkipReason reason;
+        x[k] = var.ValueOf(field1, field2, reason);
+        if (reason != tav::TSkipReason::None)
+            throw tav::Exception("--predict: " + var.OutputTerm() + " has no value there (" +
+                                 tav::SkipReasonText(reason) + ")");
+    }
+    return r.PredictInterval(x, r.VarCount(), level);
+}
+
+std::string PredictionText(const std::string& name, const tav::TTAVRegression& r,
+                           const std::vector<TFieldValue>& values,
+                           const tav::TPredictionInterval& p) {
+    std::string at;
+    for (const TFieldValue& v : values) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%.15g", v.value);
+        at += (at.empty() ? "" : ", ") + v.field + " = " + number;
+    }
+    const std::string level = Percent(p.level);
+    return "Prediction of " + r.ResponseVarY()->OutputTerm() + " by " + name + " at " + at + ": " +
+           Sig(p.fit, 6) + " (standard error " + Sig(p.seFit, 4) + ")\n  " + level +
+           " confidence interval of the mean: [" + Sig(p.confidence.lower, 6) + ", " +
+           Sig(p.confidence.upper, 6) + "]\n  " + level + " prediction interval: [" +
+           Sig(p.prediction.lower, 6) + ", " + Sig(p.prediction.upper, 6) + "]\n";
+}
+
+QJsonObject PredictionJson(const std::vector<TFieldValue>& values,
+                           const tav::TPredictionInterval& p) {
+    auto number = [](double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(); };
+    QJsonObject at;
+    for (const TFieldValue& v : values) at[QString::fromStdString(v.field)] = v.value;
+    return QJsonObject{
+        {"at", at},
+        {"fit", number(p.fit)},
+        {"seFit", number(p.seFit)},
+        {"level", p.level},
+        {"confidence", QJsonArray{number(p.confidence.lower), number(p.confidence.upper)}},
+        {"prediction", QJsonArray{number(p.prediction.lower), number(p.prediction.upper)}}};
+}
+
+}  // namespace tavreg
