@@ -162,6 +162,8 @@ TDataSet::~TDataSet() { Close(); }
 std::unique_ptr<TConnection> Connect(const std::string& databaseName,
                                      const std::string& baseDirectory, int timeoutSeconds) {
     const std::string label = "Database '" + DatabaseLabel(databaseName) + "'";
+    if (const auto image = FindSqliteImage(databaseName))
+        return OpenSqliteImage(*image, label, timeoutSeconds);
     const QString name = QString::fromStdString(databaseName);
     if (!name.isEmpty() && QSqlDatabase::contains(name)) {
         const QSqlDatabase configured = QSqlDatabase::database(name, false);

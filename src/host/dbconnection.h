@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/db.h"
@@ -67,10 +68,11 @@ class TConnection {
     virtual void SetTimeout(int seconds) = 0;
 };
 
-// The connection for a dataset's DatabaseName: the application's configured Qt Sql connection of
-// that name (one of SQLite through our own connection to its file, any other driver through a
-// clone of it, so that the application's own transactions are never touched), a connection URL,
-// or the path of a SQLite file (relative to `baseDirectory` when that is not empty).
+// The connection for a dataset's DatabaseName: a SQLite image registered under that name, the
+// application's configured Qt Sql connection of that name (one of SQLite through our own connection
+// to its file, any other driver through a clone of it, so that the application's own transactions
+// are never touched), a connection URL, or the path of a SQLite file (relative to `baseDirectory`
+// when that is not empty).
 std::unique_ptr<TConnection> Connect(const std::string& databaseName,
                                      const std::string& baseDirectory, int timeoutSeconds);
 
@@ -79,6 +81,21 @@ std::string DatabaseLabel(const std::string& databaseName);
 
 std::unique_ptr<TConnection> OpenSqliteFile(const std::string& path, const std::string& label,
                                             int timeoutSeconds);
+// The image of a SQLite database held in memory (as sqlite3_serialize gives it), shared by every
+// connection that reads it and never written: each one deserializes it read-only in place, under
+// the same guards as a file.
+struct TSqliteImage {
+    std::shared_ptr<const unsigned char> bytes;
+    int64_t size = 0;
+};
+// Makes `image` what a dataset whose DatabaseName is `name` reads, before any file or configured
+// connection of that name; a later registration under the same name replaces it. Connections
+// already open keep the image they read.
+void RegisterSqliteImage(const std::string& name, const TSqliteImage& image);
+void UnregisterSqliteImage(const std::string& name);
+std::optional<TSqliteImage> FindSqliteImage(const std::string& name);
+std::unique_ptr<TConnection> OpenSqliteImage(const TSqliteImage& image, const std::string& label,
+                                             int timeoutSeconds);
 std::unique_ptr<TConnection> OpenQtConnection(const std::string& connectionName,
                                               const std::string& label, int timeoutSeconds);
 // A connection URL: postgresql://user@host:port/dbname (also postgres://), with options as query

@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <algorithm>
 #include <array>
+#include <map>
+#include <mutex>
 
 #include "host/dbconnection.h"
 #include "host/sysutils.h"
@@ -192,7 +194,8 @@ class TSqliteCursor final : public TCursor {
     bool hasRow_ = false;
 };
 
-// A SQLite database file opened read-only. A database in WAL mode whose folder does not let the
+// A SQLite database file opened read-only, or an image in memory deserialized read-only in
+// place. A database in WAL mode whose folder does not let the
 // reader make its -shm file is opened as immutable. An authorizer lets statements read and call
 // functions, nothing else (no ATTACH, no temporary objects, no pragma that sets anything); a
 // statement that is not read-only once prepared (VACUUM INTO is one that no authorizer sees) is
@@ -202,6 +205,10 @@ class TSqliteConnection final : public TConnection {
     TSqliteConnection(const std::string& path, const std::string& label, int timeoutSeconds)
         : label_(label), clock_(timeoutSeconds) {
         Open(path, false);
+    }
+    TSqliteConnection(const TSqliteImage& image, const std::string& label, int timeoutSeconds)
+        : label_(label), image_(image), clock_(timeoutSeconds) {
+        Open(":memory:", false);
     }
     ~TSqliteConnection() override { sqlite3_close(db_); }
     TSqliteConnection(const TSqliteConnection&) = delete;
@@ -249,7 +256,7 @@ class TSqliteConnection final : public TConnection {
         sqlite3_stmt* stmt = nullptr;
         denied_.clear();
         int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
-        if (rc != SQLITE_OK && (rc & 0xff) == SQLITE_CANTOPEN && !immutable_) {
+        if (rc != SQLITE_OK && (rc & 0xff) == SQLITE_CANTOPEN && !immutable_ && !image_.bytes) {
             sqlite3_close(db_);
             db_ = nullptr;
             Open(path_, true);
@@ -282,6 +289,18 @@ class TSqliteConnection final : public TConnection {
         }
         if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
             const std::string error = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            sqlite3_close(db_);
+            db_ = nullptr;
+            throw EDatabaseError(label_ + ": " + error);
+        }
+        // Without SQLITE_DESERIALIZE_RESIZEABLE and FREEONCLOSE SQLite reads the image where it
+        // is and frees nothing; read-only, it writes nothing either (a write fails as it does
+        // on a read-only file), so one image serves every connection.
+        if (image_.bytes &&
+            sqlite3_deserialize(db_, "main", const_cast<unsigned char*>(image_.bytes.get()),
+                                image_.size, image_.size,
+                                SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
+            const std::string error = sqlite3_errmsg(db_);
             sqlite3_close(db_);
             db_ = nullptr;
             throw EDatabaseError(label_ + ": " + error);
@@ -333,6 +352,7 @@ class TSqliteConnection final : public TConnection {
     sqlite3* db_ = nullptr;
     std::string path_;
     std::string label_;
+    TSqliteImage image_;  // shared with the registry; outlives db_, which reads it
     bool immutable_ = false;
     std::string denied_;  // the first action the authorizer refused in the last prepare
     TStatementClock clock_;
@@ -359,6 +379,45 @@ bool TSqliteCursor::Step() {
 std::unique_ptr<TConnection> OpenSqliteFile(const std::string& path, const std::string& label,
                                             int timeoutSeconds) {
     return std::make_unique<TSqliteConnection>(path, label, timeoutSeconds);
+}
+
+std::unique_ptr<TConnection> OpenSqliteImage(const TSqliteImage& image, const std::string& label,
+                                             int timeoutSeconds) {
+    return std::make_unique<TSqliteConnection>(image, label, timeoutSeconds);
+}
+
+namespace {
+
+struct TImageRegistry {
+    std::mutex mutex;
+    std::map<std::string, TSqliteImage> images;
+};
+
+TImageRegistry& Images() {
+    static TImageRegistry registry;
+    return registry;
+}
+
+}  // namespace
+
+void RegisterSqliteImage(const std::string& name, const TSqliteImage& image) {
+    TImageRegistry& r = Images();
+    const std::lock_guard lock(r.mutex);
+    r.images[name] = image;
+}
+
+void UnregisterSqliteImage(const std::string& name) {
+    TImageRegistry& r = Images();
+    const std::lock_guard lock(r.mutex);
+    r.images.erase(name);
+}
+
+std::optional<TSqliteImage> FindSqliteImage(const std::string& name) {
+    TImageRegistry& r = Images();
+    const std::lock_guard lock(r.mutex);
+    const auto it = r.images.find(name);
+    if (it == r.images.end()) return std::nullopt;
+    return it->second;
 }
 
 }  // namespace tav

@@ -1,0 +1,96 @@
+// CSV files as tables: the reader (header row, separator, quoting, missing values, a type per
+// column) and the import that puts a file's table into an in-memory SQLite database, which a
+// dataset then reads under the file's name like a database file (tavreg --csv).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/sysutils.h"
+
+namespace tav {
+
+// A CSV file that cannot be read as a table: the message names the file and, where there is one,
+// the line ("sales.csv, line 17: 5 fields where the header has 6").
+class ECsvError : public Exception {
+  public:
+    ECsvError(const std::string& source, int64_t line, const std::string& message);
+    // The physical line of the file (from 1); 0 when the error is about the file as a whole.
+    int64_t Line() const { return line_; }
+
+  private:
+    int64_t line_;
+};
+
+// INTEGER when every present cell is a whole number, REAL when every one is a number, otherwise
+// TEXT. A column without any present cell is REAL.
+enum class TCsvType { Integer, Real, Text };
+
+// A CSV file read whole: the first row names the columns, every other row has as many fields.
+//   - The separator is ',' or ';', whichever the header row holds more of (',' on a tie).
+//   - A field in double quotes may hold separators, line breaks and quotes (doubled: ""); blanks
+//     around the quotes are dropped.
+//   - A cell that is empty or blank, or NA without quotes, is missing (NULL); "NA" in quotes is
+//     the text NA.
+//   - Numbers are read from their text without the blanks around it: an optional sign, digits
+//     with an optional decimal mark, an optional exponent; no thousands separators. With ','
+//     separators the decimal mark is '.'; with ';' separators it may be ',' (1,5) or '.' (1.5),
+//     but one column uses one of them: a column holding both is TEXT.
+//   - Lines end in LF, CR LF or CR; empty lines are passed over; a UTF-8 byte-order mark before
+//     the header is dropped. Column names lose the blanks around them, and must be neither empty
+//     nor repeated (compared as SQLite compares names, ignoring ASCII case).
+// Cells keep their text in one buffer, so a file of many rows costs little more than its size.
+class TCsvTable {
+  public:
+    // Reads `text`, the whole file; `source` names it in errors. Raises ECsvError.
+    static TCsvTable Parse(std::string_view text, const std::string& source);
+
+    char Separator() const { return separator_; }
+    int ColumnCount() const { return static_cast<int>(names_.size()); }
+    int64_t RowCount() const { return rows_; }
+    const std::string& ColumnName(int column) const { return names_.at(column); }
+    TCsvType ColumnType(int column) const { return types_.at(column); }
+    // The decimal mark of a REAL column: ',' or '.'.
+    char DecimalMark(int column) const { return marks_.at(column); }
+    // The cell's text as the file gives it (without its quotes); nothing for a missing value.
+    std::optional<std::string_view> Cell(int64_t row, int column) const;
+    // The value of a present cell of an INTEGER or REAL column.
+    int64_t Integer(int64_t row, int column) const;
+    double Real(int64_t row, int column) const;
+
+  private:
+    char separator_ = ',';
+    int64_t rows_ = 0;
+    std::vector<std::string> names_;
+    std::vector<TCsvType> types_;
+    std::vector<char> marks_;
+    std::string text_;               // every present cell's text, one after another
+    std::vector<std::size_t> ends_;  // where each cell's text ends in text_, row by row
+    std::vector<bool> missing_;      // per cell
+};
+
+// The table a CSV file becomes: its file name without the last suffix ("sales.csv" -> "sales").
+std::string CsvTableName(const std::string& path);
+
+struct TCsvImport {
+    std::string table;
+    int64_t rows = 0;
+    int columns = 0;
+    char separator = ',';
+    std::vector<std::string> textColumns;  // the columns of type TEXT, in order
+};
+
+// Reads the CSV file `path` into the table CsvTableName(path) of a new in-memory SQLite database
+// and registers it under `databaseName` (RegisterSqliteImage): a dataset with that DatabaseName
+// reads it through the same read-only connection as a database file. A database registered under
+// that name before is replaced. Raises ECsvError (naming the file as `path` gives it).
+TCsvImport ImportCsvFile(const std::string& path, const std::string& databaseName);
+
+// What an import read, for a person: "read 300 rows of 12 columns from sales.csv (REGION,
+// SALEDATE as text)"; a separator other than ',' is named too.
+std::string CsvImportSummary(const std::string& source, const TCsvImport& import);
+
+}  // namespace tav
