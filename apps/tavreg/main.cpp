@@ -19,6 +19,7 @@
 #include "engine/tavclasses.h"
 #include "forms/tavoutpt.h"
 #include "forms/tavplot.h"
+#include "host/csvtable.h"
 #include "host/formfile.h"
 #include "host/printing.h"
 #include "outputs.h"
@@ -43,6 +44,12 @@ Definition on the command line:
   --db DATABASE      SQLite database file, or a PostgreSQL server as
                        postgresql://USER@HOST:PORT/DBNAME
                      (the password from PGPASSWORD or ~/.pgpass, never on the command line)
+  --csv FILE         instead of --db: a CSV file, read into a table named after it
+                     (sales.csv: table sales, the default of --table; --sql can name it).
+                     First row the column names; separator ',' or ';' (whichever the first
+                     row holds more of); quoted fields with "" for a quote; an empty cell or NA
+                     is missing; with ';' a decimal comma (1,5) reads as a number. A column
+                     is a number when every cell present is one, and text otherwise
   --table NAME       regress over a table ...
   --sql TEXT         ... or over the records of a query
   --y TERM           the response: FIELD, Log(FIELD), Inverse(FIELD) or Scale(FIELD,FACTOR)
@@ -82,7 +89,7 @@ Output:
   -h, --help         this text
 
 Files are written only when the whole run succeeds (under temporary names until then), and
-never over an input: the database or the form file.
+never over an input: the database, the CSV file or the form file.
 
 Exit status: 0 on success; 1 with one line on standard error naming the culprit when a
 database, table, field, SQL statement or form file is wrong or a load has nothing usable;
@@ -94,7 +101,7 @@ overflows, or no residual degrees of freedom are left).
 struct Options {
     std::string formFile;
     bool commandLineDefinition = false;
-    std::string db, table, sql, description, y, fitMethod;
+    std::string db, csv, table, sql, description, y, fitMethod;
     std::optional<int> timeout;
     std::vector<std::string> x;
     bool text = false, json = false, show = false, quiet = false;
@@ -223,13 +230,13 @@ std::string Value(const QCommandLineParser& parser, const QCommandLineOption& op
 int Main(QApplication& app, bool fellBackToOffscreen) {
     QCommandLineParser parser;
     parser.addPositionalArgument("FORMFILE", "form file");
-    const QCommandLineOption db("db", "", "PATH"), table("table", "", "NAME"),
-        sql("sql", "", "TEXT"), y("y", "", "TERM"), x("x", "", "TERM"),
+    const QCommandLineOption db("db", "", "PATH"), csv("csv", "", "FILE"),
+        table("table", "", "NAME"), sql("sql", "", "TEXT"), y("y", "", "TERM"), x("x", "", "TERM"),
         description("description", "", "TEXT"), fitMethod("fit-method", "", "M"),
         timeout("timeout", "", "SECONDS"), text("text", ""), pdf("pdf", "", "FILE"),
         plots("plots", "", "DIR"), json("json", ""), show("show", ""), quiet("quiet", ""),
         help({"h", "help"}, "");
-    parser.addOptions({db, table, sql, y, x, description, fitMethod, timeout, text, pdf, plots,
+    parser.addOptions({db, csv, table, sql, y, x, description, fitMethod, timeout, text, pdf, plots,
                        json, show, quiet, help});
     if (!parser.parse(app.arguments())) throw UsageError(parser.errorText().toStdString());
     if (parser.isSet(help)) {
@@ -240,8 +247,11 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) throw UsageError("only one form file can be given");
     if (!positional.isEmpty()) o.formFile = positional[0].toStdString();
-    o.commandLineDefinition = parser.isSet(db);
+    if (parser.isSet(db) && parser.isSet(csv))
+        throw UsageError("give either --db or --csv, not both");
+    o.commandLineDefinition = parser.isSet(db) || parser.isSet(csv);
     o.db = Value(parser, db);
+    o.csv = Value(parser, csv);
     o.table = Value(parser, table);
     o.sql = Value(parser, sql);
     o.y = Value(parser, y);
@@ -276,13 +286,16 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     o.plots = Value(parser, plots);
 
     if (o.commandLineDefinition && !o.formFile.empty())
-        throw UsageError("give either a form file or --db, not both");
+        throw UsageError(std::string("give either a form file or ") +
+                         (o.csv.empty() ? "--db" : "--csv") + ", not both");
     if (o.commandLineDefinition) {
-        if (o.table.empty() == o.sql.empty()) throw UsageError("give one of --table and --sql");
+        // With --csv, no --table and no --sql means the file's own table.
+        if (o.table.empty() == o.sql.empty() && (o.csv.empty() || !o.table.empty()))
+            throw UsageError("give one of --table and --sql");
         if (o.y.empty()) throw UsageError("--y is missing");
         if (o.x.size() > 10) throw UsageError("at most ten --x");
     } else if (!o.table.empty() || !o.sql.empty() || !o.y.empty() || !o.x.empty()) {
-        throw UsageError("--table, --sql, --y and --x need --db");
+        throw UsageError("--table, --sql, --y and --x need --db or --csv");
     }
     // Every term is checked before anything is opened.
     std::vector<tav::TIndepVar> controls;
@@ -311,6 +324,9 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     tav::TFormContents form;
     std::unique_ptr<tav::TComponent> own;
     if (o.commandLineDefinition) {
+        // A CSV file is read below into a database in memory, named as the file.
+        if (!o.csv.empty()) o.db = o.csv;
+        if (!o.csv.empty() && o.table.empty() && o.sql.empty()) o.table = tav::CsvTableName(o.csv);
         auto add = [&](auto* c) {
             c->SetName("Regression");
             c->SetDatabaseName(o.db);
@@ -333,7 +349,8 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
             own = std::move(q);
             add(raw);
         }
-        files.AddInput(QString::fromStdString(o.db), "the database");
+        files.AddInput(QString::fromStdString(o.db),
+                       o.csv.empty() ? "the database" : "the CSV file");
     } else {
         const QString path = QString::fromStdString(o.formFile);
         files.AddInput(path, "the form file");
@@ -371,6 +388,12 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
         for (auto& [ds, reg] : regressions)
             files.CheckNotInput(PdfName(o.pdf, ds->Name(), several), "--pdf");
     if (!o.plots.empty()) files.CheckNotInput(QString::fromStdString(o.plots), "--plots");
+    if (!o.csv.empty()) {
+        const tav::TCsvImport imported = tav::ImportCsvFile(o.csv, o.csv);
+        if (!o.quiet)
+            std::cerr << tavreg::OneLine("tavreg: " + tav::CsvImportSummary(o.csv, imported))
+                      << "\n";
+    }
 
     std::string out;
     QJsonArray statistics;

@@ -1,0 +1,150 @@
+// tavreg --csv end to end: the fit of a CSV file against the same data in a SQLite file, what it
+// says about the rows it read, and its failures.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "support/tav_app_support.h"
+#include "support/tav_test_support.h"
+
+namespace {
+
+using tavtest::RunOffscreen;
+using tavtest::TProgramResult;
+
+TProgramResult Tavreg(const QStringList& args) { return RunOffscreen(TAVREG_PATH, args); }
+
+QJsonObject FirstRegression(const TProgramResult& r) {
+    return QJsonDocument::fromJson(r.out.toUtf8()).object()["regressions"].toArray()[0].toObject();
+}
+
+// 30 records of a response, two numbers (exact in binary, so that every reader gets the same
+// doubles), a text and a few missing values, as a SQLite table, a CSV file with commas and one
+// with semicolons, decimal commas, CR LF and a byte-order mark.
+struct TSameData {
+    tavtest::TTempDb dir;
+    std::string db, csv, european;
+
+    TSameData() {
+        std::string sql =
+            "CREATE TABLE data (id INTEGER, region TEXT, x1 REAL, x2 INTEGER, y REAL);";
+        std::string csv = "id,region,x1,x2,y\n";
+        std::string eu = "\xEF\xBB\xBFid;region;x1;x2;y\r\n";
+        tavtest::TRandom random(7);
+        for (int i = 1; i <= 30; ++i) {
+            const double x1 = static_cast<int>(random.Uniform(0, 800)) / 8.0;
+            const int x2 = 1 + static_cast<int>(random.Uniform(0, 50));
+            const double y = static_cast<int>(random.Uniform(0, 400)) / 4.0 + 2 * x1;
+            const std::string region = i % 3 ? "North, upper" : "South \"low\"";
+            std::string sx1 = tav::FloatToStr(x1), sy = tav::FloatToStr(y);
+            if (i == 5) sx1.clear();  // missing: empty in one file, NA in the other
+            sql += "INSERT INTO data VALUES (" + std::to_string(i) + ", '" + region + "', " +
+                   (sx1.empty() ? "NULL" : sx1) + ", " + std::to_string(x2) + ", " + sy + ");";
+            std::string quoted = region;
+            for (std::size_t k = 0; (k = quoted.find('"', k)) != std::string::npos; k += 2)
+                quoted.insert(k, "\"");
+            csv += std::to_string(i) + ",\"" + quoted + "\"," + sx1 + "," + std::to_string(x2) +
+                   "," + sy + "\n";
+            auto comma = [](std::string s) {
+                for (char& c : s)
+                    if (c == '.') c = ',';
+                return s;
+            };
+            eu += std::to_string(i) + ";\"" + quoted + "\";" + (sx1.empty() ? "NA" : comma(sx1)) +
+                  ";" + std::to_string(x2) + ";" + comma(sy) + "\r\n";
+        }
+        db = dir.Exec(sql, "data.db");
+        this->csv = dir.Path("data.csv");
+        european = dir.Path("eu.csv");
+        tavtest::WriteFile(this->csv, csv);
+        tavtest::WriteFile(european, eu);
+    }
+};
+
+const QStringList kModel = {"--y", "y", "--x", "x1", "--x", "Log(x2)", "--json"};
+
+}  // namespace
+
+TEST(TavregCsv, FitsAsTheSameDataInASqliteFile) {
+    TSameData data;
+    const TProgramResult fromDb =
+        Tavreg(QStringList{"--db", QString::fromStdString(data.db), "--table", "data"} + kModel);
+    ASSERT_EQ(fromDb.exitCode, 0) << fromDb.err.toStdString();
+    const QJsonObject expected = FirstRegression(fromDb);
+    ASSERT_EQ(expected["recordsUsed"].toInt(), 29);
+
+    const QString csv = QString::fromStdString(data.csv);
+    const QString eu = QString::fromStdString(data.european);
+    const std::pair<QStringList, QString> runs[] = {
+        {{"--csv", csv}, "tavreg: read 30 rows of 5 columns from " + csv + " (region as text)\n"},
+        {{"--csv", eu, "--sql", "SELECT * FROM eu"},
+         "tavreg: read 30 rows of 5 columns from " + eu + " (separator ';'; region as text)\n"},
+    };
+    for (const auto& [args, readLine] : runs) {
+        const TProgramResult r = Tavreg(args + kModel);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_EQ(FirstRegression(r), expected) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.startsWith(readLine)) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 2) << r.err.toStdString();
+        EXPECT_TRUE(Tavreg(args + kModel + QStringList{"--quiet"}).err.isEmpty());
+    }
+}
+
+TEST(TavregCsv, ManyRowsAreAllReadAndCounted) {
+    tavtest::TTempDb dir;
+    std::string text = "x,y\n";
+    for (int i = 0; i < 3000; ++i)
+        text += std::to_string(i) + "," + std::to_string(2 * i + i % 7) + "\n";
+    const std::string path = dir.Path("big.csv");
+    tavtest::WriteFile(path, text);
+    const TProgramResult r =
+        Tavreg({"--csv", QString::fromStdString(path), "--y", "y", "--x", "x", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("tavreg: read 3000 rows of 2 columns from "));
+    EXPECT_TRUE(r.err.contains("2500 of 2500 records used; only the first 2500 of 3000 records"))
+        << r.err.toStdString();
+    EXPECT_EQ(FirstRegression(r)["recordCount"].toInt(), 3000);
+}
+
+TEST(TavregCsv, FailuresNameTheCulpritWithTheirExitStatus) {
+    TSameData data;
+    const QString csv = QString::fromStdString(data.csv);
+    const QString ragged = QString::fromStdString(data.dir.Path("ragged.csv"));
+    tavtest::WriteFile(ragged.toStdString(), "a,b,c\n1,2,3\n4,5\n");
+    const QString missing = QString::fromStdString(data.dir.Path("missing.csv"));
+    struct Case {
+        QStringList args;
+        int exitCode;
+        QString message;
+    };
+    const Case cases[] = {
+        {{"--csv", csv, "--db", QString::fromStdString(data.db), "--y", "y"},
+         2,
+         "tavreg: give either --db or --csv, not both"},
+        {{"--csv", csv, "--table", "data", "--sql", "SELECT 1", "--y", "y"},
+         2,
+         "tavreg: give one of --table and --sql"},
+        {{"--csv", csv, "some.dfm", "--y", "y"}, 2, "tavreg: give either a form file or --csv"},
+        {{"--csv", csv, "--y", "y", "--x", "x1", "--pdf", csv},
+         2,
+         "tavreg: --pdf '" + csv + "' is the CSV file"},
+        {{"--csv", missing, "--y", "y"}, 1, "tavreg: " + missing + ": no such file\n"},
+        {{"--csv", ragged, "--y", "a"},
+         1,
+         "tavreg: " + ragged + ", line 3: 2 fields where the header has 3\n"},
+        {{"--csv", csv, "--table", "other", "--y", "y", "--x", "x1"},
+         1,
+         "Database '" + csv + "': no such table: other"},
+    };
+    for (const Case& c : cases) {
+        const TProgramResult r = Tavreg(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        // A wrong command line is refused before the file is read.
+        if (c.exitCode == 2) {
+            EXPECT_FALSE(r.err.contains("tavreg: read ")) << r.err.toStdString();
+        }
+    }
+}
