@@ -45,7 +45,8 @@ class TWriter {
                             "' holds dates or times: the database does not read it as the "
                             "number the fit used, so no SQL expression is written");
         const bool postgres = dialect_ == TSqlDialect::PostgreSQL;
-        std::string value = Quoted(name);
+        // The dataset's own spelling: a server that keeps the case of names needs it.
+        std::string value = Quoted(field != nullptr ? field->FieldName() : name);
         // PostgreSQL has no direct cast of money to double precision.
         if (postgres && dynamic_cast<const TCurrencyField*>(field) != nullptr)
             value = "CAST(" + value + " AS NUMERIC)";

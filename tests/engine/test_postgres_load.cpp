@@ -16,6 +16,7 @@
 #include "host/formfile.h"
 #include "host/sysutils.h"
 #include "support/tav_pg_support.h"
+#include "support/tav_scoring_support.h"
 #include "support/tav_test_support.h"
 
 using namespace tav;
@@ -266,4 +267,29 @@ TEST_F(PostgreSQLLoad, ServerStoppedMidLoadLeavesNothingHalfDone) {
         EXPECT_EQ(c.component->DataCount(), 40) << c.dataSet->ClassName();
         c.dataSet->Close();
     }
+}
+
+TEST_F(PostgreSQLLoad, TheScoringExpressionScoresAsTheFit) {
+    TTAVTable t;
+    tavtest::Point(t, Url(), "sales");
+    const auto controls = tavtest::EveryTransformation();
+    for (size_t k = 0; k < controls.size(); ++k) t.SetControl(static_cast<int>(k + 1), controls[k]);
+    t.SetResponse(tavtest::Response("PROFIT"));
+    t.Open();
+    t.ReLoad();
+    ASSERT_TRUE(t.ValuesLoaded());
+    t.Execute();
+    ASSERT_EQ(t.GetFitProblem(), TFitProblem::None);
+    const std::string sql = t.ScoringSQL(TSqlDialect::PostgreSQL);
+    std::vector<tavtest::TScoredRow> rows;
+    std::istringstream lines(
+        tavtest::Psql(Server(), "SELECT " + sql + ", profit IS NOT NULL FROM sales ORDER BY id"));
+    for (std::string line; std::getline(lines, line);) {
+        const auto bar = line.find('|');
+        if (bar == std::string::npos) continue;
+        tavtest::TScoredRow row{std::nullopt, line.substr(bar + 1) == "t"};
+        if (bar > 0) row.score = std::stod(line.substr(0, bar));
+        rows.push_back(row);
+    }
+    EXPECT_EQ(tavtest::CompareWithFit(t, rows), "") << sql;
 }
