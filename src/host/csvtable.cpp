@@ -3,9 +3,11 @@
 
 #include <sqlite3.h>
 
-#include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <fstream>
 #include <memory>
 
 #include "host/db.h"
@@ -363,16 +365,23 @@ class TImportDb {
 };
 
 std::string ReadCsvFile(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    const QFileInfo info(file);
+    const QFileInfo info(QString::fromStdString(path));
     if (!info.exists()) throw ECsvError(path, 0, "no such file");
     if (info.isDir()) throw ECsvError(path, 0, "is a folder, not a CSV file");
-    if (!file.open(QIODevice::ReadOnly))
-        throw ECsvError(path, 0, "cannot be read: " + file.errorString().toStdString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw ECsvError(path, 0, "cannot be read: " + file.errorString().toStdString());
-    return bytes.toStdString();
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
+    std::string text;
+    if (in) {
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        if (size > 0) {
+            text.resize(static_cast<std::size_t>(size));
+            in.read(text.data(), size);
+        }
+    }
+    if (!in) throw ECsvError(path, 0, std::string("cannot be read: ") + std::strerror(errno));
+    return text;
 }
 
 const char* SqlType(TCsvType type) {
@@ -386,17 +395,13 @@ const char* SqlType(TCsvType type) {
     }
 }
 
-}  // namespace
-
-TCsvImport ImportCsvFile(const std::string& path, const std::string& databaseName) {
-    const TCsvTable table = TCsvTable::Parse(ReadCsvFile(path), path);
-    TCsvImport result;
-    result.table = CsvTableName(path);
+// The file's text, its table and the database are held one after another, not all at once: a
+// file of a million rows would otherwise take several times its size.
+void FillTable(TImportDb& db, const TCsvTable& table, TCsvImport& result) {
     result.rows = table.RowCount();
     result.columns = table.ColumnCount();
     result.separator = table.Separator();
 
-    TImportDb db(path);
     std::string create = "CREATE TABLE " + QuoteIdentifier(result.table) + " (";
     std::string insert = "INSERT INTO " + QuoteIdentifier(result.table) + " VALUES (";
     for (int c = 0; c < table.ColumnCount(); ++c) {
@@ -426,6 +431,18 @@ TCsvImport ImportCsvFile(const std::string& path, const std::string& databaseNam
         sqlite3_reset(stmt);
     }
     db.Exec("COMMIT", "cannot fill the table");
+}
+
+}  // namespace
+
+TCsvImport ImportCsvFile(const std::string& path, const std::string& databaseName) {
+    TImportDb db(path);
+    TCsvImport result;
+    result.table = CsvTableName(path);
+    {
+        const TCsvTable table = TCsvTable::Parse(ReadCsvFile(path), path);
+        FillTable(db, table, result);
+    }
     RegisterSqliteImage(databaseName, db.Image());
     return result;
 }
