@@ -249,8 +249,11 @@ TCsvTable TCsvTable::Parse(std::string_view text, const std::string& source) {
     if (!reader.Next(fields, count, line)) throw ECsvError(source, 0, "the file is empty");
     for (std::size_t k = 0; k < count; ++k) {
         const std::string name(Trimmed(fields[k].text));
+        // Programs that write row names often leave their column's name empty.
         if (name.empty())
-            throw ECsvError(source, line, "column " + IntToStr(k + 1) + " has no name");
+            throw ECsvError(source, line,
+                            "column " + IntToStr(k + 1) + " has no name" +
+                                (k == 0 ? " (row names? name the column or leave it out)" : ""));
         for (std::size_t j = 0; j < k; ++j)
             if (SameName(table.names_[j], name))
                 throw ECsvError(source, line,

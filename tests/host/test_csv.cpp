@@ -95,6 +95,7 @@ TEST(CsvReader, ErrorsNameTheFileAndLine) {
          "t.csv, line 2: the quotes opened in field 2 are never closed"},
         {"a,B,b\n", 1, "t.csv, line 1: the column name 'b' is given twice (columns 2 and 3)"},
         {"a,,c\n1,2,3\n", 1, "t.csv, line 1: column 2 has no name"},
+        {"\"\",a\nx,1\n", 1, "t.csv, line 1: column 1 has no name (row names? name the column"},
         {"a\n\"x\"y\n", 2, "t.csv, line 2: field 1 goes on after its closing quote"},
         {"", 0, "t.csv: the file is empty"},
         {"\xEF\xBB\xBF\r\n\n", 0, "t.csv: the file is empty"},
