@@ -314,6 +314,31 @@ std::vector<int> MostExtreme(const std::vector<TMark>& marks, const std::vector<
     return order;
 }
 
+// Cuts the segment from a to b to the rectangle (Liang-Barsky); false when nothing of it is
+// inside.
+bool ClipSegment(const QRectF& r, QPointF& a, QPointF& b) {
+    const double dx = b.x() - a.x(), dy = b.y() - a.y();
+    double t0 = 0, t1 = 1;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.x() - r.left(), r.right() - a.x(), a.y() - r.top(), r.bottom() - a.y()};
+    for (int k = 0; k < 4; ++k) {
+        if (p[k] == 0) {
+            if (q[k] < 0) return false;
+            continue;
+        }
+        const double t = q[k] / p[k];
+        if (p[k] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1) return false;
+    }
+    const QPointF start = a;
+    a = start + QPointF(dx, dy) * t0;
+    b = start + QPointF(dx, dy) * t1;
+    return true;
+}
+
 // Snaps a coordinate to the middle of its pixel, so that a one-pixel line covers one row or
 // column exactly.
 double Snap(double v) { return std::floor(v) + 0.5; }
@@ -425,13 +450,23 @@ class TPlotDrawer {
     }
 
     // A curve through data points, clipped to the plot area.
+    // The curve is cut to the area here rather than by a clip region, which SVG output drops.
     void Curve(const std::vector<QPointF>& points, const QPen& pen) {
-        if (points.size() < 2) return;
-        QPainterPath path(frame_.ToDevice(points[0].x(), points[0].y()));
-        for (std::size_t i = 1; i < points.size(); ++i)
-            path.lineTo(frame_.ToDevice(points[i].x(), points[i].y()));
+        QPainterPath path;
+        bool open = false;
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            QPointF a = frame_.ToDevice(points[i - 1].x(), points[i - 1].y());
+            QPointF b = frame_.ToDevice(points[i].x(), points[i].y());
+            const bool whole = frame_.area.contains(a);
+            if (!ClipSegment(frame_.area, a, b)) {
+                open = false;
+                continue;
+            }
+            if (!open || !whole) path.moveTo(a);
+            path.lineTo(b);
+            open = frame_.area.contains(frame_.ToDevice(points[i].x(), points[i].y()));
+        }
         p_.save();
-        p_.setClipRect(frame_.area);
         p_.setPen(pen);
         p_.setBrush(Qt::NoBrush);
         p_.drawPath(path);
@@ -605,7 +640,7 @@ TPlotFrame DrawDiagnosticPlot(QPainter& painter, const TTAVRegression& reg, TDia
                     .arg(reg.VarCount())
                     .arg(reg.VarCount() == 1 ? "" : "s");
     if (c.marks.size() < n)
-        subtitle += QString(" (%1 without finite values not shown)").arg(n - c.marks.size());
+        subtitle += QString("; %1 left out (no finite value)").arg(n - c.marks.size());
 
     painter.save();
     const QPaintDevice* device = painter.device();

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QXmlStreamReader>
 #include <cmath>
 
@@ -286,6 +287,33 @@ TEST(DiagnosticPlots, SvgIsXmlWithTheTitleAndPngIsTheDrawing) {
         EXPECT_EQ(png.size(), QSize(kDiagnosticWidth, kDiagnosticHeight));
         EXPECT_EQ(png.pixel(2, 2), qRgb(255, 255, 255));
         EXPECT_EQ(png, Drawn(k.table, kind).image.convertToFormat(png.format()));
+    }
+}
+
+TEST(DiagnosticPlots, SvgCurvesStayInsideThePlotArea) {
+    // SVG output keeps no clip region: the smooths, the Q-Q line and the contours of Cook's
+    // distance (which run off the known fit's plot at the top and bottom) must be cut by hand.
+    Known k;
+    const QRegularExpression pair("(-?[0-9.]+),(-?[0-9.]+)");
+    for (TDiagnosticPlot kind : kDiagnosticPlots) {
+        const QRectF area = Drawn(k.table, kind).frame.area.adjusted(-1, -1, 1, 1);
+        QXmlStreamReader xml(DiagnosticSvg(k.table, kind));
+        QString stroke;
+        int points = 0;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+            if (xml.name() == u"g") stroke = xml.attributes().value("stroke").toString();
+            if (xml.name() != u"path" || (stroke != "#d62728" && stroke != "#707070")) continue;
+            auto it = pair.globalMatch(xml.attributes().value("d").toString());
+            while (it.hasNext()) {
+                const auto m = it.next();
+                const QPointF at(m.captured(1).toDouble(), m.captured(2).toDouble());
+                EXPECT_TRUE(area.contains(at)) << DiagnosticPlotFileName(kind).toStdString() << ": "
+                                               << at.x() << ", " << at.y();
+                ++points;
+            }
+        }
+        EXPECT_GT(points, 1) << DiagnosticPlotFileName(kind).toStdString();
     }
 }
 
