@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "engine/tavclasses.h"
+#include "forms/diagplots.h"
 #include "forms/tavoutpt.h"
 #include "forms/tavplot.h"
 #include "host/csvtable.h"
@@ -24,6 +25,7 @@
 #include "host/printing.h"
 #include "outputs.h"
 #include "report.h"
+#include "summary.h"
 #include "terms.h"
 
 namespace {
@@ -34,11 +36,11 @@ const char* kHelp = R"(Usage: tavreg [options] [FORMFILE]
 
 Fits the multiple linear regressions of FORMFILE (every TTAVTable and TTAVQuery in it), or of
 the definition given with --db, --table or --sql, --y and --x, and shows each report window
-with its Plots button, as a host application would. With any of --text, --pdf, --plots or
---json (and without --show), or when no display can be opened, nothing is shown: the report
-goes where those options say (to standard output as text when none is given) and message
-boxes go to standard error. Without FORMFILE and without --db, the bundled example form file
-is used.
+with its Plots button, as a host application would. With any of --text, --pdf, --plots,
+--diagnostics or --json (and without --show), or when no display can be opened, nothing is
+shown: the report goes where those options say (to standard output as text when none is
+given) and message boxes go to standard error. Without FORMFILE and without --db, the bundled
+example form file is used.
 
 Definition on the command line:
   --db DATABASE      SQLite database file, or a PostgreSQL server as
@@ -82,8 +84,27 @@ Output:
                      to BASE-Component.pdf beside it, one file per component
   --plots DIR        write one PNG per plot kind (and per control variable for the scatter and
                      residual plots) into the folder DIR
+  --diagnostics DIR  write the four diagnostic plots of each fit into the folder DIR, each as
+                     PNG and SVG: residuals-fitted (residuals against fitted values, with a
+                     smooth), normal-qq (standardized residuals against normal quantiles),
+                     scale-location (square root of their size against fitted values) and
+                     residuals-leverage (with Cook's distance 0.5 and 1); the three most
+                     extreme records are labelled by their number in load order. With
+                     several regressions the names begin with the component's name and '-'
   --json             write every statistic of every fit as one JSON document to standard
                      output: {"regressions": [...]}; a number that is not finite is null
+  --summary          write a summary of each fit as text to standard output: the terms by
+                     name with estimates, standard errors, t, p-values and confidence
+                     intervals, residual quantiles, R squared and adjusted, the F test, the
+                     records used and skipped, the fit path, variance inflation and
+                     Durbin-Watson
+  --predict VALUES   predict the response at new values of the control variables' fields,
+                     given as 'FIELD=NUMBER,FIELD=NUMBER' (transformed as the variables say),
+                     with its confidence and prediction intervals (in the JSON with --json)
+  --level L          the confidence level of every interval (default 0.95; 0.99 or 99%)
+  --sql-expression   write the fitted equation as a SQL expression over the fields (SQLite,
+                     or PostgreSQL for a postgresql:// database): the database can then score
+                     its own records; NULL where a variable has no value
   --show             show the windows even with output options
   --quiet            no line on standard error about the records each load used and skipped
   -h, --help         this text
@@ -103,9 +124,20 @@ struct Options {
     bool commandLineDefinition = false;
     std::string db, csv, table, sql, description, y, fitMethod;
     std::optional<int> timeout;
+    // Inference: the confidence level, the summary, a prediction, the scoring expression.
+    double level = tav::kDefaultConfidenceLevel;
+    bool summary = false, sqlExpression = false;
+    std::optional<std::vector<tavreg::TFieldValue>> predict;
     std::vector<std::string> x;
     bool text = false, json = false, show = false, quiet = false;
     std::string pdf, plots;
+    std::string diagnostics;  // the folder of the diagnostic plots
+
+    // Whether anything is asked for besides the windows; without it the report is the text.
+    bool AnyOutput() const {
+        return text || json || summary || sqlExpression || predict || !pdf.empty() ||
+               !plots.empty() || !diagnostics.empty();
+    }
 };
 
 // -------------------------------------------------------------------- plots
@@ -132,6 +164,28 @@ void SavePlots(tav::TTAVPlotForm& form, const QString& dir, const QString& prefi
     save("residual-fitted");
     form.ECDFPlotBtnClick();
     save("ecdf");
+}
+
+// The diagnostic plots of a fit, each as PNG and SVG, in the folder `dir`.
+QString DiagnosticPath(const QString& dir, const QString& prefix, tav::TDiagnosticPlot kind,
+                       const QString& extension) {
+    return QDir(dir).filePath(prefix + tav::DiagnosticPlotFileName(kind) + "." + extension);
+}
+
+void SaveDiagnostics(const tav::TTAVRegression& reg, const QString& dir, const QString& prefix,
+                     tavreg::TOutputFiles& files) {
+    files.MakeFolder(dir, "--diagnostics");
+    for (const tav::TDiagnosticPlot kind : tav::kDiagnosticPlots) {
+        for (const QString extension : {"png", "svg"}) {
+            const QString path = DiagnosticPath(dir, prefix, kind, extension);
+            const QByteArray bytes =
+                extension == "png" ? tav::DiagnosticPng(reg, kind) : tav::DiagnosticSvg(reg, kind);
+            QFile file(files.Temporary(path, "--diagnostics"));
+            if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) ||
+                file.write(bytes) != bytes.size() || !file.flush())
+                throw tav::Exception("Cannot write '" + path.toStdString() + "'");
+        }
+    }
 }
 
 QString PdfName(const std::string& file, const std::string& name, bool several) {
@@ -168,13 +222,35 @@ bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
                              ") for " + std::to_string(reg.VarCount() + 1) + " terms");
     reg.Execute();
     const bool valid = reg.GetFitProblem() == tav::TFitProblem::None;
-    if (run.options.json) run.json.append(tavreg::Statistics(ds.Name(), reg));
+    const Options& o = run.options;
+    std::optional<tav::TPredictionInterval> prediction;
+    if (o.predict) prediction = tavreg::Prediction(reg, *o.predict, o.level);
+    if (o.json) {
+        QJsonObject statistics = tavreg::Statistics(ds.Name(), reg, o.level);
+        if (prediction) statistics["prediction"] = tavreg::PredictionJson(*o.predict, *prediction);
+        run.json.append(statistics);
+    }
+    if (o.summary)
+        run.out += tavreg::Printable(tavreg::SummaryText(ds.Name(), reg, o.level)) + "\n";
+    if (prediction && !o.json)
+        run.out +=
+            tavreg::Printable(tavreg::PredictionText(ds.Name(), reg, *o.predict, *prediction));
+    if (o.sqlExpression) {
+        const std::string& db = ds.DatabaseName();
+        const bool postgres = db.rfind("postgresql:", 0) == 0 || db.rfind("postgres:", 0) == 0;
+        run.out +=
+            reg.ScoringSQL(postgres ? tav::TSqlDialect::PostgreSQL : tav::TSqlDialect::SQLite) +
+            "\n";
+    }
+    if (!run.options.diagnostics.empty())
+        SaveDiagnostics(reg, QString::fromStdString(run.options.diagnostics),
+                        run.several ? QString::fromStdString(ds.Name()) + "-" : QString(),
+                        run.files);
     if (!run.headless) {
         reg.Output();
         return valid;
     }
-    const bool text = run.options.text ||
-                      (!run.options.json && run.options.pdf.empty() && run.options.plots.empty());
+    const bool text = run.options.text || !run.options.AnyOutput();
     if (text) {
         const tav::TReportPage page =
             tav::MakeReportPage(reg.BuildReport(), tav::ReportDataSetName(reg), reg.Description(),
@@ -235,9 +311,13 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
         description("description", "", "TEXT"), fitMethod("fit-method", "", "M"),
         timeout("timeout", "", "SECONDS"), text("text", ""), pdf("pdf", "", "FILE"),
         plots("plots", "", "DIR"), json("json", ""), show("show", ""), quiet("quiet", ""),
-        help({"h", "help"}, "");
-    parser.addOptions({db, csv, table, sql, y, x, description, fitMethod, timeout, text, pdf, plots,
-                       json, show, quiet, help});
+        help({"h", "help"}, ""), level("level", "", "L"), summary("summary", ""),
+        predict("predict", "", "VALUES"), sqlExpression("sql-expression", ""),
+        diagnostics("diagnostics", "", "DIR");
+    parser.addOptions({db,          csv,           table,      sql,  y,     x,
+                       description, fitMethod,     timeout,    text, pdf,   plots,
+                       json,        show,          quiet,      help, level, summary,
+                       predict,     sqlExpression, diagnostics});
     if (!parser.parse(app.arguments())) throw UsageError(parser.errorText().toStdString());
     if (parser.isSet(help)) {
         std::cout << kHelp;
@@ -278,12 +358,17 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
                              std::to_string(tav::TDataSet::kMaxQueryTimeout));
         o.timeout = seconds;
     }
+    if (parser.isSet(level)) o.level = tavreg::ParseLevel(Value(parser, level));
+    if (parser.isSet(predict)) o.predict = tavreg::ParseFieldValues(Value(parser, predict));
+    o.summary = parser.isSet(summary);
+    o.sqlExpression = parser.isSet(sqlExpression);
     o.text = parser.isSet(text);
     o.json = parser.isSet(json);
     o.show = parser.isSet(show);
     o.quiet = parser.isSet(quiet);
     o.pdf = Value(parser, pdf);
     o.plots = Value(parser, plots);
+    o.diagnostics = Value(parser, diagnostics);
 
     if (o.commandLineDefinition && !o.formFile.empty())
         throw UsageError(std::string("give either a form file or ") +
@@ -304,7 +389,7 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
         o.commandLineDefinition ? std::optional(tavreg::ResponseTerm(o.y)) : std::nullopt;
     if (!o.commandLineDefinition && o.formFile.empty()) o.formFile = TAV_EXAMPLE_FORM;
 
-    const bool outputs = o.text || o.json || !o.pdf.empty() || !o.plots.empty();
+    const bool outputs = o.AnyOutput();
     const bool display = QGuiApplication::platformName() != "offscreen" &&
                          QGuiApplication::platformName() != "minimal";
     const bool headless = !display || (outputs && !o.show);
@@ -388,6 +473,17 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
         for (auto& [ds, reg] : regressions)
             files.CheckNotInput(PdfName(o.pdf, ds->Name(), several), "--pdf");
     if (!o.plots.empty()) files.CheckNotInput(QString::fromStdString(o.plots), "--plots");
+    if (!o.diagnostics.empty()) {
+        const QString dir = QString::fromStdString(o.diagnostics);
+        files.CheckNotInput(dir, "--diagnostics");
+        for (auto& [ds, reg] : regressions) {
+            const QString prefix = several ? QString::fromStdString(ds->Name()) + "-" : QString();
+            for (const tav::TDiagnosticPlot kind : tav::kDiagnosticPlots)
+                for (const QString extension : {"png", "svg"})
+                    files.CheckNotInput(DiagnosticPath(dir, prefix, kind, extension),
+                                        "--diagnostics");
+        }
+    }
     if (!o.csv.empty()) {
         const tav::TCsvImport imported = tav::ImportCsvFile(o.csv, o.csv);
         if (!o.quiet)
@@ -428,7 +524,8 @@ bool OnlyFileOutputs(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strcmp(a, "--show") == 0) return false;
-        for (const char* option : {"--text", "--json", "--pdf", "--plots"})
+        for (const char* option : {"--text", "--json", "--pdf", "--plots", "--summary", "--predict",
+                                   "--sql-expression", "--diagnostics"})
             if (std::strncmp(a, option, std::strlen(option)) == 0 &&
                 (a[std::strlen(option)] == '\0' || a[std::strlen(option)] == '='))
                 outputs = true;
