@@ -10,6 +10,9 @@
 //   bench_execute --paths=ROUNDS   times Execute on the three fit methods alternately, ROUNDS
 //                                  rounds of 20 fits each, and prints the ratios to the normal
 //                                  equations (median and range over the rounds)
+//   bench_execute --diagnostics=ROUNDS   times Execute alone and Execute followed by every
+//                                  inference statistic and record diagnostic, alternately, and
+//                                  prints the cost of the diagnostics as a ratio to Execute
 // These options may be combined; without them the program runs the benchmarks.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -262,6 +265,69 @@ void ComparePaths(int rounds) {
     }
 }
 
+// Everything the inference and the diagnostics give, read once; returns a sum so that nothing is
+// optimised away.
+double AllDiagnostics(const tav::TTAVRegression& r) {
+    double sum = r.GetAdjRSquared() + r.GetResidualStdError() + r.GetFPValue() +
+                 r.GetLogLikelihood() + r.GetAIC() + r.GetBIC() + r.GetDurbinWatson() +
+                 r.GetAnova().total.SS;
+    for (uint16_t j = 0; j <= r.VarCount(); ++j) {
+        const tav::TInterval ci = r.GetConfidenceInterval(j);
+        sum += r.GetPValue(j) + ci.lower + ci.upper;
+    }
+    for (uint16_t k = 1; k <= r.VarCount(); ++k) sum += r.GetVIF(k);
+    for (uint16_t i = 1; i <= r.DataCount(); ++i)
+        sum += r.GetLeverage(i) + r.GetStandardizedResidual(i) + r.GetStudentizedResidual(i) +
+               r.GetCooksDistance(i);
+    return sum;
+}
+
+void BM_Execute_Diagnostics(benchmark::State& state) {
+    auto t = LoadedTable();
+    double sum = 0;
+    for (auto _ : state) {
+        t->Execute();
+        sum += AllDiagnostics(*t);
+        benchmark::DoNotOptimize(sum);
+    }
+    if (!std::isfinite(sum)) state.SkipWithError("a diagnostic is not finite");
+}
+
+// Execute alone and Execute with every diagnostic, alternately in each round (20 fits each, the
+// order rotated); the diagnostics' cost is the difference, as a ratio to Execute alone.
+void CompareDiagnostics(int rounds) {
+    using Clock = std::chrono::steady_clock;
+    auto t = LoadedTable();
+    std::vector<double> alone, with, ratio;
+    double sum = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (int k = 0; k < 2; ++k) {
+            const bool diagnostics = (round + k) % 2 == 1;
+            const auto start = Clock::now();
+            for (int i = 0; i < 20; ++i) {
+                t->Execute();
+                if (diagnostics) sum += AllDiagnostics(*t);
+            }
+            (diagnostics ? with : alone)
+                .push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count() /
+                           20);
+        }
+        ratio.push_back((with.back() - alone.back()) / alone.back());
+    }
+    if (!std::isfinite(sum)) Fail("a diagnostic is not finite");
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("%d records x %d controls, %d rounds of 20 fits each way\n", Records, Controls,
+                rounds);
+    std::printf("  Execute alone            median %8.1f us\n", median(alone));
+    std::printf("  Execute + diagnostics    median %8.1f us\n", median(with));
+    std::printf("  diagnostics / Execute    %.3f (%.3f .. %.3f)\n", median(ratio),
+                *std::min_element(ratio.begin(), ratio.end()),
+                *std::max_element(ratio.begin(), ratio.end()));
+}
+
 // With --benchmark_repetitions, the fastest repetition as well: on a machine shared with other
 // work the median drifts with the load, the minimum much less.
 double Fastest(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
@@ -270,6 +336,7 @@ BENCHMARK(BM_Execute_Table)->Unit(benchmark::kMicrosecond)->ComputeStatistics("m
 BENCHMARK(BM_Execute_Query)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
 BENCHMARK(BM_ReLoadExecute_Table)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
 BENCHMARK(BM_ReLoadExecute_Query)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
+BENCHMARK(BM_Execute_Diagnostics)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
 BENCHMARK(BM_Execute_Method)
     ->Arg(static_cast<int>(tav::TFitMethod::NormalEquations))
     ->Arg(static_cast<int>(tav::TFitMethod::Auto))
@@ -291,6 +358,9 @@ bool HandleExports(int& argc, char** argv) {
             any = true;
         } else if (std::strncmp(arg, "--results=", 10) == 0) {
             WriteResults(arg + 10);
+            any = true;
+        } else if (std::strncmp(arg, "--diagnostics=", 14) == 0) {
+            CompareDiagnostics(std::max(1, std::atoi(arg + 14)));
             any = true;
         } else if (std::strncmp(arg, "--paths=", 8) == 0) {
             ComparePaths(std::max(1, std::atoi(arg + 8)));
