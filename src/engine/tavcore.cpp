@@ -59,7 +59,7 @@ TIndepVar* TTAVRegression::GetcVar(uint16_t k) const {
 
 void TTAVRegression::ReLoad() {
     valuesLoaded_ = false;
-    diagnostics_->ready = false;
+    diagnostics_->ready = diagnostics_->sumsReady = false;
     LoadValues();
 }
 
@@ -163,7 +163,7 @@ bool TTAVRegression::InvariantCol(uint16_t count) {
 }
 
 bool TTAVRegression::LoadValues() {
-    diagnostics_->ready = false;
+    diagnostics_->ready = diagnostics_->sumsReady = false;
     if (valuesLoaded_) return true;
     TControlsDisabled controlsDisabled(dataSet_);
     auto gauge = std::make_unique<TTAVGaugeDlg>();

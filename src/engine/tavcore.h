@@ -325,11 +325,10 @@ class TTAVRegression {
         long double inverseFactor[MaxTerms][MaxTerms] = {};
         double vif[MaxTerms] = {};  // by control variable number
         double leverage[MaxData], rstandard[MaxData], rstudent[MaxData], cooks[MaxData];
-        // Work storage: the centred controls column by column, and one transformed column.
-        double centred[MaxTerms - 1][MaxData];
-        double row[MaxData];
         // The t quantile of the last confidence level asked for, and its degrees of freedom.
         double quantileLevel = 0, quantileDf = 0, quantile = 0;
+        bool sumsReady = false;
+        TSums sums{};
     };
     double ResidualDOF() const;
     double Quantile(double level) const;

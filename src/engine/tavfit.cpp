@@ -129,7 +129,7 @@ void TTAVRegression::Execute() {
     }
     // Nothing of an earlier fit may pass for a result of this one.
     SST_ = RSquared_ = Syx_ = F_ = 0.0;
-    diagnostics_->ready = false;
+    diagnostics_->ready = diagnostics_->sumsReady = false;
     fitPath_ = TFitPath::None;
     fitProblem_ = TFitProblem::None;
     estimatedDigits_ = kNaN;

@@ -7,6 +7,7 @@
 // with S their cross products, after scaling S to a unit diagonal (the correlation matrix R):
 // with R = L L', c_i' S^-1 c_i = |L^-1 D^-1 c_i|^2, D the column lengths. Everything runs in
 // extended precision, once per fit, on the loaded values; the database is not read again.
+#include <algorithm>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/students_t.hpp>
 #include <cfloat>
@@ -27,12 +28,14 @@ using ext = long double;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Distributions that answer NaN, not an exception, for arguments outside their domain.
+// Distributions that answer NaN, not an exception, for arguments outside their domain, computed
+// in double (their error stays within a few units of the last place).
 using Policy = boost::math::policies::policy<
     boost::math::policies::domain_error<boost::math::policies::ignore_error>,
     boost::math::policies::overflow_error<boost::math::policies::ignore_error>,
     boost::math::policies::evaluation_error<boost::math::policies::ignore_error>,
-    boost::math::policies::pole_error<boost::math::policies::ignore_error>>;
+    boost::math::policies::pole_error<boost::math::policies::ignore_error>,
+    boost::math::policies::promote_double<false>>;
 using StudentsT = boost::math::students_t_distribution<double, Policy>;
 using FisherF = boost::math::fisher_f_distribution<double, Policy>;
 
@@ -100,6 +103,8 @@ double TTAVRegression::ResidualDOF() const {
 }
 
 TTAVRegression::TSums TTAVRegression::Sums() const {
+    TDiagnostics& g = *diagnostics_;
+    if (g.sumsReady) return g.sums;
     const Arrays& d = *d_;
     ext sse = 0, ssr = 0;
     for (int32_t i = 1; i <= dataCount_; ++i) {
@@ -107,7 +112,9 @@ TTAVRegression::TSums TTAVRegression::Sums() const {
         sse += e * e;
         ssr += deviation * deviation;
     }
-    return {sse, ssr};
+    g.sums = {sse, ssr};
+    g.sumsReady = true;
+    return g.sums;
 }
 
 double TTAVRegression::GetAdjRSquared() const {
@@ -203,22 +210,6 @@ TPredictionInterval TTAVRegression::PredictInterval(const npvector& Values, uint
 
 // ---------------------------------------------------------------------------------- diagnostics
 
-// A dot product of two columns of n values: products summed in double in blocks of eight (two
-// at a time in four lanes, which vectorises), each block's sum added in extended precision. The
-// error stays within a few units of the last place of the block sums of |a b|, which the columns'
-// own rounding to double already costs.
-static ext Dot(const double* a, const double* b, int32_t n) {
-    ext sum = 0;
-    int32_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        double lane[4];
-        for (int k = 0; k < 4; ++k) lane[k] = a[i + k] * b[i + k] + a[i + 4 + k] * b[i + 4 + k];
-        sum += ext((lane[0] + lane[1]) + (lane[2] + lane[3]));
-    }
-    for (; i < n; ++i) sum += ext(a[i]) * b[i];
-    return sum;
-}
-
 const TTAVRegression::TDiagnostics& TTAVRegression::Diagnostics() const {
     TDiagnostics& g = *diagnostics_;
     if (g.ready) return g;
@@ -230,28 +221,60 @@ const TTAVRegression::TDiagnostics& TTAVRegression::Diagnostics() const {
     for (int32_t k = 1; k <= varCount_; ++k)
         if (!aliased_[k]) g.column[g.m++] = k;
     const int32_t m = g.m;
-    // The centred controls, column by column: the offsets go exactly (means in extended
-    // precision), and what remains is stored to double.
+    // The means in extended precision, a column at a time with four partial sums in registers.
     const double* x = d.x.row(1);
     constexpr auto stride = static_cast<int64_t>(mbynp::Stride);
+    double high[MaxTerms] = {}, low[MaxTerms] = {};
     for (int32_t r = 0; r < m; ++r) {
-        double* c = g.centred[r];
         const double* column = x + (g.column[r] - 1);
-        ext sum = 0;
-        for (int32_t i = 0; i < n; ++i) sum += column[i * stride];
-        g.mean[r] = sum / n;
-        for (int32_t i = 0; i < n; ++i) c[i] = static_cast<double>(column[i * stride] - g.mean[r]);
+        ext s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+        int32_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            s0 += column[i * stride];
+            s1 += column[(i + 1) * stride];
+            s2 += column[(i + 2) * stride];
+            s3 += column[(i + 3) * stride];
+        }
+        for (; i < n; ++i) s0 += column[i * stride];
+        g.mean[r] = ((s0 + s1) + (s2 + s3)) / n;
+        high[r] = static_cast<double>(g.mean[r]);
+        low[r] = static_cast<double>(g.mean[r] - high[r]);
+    }
+    // The centred values of a block of up to 32 records, column by column: x - mean with the
+    // mean as a sum of two doubles, so that offsets go exactly (x - high is exact for x near the
+    // mean) and each value is within an ulp of the exact difference.
+    constexpr int32_t kBlock = 32;
+    double c[MaxTerms][kBlock];
+    auto centre = [&](int32_t from, int32_t count) {
+        for (int32_t r = 0; r < m; ++r) {
+            const double* column = x + (from * stride + g.column[r] - 1);
+            for (int32_t i = 0; i < count; ++i) c[r][i] = (column[i * stride] - high[r]) - low[r];
+        }
+    };
+    // Their cross products: summed in double over each block, the blocks' sums added in extended
+    // precision, so that the error stays within a few units of the last place of the block sums
+    // of |c_r c_s|.
+    ext S[MaxTerms][MaxTerms] = {};
+    for (int32_t from = 0; from < n; from += kBlock) {
+        const int32_t count = std::min(n - from, kBlock);
+        centre(from, count);
+        for (int32_t r = 0; r < m; ++r)
+            for (int32_t s = 0; s <= r; ++s) {
+                double sum = 0.0;
+                for (int32_t i = 0; i < count; ++i) sum += c[r][i] * c[s][i];
+                S[r][s] += sum;
+            }
     }
     // Cholesky factor of the correlation matrix, then its inverse (both lower triangular).
     ext L[MaxTerms][MaxTerms] = {};
     bool positive = n > 0 && n > m + 1;
     for (int32_t r = 0; r < m && positive; ++r) {
-        g.length[r] = std::sqrt(Dot(g.centred[r], g.centred[r], n));
+        g.length[r] = std::sqrt(S[r][r]);
         positive = g.length[r] > 0 && std::isfinite(g.length[r]);
     }
     for (int32_t r = 0; r < m && positive; ++r)
         for (int32_t s = 0; s <= r; ++s) {
-            ext sum = Dot(g.centred[r], g.centred[s], n) / (g.length[r] * g.length[s]);
+            ext sum = S[r][s] / (g.length[r] * g.length[s]);
             for (int32_t t = 0; t < s; ++t) sum -= L[r][t] * L[s][t];
             if (r == s) {
                 positive = sum > 0;
@@ -282,44 +305,51 @@ const TTAVRegression::TDiagnostics& TTAVRegression::Diagnostics() const {
         g.vif[g.column[s]] = static_cast<double>(sum);
     }
 
-    // h_i = 1/n + |L^-1 D^-1 c_i|^2, for all records together, a row of L^-1 D^-1 at a time. The
-    // transformed values are sums of a few terms whose size the conditioning bounds, so double
-    // precision keeps the leverage far beyond the digits asked of it, and the loops vectorise.
+    // h_i = 1/n + |L^-1 D^-1 c_i|^2, a block of records at a time. The transformed values are
+    // sums of a few terms whose size the conditioning bounds, so double precision keeps the
+    // leverage far beyond the digits asked of it.
+    double w[MaxTerms][MaxTerms] = {};  // L^-1 D^-1
+    for (int32_t r = 0; r < m; ++r)
+        for (int32_t s = 0; s <= r; ++s)
+            w[r][s] = static_cast<double>(g.inverseFactor[r][s] / g.length[s]);
     double* h = g.leverage;
-    double* row = g.row;
-    for (int32_t i = 0; i < n; ++i) h[i] = 0.0;
-    for (int32_t r = 0; r < m; ++r) {
-        for (int32_t i = 0; i < n; ++i) row[i] = 0.0;
-        for (int32_t s = 0; s <= r; ++s) {
-            const double w = static_cast<double>(g.inverseFactor[r][s] / g.length[s]);
-            const double* c = g.centred[s];
-            for (int32_t i = 0; i < n; ++i) row[i] += w * c[i];
+    for (int32_t from = 0; from < n; from += kBlock) {
+        const int32_t count = std::min(n - from, kBlock);
+        centre(from, count);
+        double sum[kBlock] = {};
+        for (int32_t r = 0; r < m; ++r) {
+            double u[kBlock] = {};
+            for (int32_t s = 0; s <= r; ++s)
+                for (int32_t i = 0; i < count; ++i) u[i] += w[r][s] * c[s][i];
+            for (int32_t i = 0; i < count; ++i) sum[i] += u[i] * u[i];
         }
-        for (int32_t i = 0; i < n; ++i) h[i] += row[i] * row[i];
+        for (int32_t i = 0; i < count; ++i) h[from + i] = sum[i];
     }
-    for (int32_t i = 0; i < n; ++i) h[i] = static_cast<double>(1.0L / n + h[i]);
+    const double perRecord = static_cast<double>(1.0L / n);
+    for (int32_t i = 0; i < n; ++i) h[i] += perRecord;
 
     const double rdf = ResidualDOF();
     const ext sse = Sums().sse;
     const double sseDouble = static_cast<double>(sse);
     const double variance = static_cast<double>(sse / rdf);
-    const double terms = m + 1;
+    const double perTerm = 1.0 / (m + 1), perDf = 1.0 / (rdf - 1);
     for (int32_t i = 0; i < n; ++i) {
         const double e = d.e.raw(i + 1), rest = 1.0 - h[i];
         if (!(rest > kLeverageOne) || !(rdf > 0)) {
             g.rstandard[i] = g.rstudent[i] = g.cooks[i] = kNaN;
             continue;
         }
+        const double perRest = 1.0 / rest;
         const double standardized = e / std::sqrt(variance * rest);
         g.rstandard[i] = standardized;
         // The error variance of the fit without record i: a difference, redone in extended
         // precision where record i holds most of the residual sum of squares.
-        const double share = e * e / rest;
-        double without = (sseDouble - share) / (rdf - 1);
+        const double share = e * e * perRest;
+        double without = (sseDouble - share) * perDf;
         if (!(sseDouble - share > 1.0E-3 * sseDouble))
             without = static_cast<double>((sse - ext(e) * e / rest) / (rdf - 1));
         g.rstudent[i] = e / std::sqrt(without * rest);
-        g.cooks[i] = standardized * standardized / terms * (h[i] / rest);
+        g.cooks[i] = standardized * standardized * perTerm * (h[i] * perRest);
     }
     return g;
 }
