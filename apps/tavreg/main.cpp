@@ -35,12 +35,12 @@ using tavreg::UsageError;
 const char* kHelp = R"(Usage: tavreg [options] [FORMFILE]
 
 Fits the multiple linear regressions of FORMFILE (every TTAVTable and TTAVQuery in it), or of
-the definition given with --db, --table or --sql, --y and --x, and shows each report window
-with its Plots button, as a host application would. With any of --text, --pdf, --plots,
---diagnostics or --json (and without --show), or when no display can be opened, nothing is
-shown: the report goes where those options say (to standard output as text when none is
-given) and message boxes go to standard error. Without FORMFILE and without --db, the bundled
-example form file is used.
+the definition given with --db or --csv, --table or --sql, --y and --x, and shows each report
+window with its Plots button, as a host application would. With any output option (--text,
+--pdf, --plots, --diagnostics, --json, --summary, --predict, --sql-expression) and without
+--show, or when no display can be opened, nothing is shown: the report goes where those options
+say (to standard output as text when none is given) and message boxes go to standard error.
+Without FORMFILE, --db and --csv, the bundled example form file is used.
 
 Definition on the command line:
   --db DATABASE      SQLite database file, or a PostgreSQL server as

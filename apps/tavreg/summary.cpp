@@ -114,7 +114,9 @@ std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double 
     out << "Fit: "
         << (r.GetFitPath() == tav::TFitPath::QR ? "QR decomposition in extended precision"
                                                 : "normal equations")
-        << ", about " << (std::isnan(digits) ? std::string("no") : Sig(std::floor(digits), 2))
+        << ", about "
+        << (std::isnan(digits) ? std::string("no")
+                               : std::to_string(static_cast<int>(std::floor(digits))))
         << " correct digits";
     if (r.GetFitProblem() != tav::TFitProblem::None)
         out << "; NOT VALID (" << tav::FitProblemToStr(r.GetFitProblem()) << ")";
