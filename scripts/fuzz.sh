@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/sanitize-env.sh
 
-targets=(formfile sysutils sqltext variables terms)
+targets=(formfile sysutils sqltext variables terms csv)
 cmake --build "$TAV_SANITIZE_BUILD" -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 seconds="${TAV_FUZZ_SECONDS:-45}"

@@ -157,19 +157,27 @@ class TRecordReader {
     void SetSeparator(char separator) { separator_ = separator; }
 
     // The separator of the header row starting at the current position: ';' when it holds more
-    // semicolons than commas outside quotes.
+    // semicolons than commas outside quotes. As the fields are read, a quote opens quoted text
+    // only where a field begins (after blanks); elsewhere it is a character of the field.
     char HeaderSeparator() const {
         std::size_t commas = 0, semicolons = 0;
-        bool quoted = false;
+        bool quoted = false, fieldStart = true;
         std::size_t start = pos_;
         while (start < text_.size() && IsLineEnd(text_[start])) ++start;
         for (std::size_t i = start; i < text_.size(); ++i) {
             const char c = text_[i];
-            if (c == '"') quoted = !quoted;
-            if (quoted) continue;
+            if (quoted) {
+                quoted = c != '"';
+                continue;
+            }
+            if (c == '"' && fieldStart) {
+                quoted = true;
+                continue;
+            }
             if (IsLineEnd(c)) break;
             if (c == ',') ++commas;
             if (c == ';') ++semicolons;
+            fieldStart = c == ',' || c == ';' || (fieldStart && IsBlank(c));
         }
         return semicolons > commas ? ';' : ',';
     }

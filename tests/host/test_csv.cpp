@@ -77,6 +77,8 @@ TEST(CsvReader, FieldsTypesAndMissingValues) {
          ", a:T b c:I / [ x y ] 2"},
         {"a header without rows", "a;b;c\n", "; a:R b:R c:R"},
         {"one column", "v\n1\n\n2\n", ", v:I / 1 / 2"},
+        {"a quote inside a header field opens nothing", "in\"ch;feet;weight,x\n1;2;3,5\n",
+         "; in\"ch:I feet:I weight,x:R / 1 2 3.5"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Render(TCsvTable::Parse(c.text, "t.csv")), c.table) << c.what;
