@@ -206,6 +206,8 @@ struct Run {
     tavreg::TOutputFiles& files;
     std::string& out;  // standard output, written when the whole run has succeeded
     QJsonArray& json;
+    // The fields each regression's prediction read (--predict with several regressions).
+    std::vector<std::vector<std::string>>& predictionFields;
 };
 
 // Writes the outputs of one regression; false when its fit is not valid (the outputs are written
@@ -224,17 +226,25 @@ bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
     const bool valid = reg.GetFitProblem() == tav::TFitProblem::None;
     const Options& o = run.options;
     std::optional<tav::TPredictionInterval> prediction;
-    if (o.predict) prediction = tavreg::Prediction(reg, *o.predict, o.level);
+    std::vector<tavreg::TFieldValue> at;  // the values of --predict this regression reads
+    if (o.predict) {
+        prediction = tavreg::Prediction(reg, *o.predict, o.level, !run.several);
+        run.predictionFields.push_back(tavreg::PredictionFields(reg));
+        for (const tavreg::TFieldValue& v : *o.predict)
+            for (const std::string& field : run.predictionFields.back())
+                if (QString::fromStdString(field).compare(QString::fromStdString(v.field),
+                                                          Qt::CaseInsensitive) == 0)
+                    at.push_back(v);
+    }
     if (o.json) {
         QJsonObject statistics = tavreg::Statistics(ds.Name(), reg, o.level);
-        if (prediction) statistics["prediction"] = tavreg::PredictionJson(*o.predict, *prediction);
+        if (prediction) statistics["prediction"] = tavreg::PredictionJson(at, *prediction);
         run.json.append(statistics);
     }
     if (o.summary)
         run.out += tavreg::Printable(tavreg::SummaryText(ds.Name(), reg, o.level)) + "\n";
     if (prediction && !o.json)
-        run.out +=
-            tavreg::Printable(tavreg::PredictionText(ds.Name(), reg, *o.predict, *prediction));
+        run.out += tavreg::Printable(tavreg::PredictionText(ds.Name(), reg, at, *prediction));
     if (o.sqlExpression) {
         const std::string& db = ds.DatabaseName();
         const bool postgres = db.rfind("postgresql:", 0) == 0 || db.rfind("postgres:", 0) == 0;
@@ -493,7 +503,8 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
 
     std::string out;
     QJsonArray statistics;
-    const Run run{o, headless, several, files, out, statistics};
+    std::vector<std::vector<std::string>> predictionFields;
+    const Run run{o, headless, several, files, out, statistics, predictionFields};
     bool allValid = true;
     for (auto& [ds, reg] : regressions) {
         try {
@@ -507,6 +518,7 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
             throw tav::Exception(message.rfind(prefix, 0) == 0 ? message : prefix + message);
         }
     }
+    if (o.predict) tavreg::CheckPredictionFields(predictionFields, *o.predict);
     files.Commit();
     if (o.json) {
         QJsonObject document;

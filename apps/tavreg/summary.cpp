@@ -214,9 +214,7 @@ std::vector<TFieldValue> ParseFieldValues(const std::string& text) {
     return values;
 }
 
-tav::TPredictionInterval Prediction(const tav::TTAVRegression& r,
-                                    const std::vector<TFieldValue>& values, double level) {
-    // The fields the variables read, each once, in the order of the variables.
+std::vector<std::string> PredictionFields(const tav::TTAVRegression& r) {
     std::vector<std::string> fields;
     auto add = [&](const std::string& field) {
         for (const std::string& f : fields)
@@ -229,15 +227,32 @@ tav::TPredictionInterval Prediction(const tav::TTAVRegression& r,
         if (var.Transformation() == "Product" || var.Transformation() == "Quotient")
             add(var.Field2());
     }
+    return fields;
+}
+
+void CheckPredictionFields(const std::vector<std::vector<std::string>>& read,
+                           const std::vector<TFieldValue>& values) {
     std::string list;
-    for (const std::string& f : fields) list += (list.empty() ? "" : ", ") + f;
+    for (const auto& fields : read)
+        for (const std::string& f : fields)
+            if (list.find(f) == std::string::npos) list += (list.empty() ? "" : ", ") + f;
     for (const TFieldValue& v : values) {
-        bool read = false;
-        for (const std::string& f : fields) read = read || SameField(f, v.field);
-        if (!read)
+        bool found = false;
+        for (const auto& fields : read)
+            for (const std::string& f : fields) found = found || SameField(f, v.field);
+        if (!found)
             throw tav::Exception("--predict: no control variable reads " + v.field +
                                  " (they read " + list + ")");
     }
+}
+
+tav::TPredictionInterval Prediction(const tav::TTAVRegression& r,
+                                    const std::vector<TFieldValue>& values, double level,
+                                    bool everyValueRead) {
+    const std::vector<std::string> fields = PredictionFields(r);
+    if (everyValueRead) CheckPredictionFields({fields}, values);
+    std::string list;
+    for (const std::string& f : fields) list += (list.empty() ? "" : ", ") + f;
     auto valueOf = [&](const std::string& field) {
         for (const TFieldValue& v : values)
             if (SameField(v.field, field)) return v.value;

@@ -135,3 +135,23 @@ TEST(TavregInference, ScoringExpressionAndMistakes) {
         EXPECT_TRUE(r.out.isEmpty());
     }
 }
+
+TEST(TavregInference, OnePredictionServesEveryRegressionOfAForm) {
+    // The example's two regressions read different fields: each takes the values it reads.
+    const QString form = QString(TAV_SAMPLE_DB).replace("sales.db", "sales.dfm");
+    const QString values = "ADVERT=20,STORES=40,PRICE=20,UNITS=300,COMPETITORS=8,INCOME=50000";
+    const auto both = Tavreg({form, "--quiet", "--predict", values + ",TEMP=20"});
+    ASSERT_EQ(both.exitCode, 0) << both.err.toStdString();
+    EXPECT_TRUE(
+        both.out.contains("Prediction of PROFIT by SalesTable at ADVERT = 20, STORES = 40, "
+                          "PRICE = 20, UNITS = 300, COMPETITORS = 8, INCOME = 50000: "));
+    EXPECT_TRUE(
+        both.out.contains("Prediction of Ln(UNITS) by UnitsQuery at ADVERT = 20, STORES = "
+                          "40, PRICE = 20, INCOME = 50000, TEMP = 20: "));
+    const auto unread = Tavreg({form, "--quiet", "--predict", values + ",TEMP=20,FOO=1"});
+    EXPECT_EQ(unread.exitCode, 1);
+    EXPECT_TRUE(unread.err.contains("no control variable reads FOO")) << unread.err.toStdString();
+    const auto missing = Tavreg({form, "--quiet", "--predict", values});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(missing.err.contains("UnitsQuery: --predict: no value for TEMP"));
+}
