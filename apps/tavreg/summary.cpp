@@ -159,7 +159,11 @@ std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double 
         << ",  adjusted R-squared: " << Sig(r.GetAdjRSquared(), 4) << "\n";
     out << "F-statistic: " << Sig(anova.regression.F, 4) << " on " << anova.regression.df << " and "
         << anova.residual.df << " DF,  p-value: " << PValue(anova.regression.p) << "\n";
-    out << "Log-likelihood: " << Sig(r.GetLogLikelihood(), 6) << " (df = " << p + 2
+    // The parameters of the likelihood: the coefficients fitted (not the aliased) and the error
+    // variance.
+    int parameters = 2;
+    for (int k = 1; k <= p; ++k) parameters += r.GetAliased(static_cast<uint16_t>(k)) ? 0 : 1;
+    out << "Log-likelihood: " << Sig(r.GetLogLikelihood(), 6) << " (df = " << parameters
         << "),  AIC: " << Sig(r.GetAIC(), 6) << ",  BIC: " << Sig(r.GetBIC(), 6) << "\n";
     out << "Durbin-Watson (load order): " << Sig(r.GetDurbinWatson(), 4) << "\n";
     if (p > 1) {
