@@ -56,11 +56,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const tav::ECsvError& e) {
         tavfuzz::Finding("a table written out again is refused: " + e.Message());
     }
+    // A table of one column written out holds no separator, so it may read back with the other
+    // one (and a number with a decimal comma then as text); a wider table must not.
+    const bool sameSeparator = back.Separator() == table.Separator();
     if (back.ColumnCount() != table.ColumnCount() || back.RowCount() != table.RowCount() ||
-        back.Separator() != table.Separator())
+        (!sameSeparator && table.ColumnCount() > 1))
         tavfuzz::Finding("a table written out again reads with another shape");
     for (int c = 0; c < table.ColumnCount(); ++c) {
-        if (back.ColumnName(c) != table.ColumnName(c) || back.ColumnType(c) != table.ColumnType(c))
+        if (back.ColumnName(c) != table.ColumnName(c) ||
+            (sameSeparator && back.ColumnType(c) != table.ColumnType(c)))
             tavfuzz::Finding("column " + std::to_string(c + 1) + " reads back otherwise");
         for (int64_t r = 0; r < table.RowCount(); ++r)
             if (back.Cell(r, c) != table.Cell(r, c))

@@ -48,8 +48,8 @@ Definition on the command line:
                      (the password from PGPASSWORD or ~/.pgpass, never on the command line)
   --csv FILE         instead of --db: a CSV file, read into a table named after it
                      (sales.csv: table sales, the default of --table; --sql can name it).
-                     First row the column names; separator ',' or ';' (whichever the first
-                     row holds more of); quoted fields with "" for a quote; an empty cell or NA
+                     First row the column names; separator ',' or ';' (whichever splits
+                     the first row into more fields); quoted fields with "" for a quote; an empty cell or NA
                      is missing; with ';' a decimal comma (1,5) reads as a number. A column
                      is a number when every cell present is one, and text otherwise
   --table NAME       regress over a table ...

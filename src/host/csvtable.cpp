@@ -156,30 +156,23 @@ class TRecordReader {
 
     void SetSeparator(char separator) { separator_ = separator; }
 
-    // The separator of the header row starting at the current position: ';' when it holds more
-    // semicolons than commas outside quotes. As the fields are read, a quote opens quoted text
-    // only where a field begins (after blanks); elsewhere it is a character of the field.
+    // The separator of the header row starting at the current position: ';' when the row,
+    // read as the records are read, gives more fields with it than with ','. A row that cannot
+    // be read with one of them gives no fields with it (and its error when it is read).
     char HeaderSeparator() const {
-        std::size_t commas = 0, semicolons = 0;
-        bool quoted = false, fieldStart = true;
-        std::size_t start = pos_;
-        while (start < text_.size() && IsLineEnd(text_[start])) ++start;
-        for (std::size_t i = start; i < text_.size(); ++i) {
-            const char c = text_[i];
-            if (quoted) {
-                quoted = c != '"';
-                continue;
+        auto fields = [this](char separator) -> std::size_t {
+            TRecordReader probe(*this);
+            probe.separator_ = separator;
+            std::vector<TRawField> row;
+            std::size_t count = 0;
+            int64_t line = 0;
+            try {
+                return probe.Next(row, count, line) ? count : 0;
+            } catch (const ECsvError&) {
+                return 0;
             }
-            if (c == '"' && fieldStart) {
-                quoted = true;
-                continue;
-            }
-            if (IsLineEnd(c)) break;
-            if (c == ',') ++commas;
-            if (c == ';') ++semicolons;
-            fieldStart = c == ',' || c == ';' || (fieldStart && IsBlank(c));
-        }
-        return semicolons > commas ? ';' : ',';
+        };
+        return fields(';') > fields(',') ? ';' : ',';
     }
 
   private:

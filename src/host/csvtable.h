@@ -30,7 +30,8 @@ class ECsvError : public Exception {
 enum class TCsvType { Integer, Real, Text };
 
 // A CSV file read whole: the first row names the columns, every other row has as many fields.
-//   - The separator is ',' or ';', whichever the header row holds more of (',' on a tie).
+//   - The separator is ',' or ';', whichever splits the header row, read as the records are,
+//     into more fields (',' on a tie).
 //   - A field in double quotes may hold separators, line breaks and quotes (doubled: ""); blanks
 //     around the quotes are dropped.
 //   - A cell that is empty or blank, or NA without quotes, is missing (NULL); "NA" in quotes is

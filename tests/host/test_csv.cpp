@@ -79,6 +79,8 @@ TEST(CsvReader, FieldsTypesAndMissingValues) {
         {"one column", "v\n1\n\n2\n", ", v:I / 1 / 2"},
         {"a quote inside a header field opens nothing", "in\"ch;feet;weight,x\n1;2;3,5\n",
          "; in\"ch:I feet:I weight,x:R / 1 2 3.5"},
+        {"the separator is the one the header reads with", ",\"c;d\n1;2\n",
+         "; ,\"c:I d:I / 1 2"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Render(TCsvTable::Parse(c.text, "t.csv")), c.table) << c.what;
