@@ -326,6 +326,12 @@ void CompareDiagnostics(int rounds) {
     std::printf("  diagnostics / Execute    %.3f (%.3f .. %.3f)\n", median(ratio),
                 *std::min_element(ratio.begin(), ratio.end()),
                 *std::max_element(ratio.begin(), ratio.end()));
+    // The fastest round each way is what the code costs when nothing else on the machine
+    // interferes; the median of the per-round ratios moves with the machine's load.
+    const double fastestAlone = *std::min_element(alone.begin(), alone.end());
+    const double fastestWith = *std::min_element(with.begin(), with.end());
+    std::printf("  fastest rounds           %.3f (%.1f us and %.1f us)\n",
+                (fastestWith - fastestAlone) / fastestAlone, fastestAlone, fastestWith);
 }
 
 // With --benchmark_repetitions, the fastest repetition as well: on a machine shared with other
