@@ -1,12 +1,15 @@
-// Tests, intervals, likelihood and record diagnostics of the last fit, and the fitted equation as
-// SQL.
+// Tests, intervals, likelihood and record diagnostics of the last fit (the fitted equation as SQL
+// is in tavscoring.cpp).
 //
 // The record diagnostics need the leverage h_i = x_i' (X'X)^-1 x_i of every record. Formed from
 // the raw design, that quadratic form cancels away its digits as soon as a control has an offset
 // (years, timestamps). It is formed instead from the centred controls, h_i = 1/n + c_i' S^-1 c_i
 // with S their cross products, after scaling S to a unit diagonal (the correlation matrix R):
-// with R = L L', c_i' S^-1 c_i = |L^-1 D^-1 c_i|^2, D the column lengths. Everything runs in
-// extended precision, once per fit, on the loaded values; the database is not read again.
+// with R = L L', c_i' S^-1 c_i = |L^-1 D^-1 c_i|^2, D the column lengths. The means, the sums of
+// S across blocks of records and the factorisation run in extended precision; what is done for
+// each record runs in double, where the conditioning bounds its error far below the digits asked
+// of it. It is computed once per fit, on request, from the loaded values; the database is not
+// read again.
 #include <algorithm>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/students_t.hpp>
