@@ -21,6 +21,7 @@
 #include "forms/tavoutpt.h"
 #include "forms/tavplot.h"
 #include "host/csvtable.h"
+#include "host/dbconnection.h"
 #include "host/formfile.h"
 #include "host/printing.h"
 #include "outputs.h"
@@ -225,29 +226,23 @@ bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
     reg.Execute();
     const bool valid = reg.GetFitProblem() == tav::TFitProblem::None;
     const Options& o = run.options;
-    std::optional<tav::TPredictionInterval> prediction;
-    std::vector<tavreg::TFieldValue> at;  // the values of --predict this regression reads
+    std::optional<tavreg::TPrediction> prediction;
     if (o.predict) {
         prediction = tavreg::Prediction(reg, *o.predict, o.level, !run.several);
-        run.predictionFields.push_back(tavreg::PredictionFields(reg));
-        for (const tavreg::TFieldValue& v : *o.predict)
-            for (const std::string& field : run.predictionFields.back())
-                if (QString::fromStdString(field).compare(QString::fromStdString(v.field),
-                                                          Qt::CaseInsensitive) == 0)
-                    at.push_back(v);
+        run.predictionFields.push_back(prediction->fields);
     }
     if (o.json) {
         QJsonObject statistics = tavreg::Statistics(ds.Name(), reg, o.level);
-        if (prediction) statistics["prediction"] = tavreg::PredictionJson(at, *prediction);
+        if (prediction) statistics["prediction"] = tavreg::PredictionJson(*prediction);
         run.json.append(statistics);
     }
     if (o.summary)
         run.out += tavreg::Printable(tavreg::SummaryText(ds.Name(), reg, o.level)) + "\n";
     if (prediction && !o.json)
-        run.out += tavreg::Printable(tavreg::PredictionText(ds.Name(), reg, at, *prediction));
+        run.out += tavreg::Printable(tavreg::PredictionText(ds.Name(), reg, *prediction));
     if (o.sqlExpression) {
-        const std::string& db = ds.DatabaseName();
-        const bool postgres = db.rfind("postgresql:", 0) == 0 || db.rfind("postgres:", 0) == 0;
+        // Connection URLs name PostgreSQL servers; any other database gets SQLite's dialect.
+        const bool postgres = tav::IsConnectionUrl(ds.DatabaseName());
         run.out +=
             reg.ScoringSQL(postgres ? tav::TSqlDialect::PostgreSQL : tav::TSqlDialect::SQLite) +
             "\n";

@@ -7,9 +7,11 @@
 
 namespace tavreg {
 
+QJsonValue JsonNumber(double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(); }
+
 namespace {
 
-QJsonValue Number(double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(); }
+const auto Number = JsonNumber;
 
 QJsonArray Vector(int from, int to, const std::function<double(int)>& get) {
     QJsonArray a;

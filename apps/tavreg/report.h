@@ -9,6 +9,9 @@
 
 namespace tavreg {
 
+// A number as JSON: null when it is not finite.
+QJsonValue JsonNumber(double v);
+
 // Every statistic the accessors give, with the fit method, its path, the estimated digits and the
 // account of the load, the inference at the confidence level `level` and the diagnostics of the
 // records; a number that is not finite is null.

@@ -9,6 +9,7 @@
 #include "engine/tavtable.h"
 #include "host/db.h"
 #include "host/sysutils.h"
+#include "report.h"
 #include "terms.h"
 
 namespace tavreg {
@@ -218,71 +219,76 @@ std::vector<TFieldValue> ParseFieldValues(const std::string& text) {
     return values;
 }
 
-std::vector<std::string> PredictionFields(const tav::TTAVRegression& r) {
-    std::vector<std::string> fields;
-    auto add = [&](const std::string& field) {
-        for (const std::string& f : fields)
-            if (SameField(f, field)) return;
-        fields.push_back(field);
-    };
-    for (uint16_t k = 1; k <= r.VarCount(); ++k) {
-        const tav::TIndepVar& var = *r.GetcVar(k);
-        add(var.Field1());
-        if (var.Transformation() == "Product" || var.Transformation() == "Quotient")
-            add(var.Field2());
-    }
-    return fields;
+namespace {
+
+bool ReadsTwoFields(const tav::TIndepVar& var) {
+    return var.Transformation() == "Product" || var.Transformation() == "Quotient";
 }
+
+// "A, B, C"
+std::string List(const std::vector<std::string>& fields) {
+    std::string list;
+    for (const std::string& f : fields) list += (list.empty() ? "" : ", ") + f;
+    return list;
+}
+
+bool Holds(const std::vector<std::string>& fields, const std::string& field) {
+    for (const std::string& f : fields)
+        if (SameField(f, field)) return true;
+    return false;
+}
+
+}  // namespace
 
 void CheckPredictionFields(const std::vector<std::vector<std::string>>& read,
                            const std::vector<TFieldValue>& values) {
-    std::string list;
+    std::vector<std::string> all;
     for (const auto& fields : read)
         for (const std::string& f : fields)
-            if (list.find(f) == std::string::npos) list += (list.empty() ? "" : ", ") + f;
-    for (const TFieldValue& v : values) {
-        bool found = false;
-        for (const auto& fields : read)
-            for (const std::string& f : fields) found = found || SameField(f, v.field);
-        if (!found)
+            if (!Holds(all, f)) all.push_back(f);
+    for (const TFieldValue& v : values)
+        if (!Holds(all, v.field))
             throw tav::Exception("--predict: no control variable reads " + v.field +
-                                 " (they read " + list + ")");
-    }
+                                 " (they read " + List(all) + ")");
 }
 
-tav::TPredictionInterval Prediction(const tav::TTAVRegression& r,
-                                    const std::vector<TFieldValue>& values, double level,
-                                    bool everyValueRead) {
-    const std::vector<std::string> fields = PredictionFields(r);
-    if (everyValueRead) CheckPredictionFields({fields}, values);
-    std::string list;
-    for (const std::string& f : fields) list += (list.empty() ? "" : ", ") + f;
+TPrediction Prediction(const tav::TTAVRegression& r, const std::vector<TFieldValue>& values,
+                       double level, bool everyValueRead) {
+    TPrediction p;
+    for (uint16_t k = 1; k <= r.VarCount(); ++k) {
+        const tav::TIndepVar& var = *r.GetcVar(k);
+        if (!Holds(p.fields, var.Field1())) p.fields.push_back(var.Field1());
+        if (ReadsTwoFields(var) && !Holds(p.fields, var.Field2())) p.fields.push_back(var.Field2());
+    }
+    if (everyValueRead) CheckPredictionFields({p.fields}, values);
+    for (const TFieldValue& v : values)
+        if (Holds(p.fields, v.field)) p.at.push_back(v);
     auto valueOf = [&](const std::string& field) {
-        for (const TFieldValue& v : values)
+        for (const TFieldValue& v : p.at)
             if (SameField(v.field, field)) return v.value;
-        throw tav::Exception("--predict: no value for " + field + " (give one for each of " + list +
-                             ")");
+        throw tav::Exception("--predict: no value for " + field + " (give one for each of " +
+                             List(p.fields) + ")");
     };
     tav::npvector x;
     for (uint16_t k = 1; k <= r.VarCount(); ++k) {
         const tav::TIndepVar& var = *r.GetcVar(k);
-        const bool two = var.Transformation() == "Product" || var.Transformation() == "Quotient";
         const double field1 = valueOf(var.Field1());
-        const double field2 = two ? valueOf(var.Field2()) : 0.0;
+        const double field2 = ReadsTwoFields(var) ? valueOf(var.Field2()) : 0.0;
         tav::TSkipReason reason;
         x[k] = var.ValueOf(field1, field2, reason);
         if (reason != tav::TSkipReason::None)
             throw tav::Exception("--predict: " + var.OutputTerm() + " has no value there (" +
                                  tav::SkipReasonText(reason) + ")");
     }
-    return r.PredictInterval(x, r.VarCount(), level);
+    p.interval = r.PredictInterval(x, r.VarCount(), level);
+    return p;
 }
 
 std::string PredictionText(const std::string& name, const tav::TTAVRegression& r,
-                           const std::vector<TFieldValue>& values,
-                           const tav::TPredictionInterval& p) {
+                           const TPrediction& prediction) {
+    const tav::TPredictionInterval& p = prediction.interval;
     std::string at;
-    for (const TFieldValue& v : values) {
+    for (const TFieldValue& v : prediction.at) {
         char number[32];
         std::snprintf(number, sizeof number, "%.15g", v.value);
         at += (at.empty() ? "" : ", ") + v.field + " = " + number;
@@ -295,11 +301,11 @@ std::string PredictionText(const std::string& name, const tav::TTAVRegression& r
            Sig(p.prediction.lower, 6) + ", " + Sig(p.prediction.upper, 6) + "]\n";
 }
 
-QJsonObject PredictionJson(const std::vector<TFieldValue>& values,
-                           const tav::TPredictionInterval& p) {
-    auto number = [](double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(); };
+QJsonObject PredictionJson(const TPrediction& prediction) {
+    const tav::TPredictionInterval& p = prediction.interval;
+    const auto number = JsonNumber;
     QJsonObject at;
-    for (const TFieldValue& v : values) at[QString::fromStdString(v.field)] = v.value;
+    for (const TFieldValue& v : prediction.at) at[QString::fromStdString(v.field)] = v.value;
     return QJsonObject{
         {"at", at},
         {"fit", number(p.fit)},

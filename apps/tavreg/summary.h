@@ -26,23 +26,23 @@ struct TFieldValue {
 };
 std::vector<TFieldValue> ParseFieldValues(const std::string& text);
 
-// The prediction of `r` at those field values, transformed as its control variables say. Raises
-// tav::Exception naming a field the variables read that has no value, a value given for no field
-// they read, or a value a variable cannot take (the logarithm of 0, ...).
-// With `everyValueRead` false (a run of several regressions) a value for a field this regression
-// does not read is passed over; CheckPredictionFields then makes sure some regression reads it.
-tav::TPredictionInterval Prediction(const tav::TTAVRegression& r,
-                                    const std::vector<TFieldValue>& values, double level,
-                                    bool everyValueRead = true);
-// The fields the control variables of `r` read, each once, in the order of the variables.
-std::vector<std::string> PredictionFields(const tav::TTAVRegression& r);
+// The prediction of `r` at those field values, transformed as its control variables say: the
+// interval, the fields the variables read (each once, in their order) and the values given for
+// them. Raises tav::Exception naming a field the variables read that has no value, a value a
+// variable cannot take (the logarithm of 0, ...), and, with `everyValueRead`, a value given for no
+// field they read. A run of several regressions passes false and then CheckPredictionFields.
+struct TPrediction {
+    tav::TPredictionInterval interval;
+    std::vector<std::string> fields;
+    std::vector<TFieldValue> at;
+};
+TPrediction Prediction(const tav::TTAVRegression& r, const std::vector<TFieldValue>& values,
+                       double level, bool everyValueRead = true);
 // Raises tav::Exception naming a value whose field no list of `read` holds.
 void CheckPredictionFields(const std::vector<std::vector<std::string>>& read,
                            const std::vector<TFieldValue>& values);
 std::string PredictionText(const std::string& name, const tav::TTAVRegression& r,
-                           const std::vector<TFieldValue>& values,
-                           const tav::TPredictionInterval& p);
-QJsonObject PredictionJson(const std::vector<TFieldValue>& values,
-                           const tav::TPredictionInterval& p);
+                           const TPrediction& p);
+QJsonObject PredictionJson(const TPrediction& p);
 
 }  // namespace tavreg

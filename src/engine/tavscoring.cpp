@@ -27,12 +27,6 @@ std::string Literal(double value) {
     return s;
 }
 
-std::string Quoted(const std::string& name) {
-    std::string q = "\"";
-    for (const char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
-}
-
 class TWriter {
   public:
     TWriter(TSqlDialect dialect, const TDataSet& dataSet) : dialect_(dialect), dataSet_(dataSet) {}
@@ -46,7 +40,7 @@ class TWriter {
                             "number the fit used, so no SQL expression is written");
         const bool postgres = dialect_ == TSqlDialect::PostgreSQL;
         // The dataset's own spelling: a server that keeps the case of names needs it.
-        std::string value = Quoted(field != nullptr ? field->FieldName() : name);
+        std::string value = QuoteIdentifier(field != nullptr ? field->FieldName() : name);
         // PostgreSQL has no direct cast of money to double precision.
         if (postgres && dynamic_cast<const TCurrencyField*>(field) != nullptr)
             value = "CAST(" + value + " AS NUMERIC)";

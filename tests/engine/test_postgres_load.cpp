@@ -272,9 +272,7 @@ TEST_F(PostgreSQLLoad, ServerStoppedMidLoadLeavesNothingHalfDone) {
 TEST_F(PostgreSQLLoad, TheScoringExpressionScoresAsTheFit) {
     TTAVTable t;
     tavtest::Point(t, Url(), "sales");
-    const auto controls = tavtest::EveryTransformation();
-    for (size_t k = 0; k < controls.size(); ++k) t.SetControl(static_cast<int>(k + 1), controls[k]);
-    t.SetResponse(tavtest::Response("PROFIT"));
+    tavtest::DefineEveryTransformation(t);
     t.Open();
     t.ReLoad();
     ASSERT_TRUE(t.ValuesLoaded());

@@ -33,10 +33,7 @@ TEST(ScoringSQL, SqliteScoresEveryRecordOfTheFitAsTheFitDoes) {
     for (const TFitMethod method : {TFitMethod::NormalEquations, TFitMethod::QR}) {
         TTAVTable t;
         tavtest::Point(t, TAV_SAMPLE_DB, "sales");
-        const auto controls = tavtest::EveryTransformation();
-        for (size_t k = 0; k < controls.size(); ++k)
-            t.SetControl(static_cast<int>(k + 1), controls[k]);
-        t.SetResponse(tavtest::Response("PROFIT"));
+        tavtest::DefineEveryTransformation(t);
         t.SetFitMethod(method);
         t.Open();
         t.ReLoad();

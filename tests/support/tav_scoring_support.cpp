@@ -2,12 +2,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include "support/tav_test_support.h"
 
 namespace tavtest {
 
-std::vector<tav::TIndepVar> EveryTransformation() {
+void DefineEveryTransformation(tav::TTAVRegression& r) {
     auto var = [](const char* code, const char* field1, const char* field2 = "",
                   const char* exponent = "", const char* factor = "") {
         tav::TIndepVar v = Control(code, field1);
@@ -16,15 +17,18 @@ std::vector<tav::TIndepVar> EveryTransformation() {
         if (*factor) v.SetScaleFactor(factor);
         return v;
     };
-    return {var("Log", "ADVERT"),
-            var("Inverse", "TEMP"),
-            var("Sqrt", "INCOME"),
-            var("Power", "COMPETITORS", "", "3"),
-            var("Power", "PRICE", "", "1.5"),
-            var("Scale", "STORES", "", "", "7.5"),
-            var("Product", "PRICE", "UNITS"),
-            var("Quotient", "SALES", "STORES"),
-            var("None", "UNITS")};
+    const tav::TIndepVar controls[] = {var("Log", "ADVERT"),
+                                       var("Inverse", "TEMP"),
+                                       var("Sqrt", "INCOME"),
+                                       var("Power", "COMPETITORS", "", "3"),
+                                       var("Power", "PRICE", "", "1.5"),
+                                       var("Scale", "STORES", "", "", "7.5"),
+                                       var("Product", "PRICE", "UNITS"),
+                                       var("Quotient", "SALES", "STORES"),
+                                       var("None", "UNITS")};
+    for (int k = 0; k < static_cast<int>(std::size(controls)); ++k)
+        r.SetControl(k + 1, controls[k]);
+    r.SetResponse(Response("PROFIT"));
 }
 
 std::string CompareWithFit(const tav::TTAVRegression& r, const std::vector<TScoredRow>& rows) {

@@ -9,9 +9,10 @@
 
 namespace tavtest {
 
-// Control variables over the example's sales table that use every transformation, records the
-// load skips among them (the logarithm of a value <= 1E-20, null fields).
-std::vector<tav::TIndepVar> EveryTransformation();
+// Defines control variables over the example's sales table that use every transformation, records
+// the load skips among them (the logarithm of a value <= 1E-20, null fields), and the response
+// PROFIT.
+void DefineEveryTransformation(tav::TTAVRegression& r);
 
 // One row of `SELECT score, response IS NOT NULL FROM sales ORDER BY id`.
 struct TScoredRow {
