@@ -13,7 +13,7 @@ PACKAGES=(
     sqlite3 libsqlite3-dev
     poppler-utils
     libeigen3-dev libboost-math-dev qt6-svg-dev
-    postgresql libqt6sql6-psql
+    postgresql libqt6sql6-psql libpq-dev
     clang libfuzzer-14-dev
 )
 

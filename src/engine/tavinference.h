@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "host/sqltext.h"
+
 namespace tav {
 
 // The confidence level used when none is given.
@@ -47,8 +49,7 @@ struct TPredictionInterval {
     TInterval prediction;
 };
 
-// The SQL written by ScoringSQL.
-enum class TSqlDialect { SQLite, PostgreSQL };
+// The SQL written by ScoringSQL: TSqlDialect (host/sqltext.h), the databases' lexical rules.
 
 // Raises EConvertError unless 0 < level < 1.
 void CheckConfidenceLevel(double level);

@@ -6,7 +6,9 @@
 #include <QSqlDatabase>
 #include <QVariant>
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <limits>
 
 #include "host/dbconnection.h"
 #include "host/dialogs.h"
@@ -183,6 +185,17 @@ std::unique_ptr<TConnection> Connect(const std::string& databaseName,
                           timeoutSeconds);
 }
 
+// As Connect decides what a name stands for.
+TSqlDialect SqlDialectOf(const std::string& databaseName) {
+    if (FindSqliteImage(databaseName)) return TSqlDialect::SQLite;
+    const QString name = QString::fromStdString(databaseName);
+    if (!name.isEmpty() && QSqlDatabase::contains(name))
+        return QSqlDatabase::database(name, false).driverName() == QStringLiteral("QPSQL")
+                   ? TSqlDialect::PostgreSQL
+                   : TSqlDialect::SQLite;
+    return IsConnectionUrl(databaseName) ? TSqlDialect::PostgreSQL : TSqlDialect::SQLite;
+}
+
 std::string TimeoutMessage(int seconds) {
     return "The query did not finish within " + IntToStr(seconds) + " seconds";
 }
@@ -197,7 +210,27 @@ void TDataSet::SetQueryTimeout(int seconds) {
         throw EDatabaseError("QueryTimeout must be from 0 to " + IntToStr(kMaxQueryTimeout) +
                              " seconds, not " + IntToStr(seconds));
     queryTimeout_ = seconds;
-    if (impl_->connection) impl_->connection->SetTimeout(seconds);
+    if (impl_->connection) impl_->connection->SetTimeout(StatementTimeout());
+}
+
+namespace {
+std::atomic<int> g_statementTimeoutCap{0};
+}  // namespace
+
+void SetStatementTimeoutCap(int seconds) {
+    if (seconds < 0 || seconds > TDataSet::kMaxQueryTimeout)
+        throw EDatabaseError("The statement time cap must be from 0 to " +
+                             IntToStr(TDataSet::kMaxQueryTimeout) + " seconds, not " +
+                             IntToStr(seconds));
+    g_statementTimeoutCap = seconds;
+}
+
+int StatementTimeoutCap() { return g_statementTimeoutCap; }
+
+int TDataSet::StatementTimeout() const {
+    const int cap = StatementTimeoutCap();
+    if (cap == 0) return queryTimeout_;
+    return queryTimeout_ == 0 ? cap : std::min(queryTimeout_, cap);
 }
 
 void TDataSet::SetDatabaseName(const std::string& name) {
@@ -233,7 +266,7 @@ void TDataSet::Open() {
     Impl& d = *impl_;
     try {
         const std::string sql = SelectStatement();
-        d.connection = Connect(databaseName_, baseDirectory_, queryTimeout_);
+        d.connection = Connect(databaseName_, baseDirectory_, StatementTimeout());
         d.cursor = d.connection->Cursor(sql);
         d.eof = !d.cursor->Exec();
         d.moved = false;
@@ -292,7 +325,10 @@ int32_t TDataSet::RecordCount() {
     CheckActive();
     Impl& d = *impl_;
     if (d.recordCount < 0) {
-        d.recordCount = static_cast<int32_t>(d.connection->Count(CountStatement()));
+        // A count past what RecordCount can say (or below nothing) says the most it can.
+        const int64_t count = d.connection->Count(CountStatement());
+        d.recordCount = static_cast<int32_t>(
+            std::clamp<int64_t>(count, 0, std::numeric_limits<int32_t>::max()));
     }
     return d.recordCount;
 }
@@ -460,7 +496,7 @@ void TQuery::SetSQLText(const std::string& text) {
 std::string TQuery::SelectStatement() const {
     std::string sql;
     for (const auto& line : sql_.Items()) sql += line + "\n";
-    const TStatementText text = ReadStatement(sql);
+    const TStatementText text = ReadStatement(sql, SqlDialectOf(DatabaseName()));
     if (text.statement.empty()) throw EDatabaseError("No SQL statement available");
     const std::string label = "Database '" + DatabaseLabel(DatabaseName()) + "'";
     if (!IsQueryKeyword(text.keyword))

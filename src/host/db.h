@@ -138,6 +138,14 @@ class TRowReader {
     TCell cells_[kCapacity];
 };
 
+// A bound on every statement of every dataset in the process, whatever their QueryTimeout says:
+// for an application that must not hang on a form file's datasets (tavreg --timeout,
+// tavdesigner). A statement's bound is the smaller of its dataset's QueryTimeout and the cap,
+// each where it is not 0; datasets opened from now on take it. 0, the default, for no cap;
+// SetStatementTimeoutCap raises EDatabaseError outside 0 to TDataSet::kMaxQueryTimeout.
+void SetStatementTimeoutCap(int seconds);
+int StatementTimeoutCap();
+
 class TDataSet : public TComponent {
   public:
     explicit TDataSet(TComponent* owner = nullptr);
@@ -203,6 +211,8 @@ class TDataSet : public TComponent {
   private:
     friend class TField;
     TField* FindFieldUncached(const std::string& name) const;
+    // The bound its connection runs statements with: QueryTimeout under the process's cap.
+    int StatementTimeout() const;
     static constexpr std::size_t kLookupCacheSize =
         64;  // the lookup takes the top 6 bits of a hash
     mutable std::array<TField*, kLookupCacheSize> lookupCache_{};

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "host/db.h"
+#include "host/sqltext.h"
 
 namespace tav {
 
@@ -76,6 +77,10 @@ class TConnection {
 std::unique_ptr<TConnection> Connect(const std::string& databaseName,
                                      const std::string& baseDirectory, int timeoutSeconds);
 
+// Whose lexical rules the statements run on DatabaseName follow (other drivers than SQLite's and
+// PostgreSQL's: SQLite's, the widest choice of quotes).
+TSqlDialect SqlDialectOf(const std::string& databaseName);
+
 // DatabaseName as messages show it: a connection URL without any password in it.
 std::string DatabaseLabel(const std::string& databaseName);
 
@@ -110,40 +115,16 @@ std::string TimeoutMessage(int seconds);
 std::string RefusedMessage(const std::string& label, const std::string& statement,
                            const std::string& reason);
 
-// The time one run of a statement spends inside the database, against a bound in seconds (0 for
-// none). The database calls Tick now and then while it works (SQLite's progress handler); the
-// time of a call before its first tick (one tick's worth of work at most) is not counted, so
-// that a call costs no look at the clock.
-class TStatementClock {
-  public:
-    explicit TStatementClock(int seconds) { SetSeconds(seconds); }
-    void SetSeconds(int seconds) {
-        seconds_ = seconds;
-        limit_ = std::chrono::seconds(seconds);
-    }
-    int Seconds() const { return seconds_; }
-    bool Bounded() const { return seconds_ > 0; }
-    // A new run of the statement.
-    void Restart() { spent_ = {}; }
-    // A call into the database begins.
-    void Enter() { ticking_ = false; }
-    // Whether the statement is past its bound.
-    bool Tick() {
-        const Clock::time_point now = Clock::now();
-        if (ticking_) spent_ += now - last_;
-        ticking_ = true;
-        last_ = now;
-        return Bounded() && spent_ > limit_;
-    }
-
-  private:
-    using Clock = std::chrono::steady_clock;
-    int seconds_ = 0;
-    Clock::duration limit_{};
-    Clock::duration spent_{};
-    Clock::time_point last_{};
-    bool ticking_ = false;
-};
+// A bound on the memory SQLite may take in this process (its heap: page caches, sorts, values
+// being built), so that a query asking for gigabytes ends in "out of memory" instead of taking
+// them. SQLite knows only one bound for the whole process: it is a hard one (an allocation past
+// it fails; a soft bound only asks caches to shrink and stops no query), applied when the first
+// SQLite connection of the library opens, and raised by the size of the images registered with
+// RegisterSqliteImage while they are held, which are data, not a query's working memory. 0 for
+// no bound; kDefaultSqliteHeapLimit without a call.
+constexpr int64_t kDefaultSqliteHeapLimit = int64_t{1} << 30;
+void SetSqliteHeapLimit(int64_t bytes);
+int64_t SqliteHeapLimit();
 
 TFieldClass ClassForMetaType(int typeId);
 

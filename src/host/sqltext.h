@@ -1,11 +1,21 @@
-// The text of a query as a dataset runs it, read with SQL's lexical rules: quoted strings and
-// identifiers ('...', "...", `...`, [...], $tag$...$tag$) and comments (-- to the line end,
-// /* ... */) are passed over whole, so that a semicolon or a word inside them counts for nothing.
+// The text of a query as a dataset runs it, read with the lexical rules of the database it goes
+// to, so that a semicolon or a word inside a quote or a comment counts for nothing. The reader
+// gives early, clear refusals; it is not the guarantee: the connections run a statement so that
+// the database itself refuses a second one.
 #pragma once
 
 #include <string>
 
 namespace tav {
+
+// Whose lexical rules a text is read with.
+//   SQLite:     '...' and "...", `...`, [...] with '' "" `` doubled inside, no escapes; /* */
+//               comments do not nest; $ starts a parameter ($name), never a quote.
+//   PostgreSQL: '...' (and U&'...') with '' doubled; E'...' with backslash escapes too; "...";
+//   dollar
+//               quotes $tag$...$tag$; /* */ comments nest; [ ] and ` are only punctuation.
+// Both: -- comments to the line end.
+enum class TSqlDialect { SQLite, PostgreSQL };
 
 struct TStatementText {
     // The first statement, without the blanks, comments and semicolons before and after it.
@@ -16,7 +26,7 @@ struct TStatementText {
     bool more = false;
 };
 
-TStatementText ReadStatement(const std::string& sql);
+TStatementText ReadStatement(const std::string& sql, TSqlDialect dialect);
 
 // Whether a statement of this first word only asks for rows: SELECT, WITH or VALUES. (A WITH
 // statement may still end in a write; the connections refuse those as they run.)

@@ -611,4 +611,67 @@ std::string DateTimeToStr(TDateTime value) {
     return buffer;
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at `i` and its code point; 0 when it is not one
+// (overlong forms, surrogates and code points past U+10FFFF included).
+std::size_t Utf8Sequence(const std::string& s, std::size_t i, char32_t& code) {
+    const auto byte = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length;
+    char32_t min;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    } else if ((lead & 0xE0) == 0xC0) {
+        length = 2, min = 0x80, code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, min = 0x800, code = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, min = 0x10000, code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > s.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(i + k) & 0x3F);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+bool IsControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
+std::string EscapedLine(const std::string& text) {
+    std::string line;
+    line.reserve(text.size());
+    char buffer[8];
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t code = 0;
+        const std::size_t length = Utf8Sequence(text, i, code);
+        if (length == 0) {
+            std::snprintf(buffer, sizeof buffer, "\\x%02x", static_cast<unsigned char>(text[i]));
+            line += buffer;
+            ++i;
+            continue;
+        }
+        if (code == '\n' || code == '\r' || code == '\t') {
+            line += code == '\n' ? "\\n" : code == '\r' ? "\\r" : "\\t";
+        } else if (IsControl(code)) {
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(code));
+            line += buffer;
+        } else {
+            line.append(text, i, length);
+        }
+        i += length;
+    }
+    return line;
+}
+
 }  // namespace tav

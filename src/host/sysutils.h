@@ -83,4 +83,12 @@ TDateTime Now();
 // "yyyy-mm-dd hh:nn:ss"
 std::string DateTimeToStr(TDateTime value);
 
+// A text that others wrote (a server's notice, a message quoting a file), made safe to show as one
+// line on a terminal: line ends and tabs as \n \r \t; the other C0 controls, DEL, the C1 controls
+// U+0080-U+009F, the bidirectional controls (U+061C, U+200E, U+200F, U+202A-U+202E,
+// U+2066-U+2069) and the line and paragraph separators U+2028 and U+2029 as \u followed by four
+// hex digits ("\u001b", "\u202e"); a byte that is not part of valid UTF-8 as \x and two hex
+// digits. Everything else is kept as it is.
+std::string EscapedLine(const std::string& text);
+
 }  // namespace tav

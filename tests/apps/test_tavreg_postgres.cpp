@@ -105,6 +105,13 @@ TEST_F(PostgreSQLTavreg, TimeoutEndsAStatementAndWrongInputsNameTheirCulprit) {
          1,
          "The query did not finish within 5 seconds"},
         {QStringList{"--db", QString::fromStdString(password.Url())} + sales, 1, "password"},
+        {{"--db", url, "--sql", "SELECT ARRAY[']'] AS a; COMMIT; DELETE FROM victim; SELECT ''",
+          "--y", "a", "--x", "a"},
+         1,
+         "was refused: a query runs one statement, not several"},
+        {{"--db", url, "--sql", "/* */ COMMIT", "--y", "a", "--x", "a"},
+         1,
+         "\"COMMIT\" was refused: a query runs one SELECT, WITH or VALUES statement"},
         {QStringList{"--db", url, "--timeout", "-1"} + sales, 2, "-1"},
         {QStringList{"--db", url, "--timeout", "soon"} + sales, 2, "soon"},
     };
@@ -120,4 +127,5 @@ TEST_F(PostgreSQLTavreg, TimeoutEndsAStatementAndWrongInputsNameTheirCulprit) {
         EXPECT_EQ(r.err.find("s3cret"), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
+    EXPECT_EQ(tavtest::Psql(Server(), "SELECT count(*) FROM victim"), "10\n");
 }

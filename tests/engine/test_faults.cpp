@@ -112,3 +112,24 @@ TEST(Faults, ATimedOutQueryLeavesTheComponentAsAFailedLoad) {
     q.SetQueryTimeout(1);
     EXPECT_EQ(FailedLoad(q), "The query did not finish within 1 seconds");
 }
+
+TEST(Faults, ACountThatDisagreesWithTheRowsKeepsTheGaugeInRange) {
+    // Counted with one row, read with many: rows were added between the count and the read.
+    tavtest::TTempDb db;
+    const std::string path = db.Exec(Table(1));
+    TTAVTable t;
+    tavtest::Point(t, path);
+    t.SetControl1(tavtest::None("x"));
+    t.SetResponse(tavtest::Response("y"));
+    t.Open();
+    ASSERT_EQ(t.RecordCount(), 1);
+    t.Next();
+    db.Exec(
+        "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < 999) "
+        "INSERT INTO t SELECT i + 1, 3 * i + 4, 'p' FROM s;");
+    tavtest::TGaugeRecorder gauge;
+    t.ReLoad();
+    EXPECT_TRUE(t.ValuesLoaded());
+    EXPECT_EQ(t.DataCount(), 1000);
+    EXPECT_EQ(gauge.MaxProgress(), 100);
+}

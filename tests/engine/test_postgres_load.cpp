@@ -169,6 +169,8 @@ TEST_F(PostgreSQLLoad, AStatementThatFailsLoadsNothingAndSaysWhy) {
         {"SELECT profit, stores, CASE WHEN id > 100 THEN pg_sleep(30) END FROM sales", 1,
          "The query did not finish within 1 seconds"},
         {"SELECT *, 1 / (id - 101) FROM sales", 0, "division by zero"},
+        // The record count's session waits for the lock the cursor's holds.
+        {"SELECT pg_advisory_lock(42), * FROM sales", 1, "did not finish within 1 seconds"},
     };
     for (const auto& c : cases) {
         tavtest::TMessageRecorder messages;

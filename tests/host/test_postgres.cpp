@@ -10,6 +10,7 @@
 
 #include "host/classes.h"
 #include "host/db.h"
+#include "host/dbconnection.h"
 #include "host/sysutils.h"
 #include "support/tav_pg_support.h"
 #include "variables/tavtypes.h"
@@ -173,6 +174,15 @@ TEST_F(PostgreSQL, NothingWritesWhateverTheSql) {
          " WITH d AS (DELETE FROM victim RETURNING id) SELECT id FROM d"),
         "SET TRANSACTION READ WRITE; WITH d AS (DELETE FROM victim RETURNING id) SELECT id FROM d",
         "SELECT nextval('victim_seq') AS id",
+        // Read otherwise than the server reads them, these would hide the statements after them.
+        "SELECT ARRAY[']'] AS a; COMMIT; DELETE FROM victim; SELECT ''",
+        "SELECT E'\\''; COMMIT; DELETE FROM victim; SELECT 1",
+        "SELECT 1 /* /* */ */; COMMIT; DELETE FROM victim",
+        "SELECT $$;$$; COMMIT; DELETE FROM victim",
+        "SELECT U&'\\'; COMMIT; DELETE FROM victim; SELECT ';'",
+        "SELECT 1; SET LOCAL statement_timeout = 0",
+        "SET statement_timeout = 0",
+        "/* c */ COMMIT",
     };
     const std::string state =
         "SELECT (SELECT count(*) FROM sales), (SELECT count(*) FROM victim), last_value, "
@@ -188,6 +198,41 @@ TEST_F(PostgreSQL, NothingWritesWhateverTheSql) {
             EXPECT_EQ(tavtest::Psql(Server(), state), "300|10|1|f\n") << database << ": " << sql;
         }
     }
+}
+
+TEST_F(PostgreSQL, TheServerRunsOneStatementAndNoticesComeEscaped) {
+    // Past the reader: the server itself refuses a second statement, in the cursor and the count.
+    const auto connection = Connect(Url(), "", 0);
+    const std::string twice = "SELECT 1; DELETE FROM victim";
+    for (bool count : {false, true}) {
+        try {
+            count ? (void)connection->Count(twice) : (void)connection->Cursor(twice)->Exec();
+            ADD_FAILURE() << "ran " << twice;
+        } catch (const EDatabaseError& e) {
+            EXPECT_NE(std::string(e.what()).find("multiple commands"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(tavtest::Psql(Server(), "SELECT count(*) FROM victim"), "10\n");
+
+    // A function's warnings, with an escape sequence, line ends and a bidi control in them.
+    tavtest::Psql(Server(),
+                  "CREATE OR REPLACE FUNCTION tav_noisy() RETURNS int LANGUAGE plpgsql AS $f$ "
+                  "BEGIN FOR i IN 1..30 LOOP RAISE WARNING '%', E'red\\x1b[31m\\nnext\\u202e'; "
+                  "END LOOP; RETURN 1; END $f$");
+    static QStringList notices;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& m) {
+            if (QString(context.category) == "tav.sql") notices << m;
+        });
+    TQuery q;
+    q.SetDatabaseName(Url());
+    q.SetSQLText("SELECT tav_noisy() AS n");
+    q.Open();  // (the record count's session has notices of its own)
+    q.Close();
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(notices.size(), 21) << notices.join('|').toStdString();
+    EXPECT_EQ(notices[0], "WARNING:  red\\u001b[31m\\nnext\\u202e");
+    EXPECT_EQ(notices[20], "further notices not shown");
 }
 
 TEST_F(PostgreSQL, AConfiguredConnectionIsLeftAsTheApplicationHadIt) {

@@ -332,5 +332,22 @@ TEST(SysUtils, DateTime) {
     }
 }
 
+TEST(SysUtils, EscapedLineLeavesNoControlForATerminal) {
+    const struct {
+        std::string text, line;
+    } cases[] = {
+        {"a\tb\r\nc", "a\\tb\\r\\nc"},
+        {"\x1b[31mred\x7f", "\\u001b[31mred\\u007f"},
+        {"\xc2\x9b"
+         "2J \xe2\x80\xae \xe2\x81\xa6 \xd8\x9c \xe2\x80\x8f \xe2\x80\xa8",
+         "\\u009b2J \\u202e \\u2066 \\u061c \\u200f \\u2028"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {"\x9b\xff\xc3", "\\x9b\\xff\\xc3"},                      // not UTF-8: C1 as a raw byte
+        {"\xc0\xaf \xed\xa0\x80", "\\xc0\\xaf \\xed\\xa0\\x80"},  // overlong; a surrogate
+        {std::string("a\0b", 3), "a\\u0000b"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(EscapedLine(c.text), c.line) << c.text;
+}
+
 }  // namespace
 }  // namespace tav
