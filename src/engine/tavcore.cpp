@@ -28,8 +28,10 @@ class TControlsDisabled {
 }  // namespace
 
 TTAVRegression::TTAVRegression(TDataSet& dataSet, const TTAVVariant& variant)
-    : dataSet_(dataSet), variant_(variant), d_(std::make_unique<Arrays>()),
-      diagnostics_(std::make_unique<TDiagnostics>()) {
+    : dataSet_(dataSet),
+      variant_(variant),
+      d_(AllocateZeroed<Arrays>()),
+      diagnostics_(AllocateZeroed<TDiagnostics>()) {
     for (auto& var : controlVar_) var = std::make_unique<TIndepVar>();
     response_ = std::make_unique<TDependentVar>();
 }
@@ -214,8 +216,12 @@ bool TTAVRegression::LoadValues() {
                     d.y[n] = yValue;
                     std::copy(values, values + varCount_, d.x.row(n));
                     if (variant_.gaugeFollowsLoad) {
-                        const double percent = static_cast<double>(n) * 100.0 /
-                                               static_cast<double>(dataSet_.RecordCount());
+                        // A count that disagrees with the rows read (rows added since it ran,
+                        // a view whose rows change from one run to the next) shows a full
+                        // gauge, never a share past it or a division by nothing.
+                        const int32_t count = dataSet_.RecordCount();
+                        const double percent =
+                            count > n ? static_cast<double>(n) * 100.0 / count : 100.0;
                         gauge->SetGaugeProgress(static_cast<uint16_t>(std::trunc(percent)));
                         gauge->SetGaugeRecords(n);
                     }

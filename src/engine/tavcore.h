@@ -343,8 +343,10 @@ class TTAVRegression {
 
     TDataSet& dataSet_;
     const TTAVVariant& variant_;
-    std::unique_ptr<Arrays> d_;
-    std::unique_ptr<TDiagnostics> diagnostics_;
+    // Allocated at construction as zero pages: a component whose data are never loaded costs
+    // next to nothing however many a form holds.
+    TZeroedBlock<Arrays> d_;
+    TZeroedBlock<TDiagnostics> diagnostics_;
 
     double yMax_ = 0, yMin_ = 0, yBar_ = 0, yStdErr_ = 0, RSquared_ = 0, SSR_ = 0, SST_ = 0,
            SSE_ = 0, Syx_ = 0, MSE_ = 0, F_ = 0;

@@ -42,8 +42,10 @@ enum class TCsvType { Integer, Real, Text };
 //     but one column uses one of them: a column holding both is TEXT.
 //   - Lines end in LF, CR LF or CR; empty lines are passed over; a UTF-8 byte-order mark before
 //     the header is dropped. Column names lose the blanks around them, and must be neither empty
-//     nor repeated (compared as SQLite compares names, ignoring ASCII case).
-// Cells keep their text in one buffer, so a file of many rows costs little more than its size.
+//     nor repeated (compared as SQLite compares names, ignoring ASCII case); a header of more
+//     columns than SQLite allows in a table (SQLITE_LIMIT_COLUMN) is refused before its names
+//     are checked.
+// The table keeps every cell (for tests and tools; ImportCsvFile does not build one).
 class TCsvTable {
   public:
     // Reads `text`, the whole file; `source` names it in errors. Raises ECsvError.
@@ -84,11 +86,21 @@ struct TCsvImport {
     std::vector<std::string> textColumns;  // the columns of type TEXT, in order
 };
 
+// The most read from a pipe: its text is held whole while it is read twice.
+inline constexpr int64_t kMaxCsvStreamBytes = int64_t{1} << 30;
+
 // Reads the CSV file `path` into the table CsvTableName(path) of a new in-memory SQLite database
 // and registers it under `databaseName` (RegisterSqliteImage): a dataset with that DatabaseName
 // reads it through the same read-only connection as a database file. A database registered under
 // that name before is replaced. Raises ECsvError (naming the file as `path` gives it).
-TCsvImport ImportCsvFile(const std::string& path, const std::string& databaseName);
+//   - A regular file is read twice, a block at a time: once for the columns' types, once into
+//     the table, so that the import holds little more than the table it makes.
+//   - A pipe (a FIFO, or a shell's <(zcat sales.csv.gz)) is read whole into memory first, waiting
+//     at most `timeoutSeconds` from the start for its end (0: no bound), and refused beyond
+//     kMaxCsvStreamBytes.
+//   - Anything else (a folder, a device such as /dev/zero) is refused without reading it.
+TCsvImport ImportCsvFile(const std::string& path, const std::string& databaseName,
+                         int timeoutSeconds = 0);
 
 // What an import read, for a person: "read 300 rows of 12 columns from sales.csv (REGION,
 // SALEDATE as text)"; a separator other than ',' is named too.

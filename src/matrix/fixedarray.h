@@ -6,8 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace tav {
 
@@ -81,5 +85,27 @@ class TFixedMatrix {
     }
     double data_[Rows * Stride]{};
 };
+
+// A block of fixed arrays that starts as zeros and costs memory only where it is written.
+// A component's arrays hold far more than most fits use (and nothing until a load), and a form
+// file may hold thousands of components: value-initialising the block would write, and so
+// commit, every page of it. calloc hands out a large block as pages the system has not yet
+// provided, which read as zero and are committed one by one on first write; zero bits are 0.0
+// and 0 in every array. The block's type must be trivially copyable and destructible (arrays of
+// numbers), so that calloc's storage is an object of it without any constructor running.
+struct TFreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using TZeroedBlock = std::unique_ptr<T, TFreeDeleter>;
+
+template <typename T>
+TZeroedBlock<T> AllocateZeroed() {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>,
+                  "a zeroed block holds numbers only");
+    void* p = std::calloc(1, sizeof(T));
+    if (!p) throw std::bad_alloc();
+    return TZeroedBlock<T>(static_cast<T*>(p));
+}
 
 }  // namespace tav

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -445,4 +447,29 @@ TEST(FormFile, TheBundledExampleReadsAndWritesBack) {
     ASSERT_EQ(f.components.size(), 2u);
     for (TComponent* c : f.components) EXPECT_TRUE(dynamic_cast<TDataSet*>(c)->Active());
     EXPECT_EQ(Rewrite(f), text);
+}
+
+// A FIFO would block the open, a device never ends, a huge file is not read whole: each is
+// refused at once, before anything is read.
+TEST(FormFile, OnlyRegularFilesWithinTheBoundAreRead) {
+    tavtest::TTempDb dir;
+    const std::string fifo = dir.Path("form.fifo"), big = dir.Path("big.dfm");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    WriteTextFile(big, "");
+    ASSERT_EQ(::truncate(big.c_str(), kMaxFormFileBytes + (1 << 20)), 0);  // sparse
+    const std::pair<std::string, std::string> cases[] = {
+        {fifo, "'" + fifo + "' is not a regular file"},
+        {"/dev/zero", "'/dev/zero' is not a regular file"},
+        {big, "'" + big + "' is larger than 64 MiB, the most a form file may be"},
+        {dir.Path("none.dfm"),
+         "Cannot open file '" + dir.Path("none.dfm") + "': No such file or directory"},
+    };
+    for (const auto& [path, message] : cases) {
+        try {
+            ReadTextFile(path);
+            ADD_FAILURE() << path;
+        } catch (const EReadError& e) {
+            EXPECT_EQ(e.Message(), message);
+        }
+    }
 }

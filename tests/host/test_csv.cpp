@@ -1,8 +1,10 @@
 // The CSV reader (fields, separators, missing values, column types, errors with their line) and
 // the import that datasets then read like a SQLite file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <sstream>
+#include <thread>
 
 #include "host/csvtable.h"
 #include "host/db.h"
@@ -79,8 +81,7 @@ TEST(CsvReader, FieldsTypesAndMissingValues) {
         {"one column", "v\n1\n\n2\n", ", v:I / 1 / 2"},
         {"a quote inside a header field opens nothing", "in\"ch;feet;weight,x\n1;2;3,5\n",
          "; in\"ch:I feet:I weight,x:R / 1 2 3.5"},
-        {"the separator is the one the header reads with", ",\"c;d\n1;2\n",
-         "; ,\"c:I d:I / 1 2"},
+        {"the separator is the one the header reads with", ",\"c;d\n1;2\n", "; ,\"c:I d:I / 1 2"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Render(TCsvTable::Parse(c.text, "t.csv")), c.table) << c.what;
@@ -92,7 +93,10 @@ TEST(CsvReader, ErrorsNameTheFileAndLine) {
         int64_t line;
         const char* message;
     };
+    std::string wide = "c";  // a header of 100000 names, refused before they are compared
+    for (int k = 2; k <= 100000; ++k) wide += ",c" + std::to_string(k);
     const Case cases[] = {
+        {wide + "\n1\n", 1, "t.csv, line 1: 100000 columns, more than the 2000 a table may have"},
         {"a,b,c\n1,2,3\n4,5\n", 3, "t.csv, line 3: 2 fields where the header has 3"},
         {"a,b\n\"x\ny\",1\n1,2,3\n", 4, "t.csv, line 4: 3 fields where the header has 2"},
         {"a,b\r\n1,\"open\r\n2,3\r\n", 2,
@@ -166,4 +170,50 @@ TEST(CsvImport, DatasetsReadTheTableUnderTheFileNameAndOnlyRead) {
         },
         ECsvError);
     EXPECT_FALSE(FindSqliteImage("none.csv"));
+}
+
+// A file read a block at a time gives what the whole text gives: records and line ends that cross
+// a block, and the lines errors name. Devices are refused; a pipe is read within its bound.
+TEST(CsvImport, FilesReadInBlocksPipesWithinBoundsDevicesNot) {
+    tavtest::TTempDb dir;
+    std::string text = "id,note\r\n";
+    for (int i = 0; text.size() < (5u << 20); ++i) text += std::to_string(i) + ",\"a,\r\nb\"\r\n";
+    const std::string path = dir.Path("blocks.csv");
+    for (const std::string& tail : {std::string(), std::string("1,2,3\r\n")}) {
+        tavtest::WriteFile(path, text + tail);
+        std::string parsed, imported;
+        try {
+            parsed = IntToStr(TCsvTable::Parse(text + tail, path).RowCount());
+        } catch (const ECsvError& e) {
+            parsed = e.Message();
+        }
+        try {
+            imported = IntToStr(ImportCsvFile(path, "blocks.csv").rows);
+        } catch (const ECsvError& e) {
+            imported = e.Message();
+        }
+        EXPECT_EQ(imported, parsed);
+    }
+
+    const std::string fifo = dir.Path("pipe.csv");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] { tavtest::WriteFile(fifo, "a;b\n1,5;2\n"); });
+    EXPECT_EQ(CsvImportSummary("p", ImportCsvFile(fifo, "pipe.csv", 5)),
+              "read 1 row of 2 columns from p (separator ';')");
+    writer.join();
+    const std::pair<std::string, std::string> refused[] = {
+        {fifo, fifo + ": did not end within 1 seconds"},  // no writer
+        {"/dev/zero", "/dev/zero: is not a regular file or a pipe"},
+        {dir.Path("."), dir.Path(".") + ": is a folder, not a CSV file"},
+    };
+    for (const auto& [file, message] : refused) {
+        try {
+            ImportCsvFile(file, "refused.csv", 1);
+            ADD_FAILURE() << file;
+        } catch (const ECsvError& e) {
+            EXPECT_EQ(e.Message(), message);
+        }
+    }
+    UnregisterSqliteImage("blocks.csv");
+    UnregisterSqliteImage("pipe.csv");
 }
