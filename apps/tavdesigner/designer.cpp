@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -33,6 +32,7 @@
 #include "host/db.h"
 #include "host/dialogs.h"
 #include "host/forms.h"
+#include "host/outputfiles.h"
 #include "host/sysutils.h"
 
 namespace tav {
@@ -243,14 +243,8 @@ bool TDesignerWindow::SaveAs(const QString& path) {
         std::vector<const TComponent*> parts(form_.components.begin(), form_.components.end());
         const std::string text =
             WriteForm(TAVClassRegistry(), form_.rootName, form_.rootClass, parts);
-        // The whole file or nothing: written beside, then renamed over the old one.
-        const QString temporary = path + ".tavdesigner.tmp";
-        WriteTextFile(temporary.toStdString(), text);
-        if (std::rename(QFile::encodeName(temporary).constData(),
-                        QFile::encodeName(path).constData()) != 0) {
-            QFile::remove(temporary);
-            throw Exception("Cannot write file '" + path.toStdString() + "'");
-        }
+        // The whole file or nothing; through a link, into the file it names, with its mode.
+        WriteFileWhole(path, QByteArray::fromStdString(text));
         fileName_ = QFileInfo(path).absoluteFilePath();
         SetModified(false);
         return true;

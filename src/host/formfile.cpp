@@ -1,12 +1,19 @@
 #include "host/formfile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
+#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
+
+#include "host/outputfiles.h"
 
 namespace tav {
 
@@ -459,17 +466,69 @@ TFormContents ReadForm(const TClassRegistry& registry, const std::string& text,
     return contents;
 }
 
+TInputFile::TInputFile(const std::string& path) {
+    do fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    while (fd_ < 0 && errno == EINTR);
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) != 0) {
+        const int error = errno;
+        ::close(fd_);
+        fd_ = -1;
+        errno = error;
+    }
+    if (fd_ < 0) {
+        error_ = errno;
+        return;
+    }
+    size_ = static_cast<std::int64_t>(st.st_size);
+    mode_ = st.st_mode;
+}
+
+TInputFile::~TInputFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string TInputFile::Error() const { return error_ ? std::strerror(error_) : ""; }
+
+bool TInputFile::IsRegular() const { return fd_ >= 0 && S_ISREG(mode_); }
+bool TInputFile::IsFolder() const { return fd_ >= 0 && S_ISDIR(mode_); }
+bool TInputFile::IsPipe() const { return fd_ >= 0 && S_ISFIFO(mode_); }
+std::int64_t TInputFile::Size() const { return size_; }
+
+std::string TInputFile::ReadRest(std::string& text, std::int64_t limit) const {
+    constexpr std::size_t kBlock = 1 << 20;
+    for (;;) {
+        const std::size_t had = text.size();
+        // The rest of the size the file had when opened comes in one read (one byte more finds
+        // a file that grew); beyond it, blocks.
+        const std::int64_t left = size_ - static_cast<std::int64_t>(had);
+        const std::size_t want = left > 0 ? static_cast<std::size_t>(left) + 1 : kBlock;
+        text.resize(had + want);
+        const ssize_t n = ::read(fd_, text.data() + had, want);
+        text.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::strerror(errno);
+        if (n == 0 || static_cast<std::int64_t>(text.size()) > limit) return "";
+    }
+}
+
 std::string ReadTextFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw EReadError(0, "Cannot open file '" + path + "'");
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    const TInputFile file(path);
+    if (file.ErrorNumber()) throw EReadError(0, "Cannot open file '" + path + "': " + file.Error());
+    if (!file.IsRegular()) throw EReadError(0, "'" + path + "' is not a regular file");
+    const std::string tooLarge = "'" + path + "' is larger than " +
+                                 IntToStr(kMaxFormFileBytes >> 20) +
+                                 " MiB, the most a form file may be";
+    if (file.Size() > kMaxFormFileBytes) throw EReadError(0, tooLarge);
+    std::string text;
+    if (const std::string error = file.ReadRest(text, kMaxFormFileBytes); !error.empty())
+        throw EReadError(0, "Cannot read file '" + path + "': " + error);
+    if (static_cast<std::int64_t>(text.size()) > kMaxFormFileBytes) throw EReadError(0, tooLarge);
+    return text;
 }
 
 void WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out || !(out << text)) throw EReadError(0, "Cannot write file '" + path + "'");
+    WriteFileWhole(QString::fromStdString(path), QByteArray::fromStdString(text));
 }
 
 }  // namespace tav

@@ -116,8 +116,45 @@ std::string WriteForm(const TClassRegistry& registry, const std::string& rootNam
 TFormContents ReadForm(const TClassRegistry& registry, const std::string& text,
                        const std::function<void(TComponent&)>& prepare = {});
 
-// File helpers: raise EReadError (line 0) when the file cannot be read or written.
+// The most a form file may hold: a form of thousands of components is a few megabytes.
+inline constexpr std::int64_t kMaxFormFileBytes = std::int64_t{64} << 20;
+
+// File helpers: raise EReadError (line 0) when the file cannot be read or written. ReadTextFile
+// reads a regular file of at most kMaxFormFileBytes and refuses anything else at once, without
+// reading it: a FIFO (whose open would wait for a writer), a device such as /dev/zero (which
+// never ends), a folder.
 std::string ReadTextFile(const std::string& path);
+// Writes the file whole or not at all (WriteFileWhole).
 void WriteTextFile(const std::string& path, const std::string& text);
+
+// A file opened for reading, closed with the object. It is opened with O_NONBLOCK, so that
+// opening a FIFO never waits for a writer, and its kind and size are those of the open file (a
+// name may be pointed elsewhere between a look and the open).
+class TInputFile {
+  public:
+    explicit TInputFile(const std::string& path);
+    ~TInputFile();
+    TInputFile(const TInputFile&) = delete;
+    TInputFile& operator=(const TInputFile&) = delete;
+
+    // Why the file could not be opened: errno, and the system's text for it ("" when open).
+    int ErrorNumber() const { return error_; }
+    std::string Error() const;
+    int Descriptor() const { return fd_; }
+    bool IsRegular() const;
+    bool IsFolder() const;
+    bool IsPipe() const;  // a FIFO, or a pipe given as /dev/fd/N
+    std::int64_t Size() const;
+    // Appends what is left of a regular file to `text` until its end, or until `text` is longer
+    // than `limit` (so that a file grown since it was opened is still bounded). Returns the
+    // system's reason when a read fails, "" otherwise.
+    std::string ReadRest(std::string& text, std::int64_t limit) const;
+
+  private:
+    int fd_ = -1;
+    int error_ = 0;
+    std::int64_t size_ = 0;
+    unsigned mode_ = 0;
+};
 
 }  // namespace tav

@@ -1,9 +1,11 @@
 #include "host/printing.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QGuiApplication>
 #include <QPageSetupDialog>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPicture>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -12,6 +14,7 @@
 #include <memory>
 
 #include "host/forms.h"
+#include "host/outputfiles.h"
 #include "host/sysutils.h"
 
 namespace tav {
@@ -23,59 +26,30 @@ std::unique_ptr<QPrinter>& Instance() {
     return printer;
 }
 
-}  // namespace
-
-QPrinter& Printer() {
-    auto& printer = Instance();
-    if (!printer) {
-        printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        // Without a configured printer the output goes to a PDF file in the working folder.
-        if (QPrinterInfo::availablePrinters().isEmpty()) {
-            printer->setOutputFormat(QPrinter::PdfFormat);
-            printer->setOutputFileName(QDir::current().filePath("tav-print.pdf"));
-        }
-    }
-    return *printer;
+TPdfSink& Sink() {
+    static TPdfSink sink;
+    return sink;
 }
 
-void SetPrinterOutputFile(const std::string& path) {
-    QPrinter& printer = Printer();
-    if (path.empty()) {
-        Instance().reset();
-        Printer();
-        return;
-    }
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(QString::fromStdString(path));
-}
-
-bool PrinterSetupDialog(QWidget* parent) {
-    QPageSetupDialog dialog(&Printer(), parent);
-    dialog.setObjectName("PrinterSetupDialog1");
-    return ShowModal(&dialog) == QDialog::Accepted;
-}
-
-void PrintForm(QWidget* form, TPrintScale scale) {
-    // The window paints itself onto the printer (text stays text, lines stay lines) in a
+// Paints the image of `form` on one page of `device`, a printer or a PDF writer.
+template <class TDevice>
+void Paint(TDevice& device, QWidget* form, TPrintScale scale, const std::string& failure) {
+    // The window paints itself onto the device (text stays text, lines stay lines) in a
     // coordinate system of the window's own resolution, so that its fonts keep their size
-    // against its layout; the printer's resolution only sets the "one pixel" of poNone.
-    QPrinter& printer = Printer();
-    const int deviceResolution = printer.resolution();
+    // against its layout; the device's resolution only sets the "one pixel" of poNone.
+    const int deviceResolution = device.resolution();
     const int windowResolution = form->logicalDpiY();
 
-    printer.setResolution(windowResolution);
+    device.setResolution(windowResolution);
     struct TRestore {
-        QPrinter& printer;
+        TDevice& device;
         int resolution;
-        ~TRestore() { printer.setResolution(resolution); }
-    } restore{printer, deviceResolution};
+        ~TRestore() { device.setResolution(resolution); }
+    } restore{device, deviceResolution};
 
     QPainter painter;
-    if (!painter.begin(&printer))
-        throw Exception(printer.outputFileName().isEmpty()
-                            ? "The printer cannot be opened"
-                            : "Cannot write '" + printer.outputFileName().toStdString() + "'");
-    const QRectF page = printer.pageLayout().paintRectPixels(windowResolution);
+    if (!painter.begin(&device)) throw Exception(failure);
+    const QRectF page = device.pageLayout().paintRectPixels(windowResolution);
     const QSizeF size = form->size();
     double factor = 1.0;
     switch (scale) {
@@ -102,7 +76,73 @@ void PrintForm(QWidget* form, TPrintScale scale) {
     }
     painter.scale(factor, factor);
     painter.drawPicture(0, 0, picture);
-    painter.end();
+    if (!painter.end()) throw Exception(failure);
+}
+
+}  // namespace
+
+QPrinter& Printer() {
+    auto& printer = Instance();
+    if (!printer) {
+        printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        // Without a configured printer the output goes to a PDF file in the working folder.
+        if (QPrinterInfo::availablePrinters().isEmpty()) {
+            printer->setOutputFormat(QPrinter::PdfFormat);
+            printer->setOutputFileName(QDir::current().filePath("tav-print.pdf"));
+        }
+    }
+    return *printer;
+}
+
+void SetPrinterOutputFile(const std::string& path) {
+    Sink() = nullptr;
+    QPrinter& printer = Printer();
+    if (path.empty()) {
+        Instance().reset();
+        Printer();
+        return;
+    }
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(path));
+}
+
+void SetPrinterOutput(TPdfSink sink) {
+    if (!sink) SetPrinterOutputFile("");
+    Sink() = std::move(sink);
+}
+
+bool PrinterSetupDialog(QWidget* parent) {
+    QPageSetupDialog dialog(&Printer(), parent);
+    dialog.setObjectName("PrinterSetupDialog1");
+    return ShowModal(&dialog) == QDialog::Accepted;
+}
+
+void PrintForm(QWidget* form, TPrintScale scale) {
+    QPrinter& printer = Printer();
+    const QString file = printer.outputFileName();
+    if (!Sink() && (printer.outputFormat() != QPrinter::PdfFormat || file.isEmpty())) {
+        Paint(printer, form, scale,
+              file.isEmpty() ? "The printer cannot be opened"
+                             : "Cannot write '" + file.toStdString() + "'");
+        return;
+    }
+    // The document is made in memory, on the printer's page and resolution, and written by the
+    // one writer of files.
+    QBuffer buffer;
+    if (!buffer.open(QIODevice::WriteOnly)) throw Exception("The PDF document cannot be made");
+    {
+        QPdfWriter writer(&buffer);
+        writer.setResolution(printer.resolution());
+        if (!writer.setPageLayout(printer.pageLayout()))
+            throw Exception("The printer's page does not suit a PDF document");
+        Paint(writer, form, scale, "The PDF document cannot be made");
+    }
+    const QByteArray pdf = buffer.data();
+    if (!pdf.trimmed().endsWith("%%EOF")) throw Exception("The PDF document was not completed");
+    if (const TPdfSink sink = Sink())
+        sink(pdf);
+    else
+        WriteFileWhole(file, pdf);
 }
 
 }  // namespace tav
