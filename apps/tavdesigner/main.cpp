@@ -1,18 +1,51 @@
-// tavdesigner: edits form files of regression components. `tavdesigner [FORMFILE]`.
+// tavdesigner: edits form files of regression components.
+// `tavdesigner [--timeout SECONDS] [FORMFILE]`.
 #include <QApplication>
+#include <QCommandLineParser>
+#include <iostream>
 
 #include "design/tav32reg.h"
 #include "designer.h"
 #include "forms/tavwindows.h"
+#include "host/db.h"
+
+namespace {
+
+// A form file may open its datasets as it is read, with any QueryTimeout of its own (or none):
+// at design time every statement is bounded all the same, so that opening a form whose query
+// never ends gives an error instead of a window that never answers.
+constexpr int kDefaultTimeout = 30;
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("tavdesigner");
+    QCommandLineParser parser;
+    parser.addPositionalArgument("FORMFILE", "the form file to open");
+    const QCommandLineOption timeout(
+        "timeout",
+        QString("bound every statement run while designing to SECONDS (1 to %1, default %2)")
+            .arg(tav::TDataSet::kMaxQueryTimeout)
+            .arg(kDefaultTimeout),
+        "SECONDS", QString::number(kDefaultTimeout));
+    parser.addOption(timeout);
+    parser.addHelpOption();
+    parser.process(app);
+    bool ok = false;
+    const int seconds = parser.value(timeout).toInt(&ok);
+    if (!ok || seconds < 1 || seconds > tav::TDataSet::kMaxQueryTimeout) {
+        std::cerr << "tavdesigner: --timeout: '" << parser.value(timeout).toStdString()
+                  << "' is not a number of seconds from 1 to " << tav::TDataSet::kMaxQueryTimeout
+                  << "\n";
+        return 2;
+    }
+    tav::SetStatementTimeoutCap(seconds);
     tav::Register();
     tav::RegisterRegressionWindows();
     tav::TDesignerWindow window;
-    const QStringList args = QApplication::arguments();
-    if (args.size() > 1) window.OpenFile(args[1]);
+    const QStringList args = parser.positionalArguments();
+    if (!args.isEmpty()) window.OpenFile(args[0]);
     window.show();
     return app.exec();
 }

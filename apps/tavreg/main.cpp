@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +24,7 @@
 #include "host/csvtable.h"
 #include "host/dbconnection.h"
 #include "host/formfile.h"
+#include "host/outputfiles.h"
 #include "host/printing.h"
 #include "outputs.h"
 #include "report.h"
@@ -75,8 +77,12 @@ Definition on the command line:
                                         precision, which also names a variable that repeats
                                         or combines others
   --timeout SECONDS  interrupt a statement (the query, or the count of its records) that runs
-                     longer than this; 0 for no bound (default; replaces the QueryTimeout
-                     property of a form file)
+                     longer than this, counted from its start; 0 for no bound (default;
+                     replaces the QueryTimeout property of a form file, and bounds the
+                     statements a form file runs as it is read, whatever it says)
+  --memory-limit MIB the most memory SQLite may use for a database, a query and a CSV file's
+                     table together (default 1024); past it the statement ends with "out of
+                     memory"
   Example: tavreg --db sales.db --table sales --y PROFIT --x 'Log(ADVERT)' --x 'Product(PRICE,UNITS)'
 
 Output:
@@ -110,8 +116,10 @@ Output:
   --quiet            no line on standard error about the records each load used and skipped
   -h, --help         this text
 
-Files are written only when the whole run succeeds (under temporary names until then), and
-never over an input: the database, the CSV file or the form file.
+Files are written only when the whole run succeeds (under temporary names until then), all
+of them or none, and never over an input: the database, the CSV file or the form file (nor
+to standard output when it is one). An output is a file: a device, a FIFO or a folder in its
+place is refused, and a symbolic link is written through.
 
 Exit status: 0 on success; 1 with one line on standard error naming the culprit when a
 database, table, field, SQL statement or form file is wrong or a load has nothing usable;
@@ -144,12 +152,15 @@ struct Options {
 // -------------------------------------------------------------------- plots
 
 void SavePlots(tav::TTAVPlotForm& form, const QString& dir, const QString& prefix, int m,
-               tavreg::TOutputFiles& files) {
+               tav::TOutputFiles& files) {
     files.MakeFolder(dir, "--plots");
     auto save = [&](const QString& name) {
         const QString path = QDir(dir).filePath(prefix + name + ".png");
-        if (!form.grab().save(files.Temporary(path, "--plots"), "PNG"))
-            throw tav::Exception("Cannot write '" + path.toStdString() + "'");
+        QByteArray png;
+        QBuffer buffer(&png);
+        if (!buffer.open(QIODevice::WriteOnly) || !form.grab().save(&buffer, "PNG"))
+            throw tav::Exception("Cannot make the picture '" + path.toStdString() + "'");
+        files.Write(path, "--plots", png);
     };
     for (int k = 1; k <= m; ++k) {
         form.ScatterItemClick(k);
@@ -174,17 +185,16 @@ QString DiagnosticPath(const QString& dir, const QString& prefix, tav::TDiagnost
 }
 
 void SaveDiagnostics(const tav::TTAVRegression& reg, const QString& dir, const QString& prefix,
-                     tavreg::TOutputFiles& files) {
+                     tav::TOutputFiles& files) {
     files.MakeFolder(dir, "--diagnostics");
     for (const tav::TDiagnosticPlot kind : tav::kDiagnosticPlots) {
         for (const QString extension : {"png", "svg"}) {
             const QString path = DiagnosticPath(dir, prefix, kind, extension);
             const QByteArray bytes =
                 extension == "png" ? tav::DiagnosticPng(reg, kind) : tav::DiagnosticSvg(reg, kind);
-            QFile file(files.Temporary(path, "--diagnostics"));
-            if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) ||
-                file.write(bytes) != bytes.size() || !file.flush())
-                throw tav::Exception("Cannot write '" + path.toStdString() + "'");
+            if (bytes.isEmpty())
+                throw tav::Exception("Cannot make the picture '" + path.toStdString() + "'");
+            files.Write(path, "--diagnostics", bytes);
         }
     }
 }
@@ -204,7 +214,7 @@ struct Run {
     const Options& options;
     bool headless;
     bool several;
-    tavreg::TOutputFiles& files;
+    tav::TOutputFiles& files;
     std::string& out;  // standard output, written when the whole run has succeeded
     QJsonArray& json;
     // The fields each regression's prediction read (--predict with several regressions).
@@ -243,9 +253,10 @@ bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
     if (o.sqlExpression) {
         // Connection URLs name PostgreSQL servers; any other database gets SQLite's dialect.
         const bool postgres = tav::IsConnectionUrl(ds.DatabaseName());
-        run.out +=
-            reg.ScoringSQL(postgres ? tav::TSqlDialect::PostgreSQL : tav::TSqlDialect::SQLite) +
-            "\n";
+        // Field names are the data's: what they hold is shown, never sent to the terminal.
+        run.out += tavreg::Printable(reg.ScoringSQL(postgres ? tav::TSqlDialect::PostgreSQL
+                                                             : tav::TSqlDialect::SQLite)) +
+                   "\n";
     }
     if (!run.options.diagnostics.empty())
         SaveDiagnostics(reg, QString::fromStdString(run.options.diagnostics),
@@ -279,11 +290,16 @@ bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
             if (auto* form = dynamic_cast<tav::TRegressionOutputForm*>(dialog)) {
                 const QString pdf = PdfName(run.options.pdf, ds.Name(), run.several);
                 run.files.MakeFolder(QFileInfo(pdf).absolutePath(), "--pdf");
-                tav::SetPrinterOutputFile(run.files.Temporary(pdf, "--pdf").toStdString());
+                tav::SetPrinterOutput([&files = run.files, pdf](const QByteArray& bytes) {
+                    files.Write(pdf, "--pdf", bytes);
+                });
                 form->Print1Click();
             }
         } catch (const UsageError& e) {
             failure = e.what();
+            usageFailure = true;
+        } catch (const tav::EOutputRefused& e) {
+            failure = e.Message();
             usageFailure = true;
         } catch (const std::exception& e) {
             failure = tav::ErrorMessage(e);
@@ -291,7 +307,10 @@ bool Report(tav::TDataSet& ds, tav::TTAVRegression& reg, const Run& run) {
     });
     struct TRestoreHook {
         tav::TModalHook previous;
-        ~TRestoreHook() { tav::SetModalHook(previous); }
+        ~TRestoreHook() {
+            tav::SetModalHook(previous);
+            tav::SetPrinterOutput(nullptr);
+        }
     } restore{previous};
     if (!run.options.pdf.empty()) reg.Output();
     if (!failure && !run.options.plots.empty()) reg.ShowPlots();
@@ -314,18 +333,18 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     const QCommandLineOption db("db", "", "PATH"), csv("csv", "", "FILE"),
         table("table", "", "NAME"), sql("sql", "", "TEXT"), y("y", "", "TERM"), x("x", "", "TERM"),
         description("description", "", "TEXT"), fitMethod("fit-method", "", "M"),
-        timeout("timeout", "", "SECONDS"), text("text", ""), pdf("pdf", "", "FILE"),
-        plots("plots", "", "DIR"), json("json", ""), show("show", ""), quiet("quiet", ""),
-        help({"h", "help"}, ""), level("level", "", "L"), summary("summary", ""),
-        predict("predict", "", "VALUES"), sqlExpression("sql-expression", ""),
-        diagnostics("diagnostics", "", "DIR");
-    parser.addOptions({db,          csv,           table,      sql,  y,     x,
-                       description, fitMethod,     timeout,    text, pdf,   plots,
-                       json,        show,          quiet,      help, level, summary,
-                       predict,     sqlExpression, diagnostics});
+        timeout("timeout", "", "SECONDS"), memoryLimit("memory-limit", "", "MIB"), text("text", ""),
+        pdf("pdf", "", "FILE"), plots("plots", "", "DIR"), json("json", ""), show("show", ""),
+        quiet("quiet", ""), help({"h", "help"}, ""), level("level", "", "L"),
+        summary("summary", ""), predict("predict", "", "VALUES"),
+        sqlExpression("sql-expression", ""), diagnostics("diagnostics", "", "DIR");
+    parser.addOptions({db,          csv,       table,         sql,        y,    x,
+                       description, fitMethod, timeout,       text,       pdf,  plots,
+                       memoryLimit, json,      show,          quiet,      help, level,
+                       summary,     predict,   sqlExpression, diagnostics});
     if (!parser.parse(app.arguments())) throw UsageError(parser.errorText().toStdString());
     if (parser.isSet(help)) {
-        std::cout << kHelp;
+        tavreg::WriteStandardOutput(kHelp);
         return 0;
     }
     Options o;
@@ -362,7 +381,21 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
             throw UsageError("--timeout: '" + value + "' is not a number of seconds from 0 to " +
                              std::to_string(tav::TDataSet::kMaxQueryTimeout));
         o.timeout = seconds;
+        // A bound over every statement, those a form file runs while it is read included.
+        if (seconds > 0) tav::SetStatementTimeoutCap(seconds);
     }
+    // Set before anything opens a database, the CSV file's table in memory included.
+    int64_t heapLimit = tav::kDefaultSqliteHeapLimit;
+    if (parser.isSet(memoryLimit)) {
+        const std::string value = Value(parser, memoryLimit);
+        bool ok = false;
+        const int mib = QString::fromStdString(value).toInt(&ok);
+        if (!ok || mib < 16 || mib > 1024 * 1024)
+            throw UsageError("--memory-limit: '" + value +
+                             "' is not a number of MiB from 16 to 1048576");
+        heapLimit = int64_t{mib} * 1024 * 1024;
+    }
+    tav::SetSqliteHeapLimit(heapLimit);
     if (parser.isSet(level)) o.level = tavreg::ParseLevel(Value(parser, level));
     if (parser.isSet(predict)) o.predict = tavreg::ParseFieldValues(Value(parser, predict));
     o.summary = parser.isSet(summary);
@@ -409,7 +442,7 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     if (fellBackToOffscreen && !outputs)
         std::cerr << "tavreg: no display could be opened; the report is written as text\n";
 
-    tavreg::TOutputFiles files;
+    tav::TOutputFiles files;
     std::vector<std::pair<tav::TDataSet*, tav::TTAVRegression*>> regressions;
     tav::TFormContents form;
     std::unique_ptr<tav::TComponent> own;
@@ -444,6 +477,7 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     } else {
         const QString path = QString::fromStdString(o.formFile);
         files.AddInput(path, "the form file");
+        files.CheckStream(STDOUT_FILENO, "standard output");
         const QString folder = QFileInfo(path).absolutePath();
         // The databases are inputs too: found before any of them is opened.
         try {
@@ -473,24 +507,35 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
         if (o.timeout) ds->SetQueryTimeout(*o.timeout);
     }
     const bool several = regressions.size() > 1;
-    // Outputs onto inputs are refused before anything runs.
+    // Outputs onto inputs, onto what is not a file, or named twice are refused before anything
+    // runs; so is standard output that is an input.
+    files.CheckStream(STDOUT_FILENO, "standard output");
     if (!o.pdf.empty())
         for (auto& [ds, reg] : regressions)
-            files.CheckNotInput(PdfName(o.pdf, ds->Name(), several), "--pdf");
-    if (!o.plots.empty()) files.CheckNotInput(QString::fromStdString(o.plots), "--plots");
+            files.Declare(PdfName(o.pdf, ds->Name(), several), "--pdf");
+    if (!o.plots.empty()) {
+        // The pictures of each control variable are known once the variables are loaded.
+        const QString dir = QString::fromStdString(o.plots);
+        files.CheckFolder(dir, "--plots");
+        for (auto& [ds, reg] : regressions) {
+            const QString prefix = several ? QString::fromStdString(ds->Name()) + "-" : QString();
+            for (const char* name :
+                 {"residual-input-order", "residual-response", "residual-fitted", "ecdf"})
+                files.Declare(QDir(dir).filePath(prefix + name + ".png"), "--plots");
+        }
+    }
     if (!o.diagnostics.empty()) {
         const QString dir = QString::fromStdString(o.diagnostics);
-        files.CheckNotInput(dir, "--diagnostics");
+        files.CheckFolder(dir, "--diagnostics");
         for (auto& [ds, reg] : regressions) {
             const QString prefix = several ? QString::fromStdString(ds->Name()) + "-" : QString();
             for (const tav::TDiagnosticPlot kind : tav::kDiagnosticPlots)
                 for (const QString extension : {"png", "svg"})
-                    files.CheckNotInput(DiagnosticPath(dir, prefix, kind, extension),
-                                        "--diagnostics");
+                    files.Declare(DiagnosticPath(dir, prefix, kind, extension), "--diagnostics");
         }
     }
     if (!o.csv.empty()) {
-        const tav::TCsvImport imported = tav::ImportCsvFile(o.csv, o.csv);
+        const tav::TCsvImport imported = tav::ImportCsvFile(o.csv, o.csv, o.timeout.value_or(0));
         if (!o.quiet)
             std::cerr << tavreg::OneLine("tavreg: " + tav::CsvImportSummary(o.csv, imported))
                       << "\n";
@@ -506,6 +551,8 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
             allValid = Report(*ds, *reg, run) && allValid;
         } catch (const UsageError&) {
             throw;
+        } catch (const tav::EOutputRefused&) {
+            throw;
         } catch (const std::exception& e) {
             // Name the component once: the dataset's own errors may name it already.
             const std::string message = tav::ErrorMessage(e);
@@ -514,13 +561,14 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
         }
     }
     if (o.predict) tavreg::CheckPredictionFields(predictionFields, *o.predict);
-    files.Commit();
     if (o.json) {
         QJsonObject document;
         document["regressions"] = statistics;
         out += QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
     }
-    std::cout << out << std::flush;
+    // Standard output first: when it cannot be written, the files are not either.
+    tavreg::WriteStandardOutput(out);
+    files.Commit();
     return allValid ? 0 : 3;
 }
 
@@ -540,16 +588,36 @@ bool OnlyFileOutputs(int argc, char** argv) {
     return outputs;
 }
 
-// Qt's complaints about a display it could not open: tavreg says what it does instead.
+// Messages of Qt, of the drivers and of a database server reach standard error one line each,
+// escaped as every other line tavreg writes (a server's notice may hold any character), and a
+// server that keeps talking is cut short after kMaxNotices lines. Qt's complaints about a display
+// it could not open are left out: tavreg says what it does instead.
+constexpr int kMaxNotices = 20;
+
 void QuietPlatformMessages(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
     if (context.category && std::strncmp(context.category, "qt.qpa", 6) == 0) return;
     if (type == QtFatalMsg) std::abort();
-    std::cerr << msg.toLocal8Bit().constData() << "\n";
+    if (context.category && std::strcmp(context.category, "tav.sql") == 0) {
+        static int notices = 0;
+        if (++notices > kMaxNotices) {
+            if (notices == kMaxNotices + 1)
+                std::cerr << "tavreg: further notices of the database are not shown\n";
+            return;
+        }
+    }
+    std::cerr << tavreg::OneLine(msg.toStdString()) << "\n";
+}
+
+// Exit status 2, with one line.
+int WrongCommandLine(const std::string& message) {
+    std::cerr << tavreg::OneLine("tavreg: " + message) << " (see tavreg --help)\n";
+    return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    tavreg::KeepStandardStreams();
     // Files never need a display; with one asked for but not to be had, fall back to writing.
     if (OnlyFileOutputs(argc, argv) ||
         (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
@@ -575,9 +643,10 @@ int main(int argc, char** argv) {
     try {
         return Main(app, fellBack);
     } catch (const UsageError& e) {
-        std::cerr << tavreg::OneLine(std::string("tavreg: ") + e.what())
-                  << " (see tavreg --help)\n";
-        return 2;
+        return WrongCommandLine(e.what());
+    } catch (const tav::EOutputRefused& e) {
+        // An output that may not be written is a wrong command line too.
+        return WrongCommandLine(e.Message());
     } catch (const std::exception& e) {
         std::cerr << tavreg::OneLine("tavreg: " + tav::ErrorMessage(e)) << "\n";
         return 1;

@@ -1,126 +1,60 @@
 #include "outputs.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "host/sysutils.h"
 #include "terms.h"
 
 namespace tavreg {
 
-namespace {
-
-// The path with its folder's links resolved, whether or not the file exists yet.
-QString Resolved(const QString& path) {
-    const QFileInfo info(path);
-    if (info.exists()) return info.canonicalFilePath();
-    const QString folder = info.absoluteDir().canonicalPath();
-    return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
+void KeepStandardStreams() {
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO})
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int placeholder = ::open("/dev/null", O_RDONLY);
+            if (placeholder >= 0 && placeholder != fd) {
+                ::dup2(placeholder, fd);
+                ::close(placeholder);
+            }
+        }
 }
 
-void Escape(std::string& out, unsigned char c) {
-    switch (c) {
-        case '\n':
-            out += "\\n";
-            return;
-        case '\r':
-            out += "\\r";
-            return;
-        case '\t':
-            out += "\\t";
-            return;
-        default:
-            break;
+void WriteStandardOutput(const std::string& bytes) {
+    const char* at = bytes.data();
+    for (std::size_t left = bytes.size(); left > 0;) {
+        const ssize_t n = ::write(STDOUT_FILENO, at, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            throw tav::Exception(std::string("Cannot write standard output: ") +
+                                 std::strerror(n == 0 ? EIO : errno));
+        at += n;
+        left -= static_cast<std::size_t>(n);
     }
-    if (c < 0x20 || c == 0x7f) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02x", c);
-        out += hex;
-    } else {
-        out += static_cast<char>(c);
-    }
-}
-
-}  // namespace
-
-TOutputFiles::~TOutputFiles() {
-    if (committed_) return;
-    for (const auto& [temporary, final] : files_) QFile::remove(temporary);
-    for (auto it = madeFolders_.rbegin(); it != madeFolders_.rend(); ++it) QDir().rmdir(*it);
-}
-
-void TOutputFiles::AddInput(const QString& path, const std::string& what) {
-    if (QFileInfo(path).isFile()) inputs_.push_back({Resolved(path), what});
-}
-
-void TOutputFiles::CheckNotInput(const QString& path, const std::string& option) const {
-    const QString resolved = Resolved(path);
-    for (const auto& input : inputs_)
-        if (input.path == resolved)
-            throw UsageError(option + " '" + path.toStdString() + "' is " + input.what +
-                             ": an output never replaces an input");
-}
-
-void TOutputFiles::MakeFolder(const QString& path, const std::string& option) {
-    CheckNotInput(path, option);
-    const QFileInfo info(path);
-    if (info.exists() && !info.isDir())
-        throw UsageError(option + " '" + path.toStdString() + "' is a file, not a folder");
-    // Note the folders that do not exist yet, outermost first, before making them.
-    QStringList missing;
-    for (QString p = info.absoluteFilePath(); !QFileInfo::exists(p);
-         p = QFileInfo(p).absolutePath())
-        missing.prepend(p);
-    if (!QDir().mkpath(path))
-        throw tav::Exception("Cannot make the folder '" + path.toStdString() + "'");
-    madeFolders_ += missing;
-}
-
-QString TOutputFiles::Temporary(const QString& path, const std::string& option) {
-    CheckNotInput(path, option);
-    const QFileInfo info(path);
-    const QString temporary = info.absoluteDir().filePath("." + info.fileName() +
-                                                          QString(".tavreg-%1.tmp").arg(getpid()));
-    files_.emplace_back(temporary, path);
-    return temporary;
-}
-
-void TOutputFiles::Commit() {
-    for (const auto& [temporary, final] : files_) {
-        // rename() replaces an existing file in one step.
-        if (std::rename(QFile::encodeName(temporary).constData(),
-                        QFile::encodeName(final).constData()) != 0)
-            throw tav::Exception("Cannot write '" + final.toStdString() + "'");
-    }
-    committed_ = true;
+    // A file system may report a failed write only when the file is closed.
+    if (::close(STDOUT_FILENO) != 0 && errno != EINTR)
+        throw tav::Exception(std::string("Cannot write standard output: ") + std::strerror(errno));
 }
 
 std::string OneLine(const std::string& text) {
-    std::string out;
+    std::string line;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == '\r') {
-            out += ' ';
-            ++i;
-            continue;
-        }
-        Escape(out, static_cast<unsigned char>(text[i]));
+        const bool lineBreak = text[i] == '\n' && i + 1 < text.size() && text[i + 1] == '\r';
+        line += lineBreak ? ' ' : text[i];
+        if (lineBreak) ++i;
     }
-    return out;
+    return tav::EscapedLine(line);
 }
 
 std::string Printable(const std::string& text) {
     std::string out;
-    for (const char c : text) {
-        if (c == '\n')
-            out += c;
-        else
-            Escape(out, static_cast<unsigned char>(c));
-    }
-    return out;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        out += tav::EscapedLine(text.substr(start, end - start)) + '\n';
+    return out + tav::EscapedLine(text.substr(start));
 }
 
 }  // namespace tavreg

@@ -187,3 +187,25 @@ TEST(DesignerPicture, DISABLED_TheExample) {
     QApplication::processEvents();
     EXPECT_TRUE(w.grab().save(file));
 }
+
+// A form whose query never gives a row, with no bound of its own: the designer's bound ends its
+// Open.
+TEST(Tavdesigner, OpeningAFormIsBoundedWhateverItSays) {
+    Register();
+    tavtest::TTempDb tmp;
+    const std::string db = tmp.Exec("CREATE TABLE t(a REAL);", "t.db");
+    const std::string form = tmp.Path("endless.dfm");
+    WriteTextFile(form,
+                  "object M: TDataModule\n  object Q: TTAVQuery\n    DatabaseName = '" + db +
+                      "'\n    SQL.Strings = (\n      'WITH RECURSIVE r(n) AS (SELECT 1 UNION "
+                      "ALL SELECT n + 1 FROM r) SELECT count(*) AS a FROM r')\n    Active = True\n"
+                      "    QueryTimeout = 0\n  end\nend\n");
+    SetStatementTimeoutCap(1);
+    tavtest::TMessageRecorder messages;
+    TDesignerWindow w;
+    EXPECT_FALSE(w.OpenFile(QString::fromStdString(form)));
+    SetStatementTimeoutCap(0);
+    ASSERT_EQ(messages.Texts().size(), 1u);
+    EXPECT_NE(messages.Texts()[0].find("did not finish within 1 seconds"), std::string::npos)
+        << messages.Texts()[0];
+}

@@ -329,10 +329,22 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
                       "'\n    TableName = 'sales'\n    ResponseVarY.Strings = (\n"
                       "      'Undefined'\n      'None'\n      'A'#0'B'#10'C'#27'[31mD'\n"
                       "      'Undefined'\n      'Undefined'\n      '1')\n  end\nend\n");
+    // A query that never ends, opened by the form file itself under a bound of its own or none.
+    const auto endless = [&](const std::string& name, const std::string& timeout) {
+        const std::string path = tmp.Path(name);
+        WriteTextFile(path, "object M: TDataModule\n  object Q: TTAVQuery\n    DatabaseName = '" +
+                                bad.toStdString() + "'\n    SQL.Strings = (\n      'WITH " +
+                                "RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) " +
+                                "SELECT n AS a FROM r')\n    Active = True\n    QueryTimeout = " +
+                                timeout + "\n  end\nend\n");
+        return QStringList{"--timeout", "2", QString::fromStdString(path)};
+    };
     const struct {
         QStringList args;
         QString message;
     } cases[] = {
+        {endless("none.dfm", "0"), "within 2 seconds\n"},
+        {endless("day.dfm", "86400"), "within 2 seconds\n"},
         {{"--db", "/nowhere/x.db", "--table", "t", "--y", "a"},
          "tavreg: Regression: Database '/nowhere/x.db' not found\n"},
         {{"--db", TAV_SAMPLE_DB, "--sql", "SELECT 1 FROM WHERE", "--y", "a"}, "syntax error"},
@@ -341,7 +353,7 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
         {{"--db", bad, "--table", "t", "--y", "a"}, "nothing usable was loaded (0 of 0 records"},
         {{"--db", notDb, "--table", "t", "--y", "a"},
          "Database '" + notDb + "': file is not a database"},
-        {{hostile}, "Field 'A\\x00B\\nC\\x1b[31mD' not found\n"},
+        {{hostile}, "Field 'A\\u0000B\\nC\\u001b[31mD' not found\n"},
         {{"--db", bad, "--sql", "VACUUM INTO '" + copy + "'", "--y", "a"},
          "\"VACUUM INTO '" + copy +
              "'\" was refused: a query runs one SELECT, WITH or VALUES "
