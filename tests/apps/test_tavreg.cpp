@@ -358,6 +358,9 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
          "\"VACUUM INTO '" + copy +
              "'\" was refused: a query runs one SELECT, WITH or VALUES "
              "statement\n"},
+        // SQLite's comments do not nest: the reader and SQLite see a second statement.
+        {{"--db", bad, "--sql", "SELECT a FROM t /* /* */ ; DELETE FROM t; /* */", "--y", "a"},
+         "was refused: a query runs one statement, not several\n"},
         {{"--timeout", "5", "--db", bad, "--sql",
           "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n AS a FROM r",
           "--y", "a"},

@@ -29,14 +29,11 @@ std::string OpenAndCount(const std::string& path, const std::string& sql, int ti
     q.SetDatabaseName(path);
     q.SetSQLText(sql);
     q.SetQueryTimeout(timeout);
-    try {
+    return tavtest::ErrorOf([&] {
         q.Open();
         const int32_t n = q.RecordCount();
         if (count) *count = n;
-    } catch (const EDatabaseError& e) {
-        return e.what();
-    }
-    return {};
+    });
 }
 
 const char* kNeverEnding = "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) ";

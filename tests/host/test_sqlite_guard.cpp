@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <cstdlib>
-#include <functional>
 
 #include "host/dbconnection.h"
 #include "support/tav_test_support.h"
@@ -14,25 +13,12 @@ using namespace tav;
 
 namespace {
 
-std::string Error(const std::function<void()>& run) {
-    try {
-        run();
-    } catch (const EDatabaseError& e) {
-        return e.what();
-    }
-    return {};
-}
-
 std::string Count(const std::string& path) {
-    int32_t n = -1;
-    const std::string error = Error([&] {
-        TQuery q;
-        q.SetDatabaseName(path);
-        q.SetSQLText("SELECT * FROM t");
-        q.Open();
-        n = q.RecordCount();
-    });
-    return error.empty() ? std::to_string(n) : error;
+    TQuery q;
+    q.SetDatabaseName(path);
+    q.SetSQLText("SELECT * FROM t");
+    const std::string error = tavtest::ErrorOf([&] { q.Open(); });
+    return error.empty() ? std::to_string(q.RecordCount()) : error;
 }
 
 }  // namespace
@@ -41,10 +27,11 @@ TEST(SqliteGuard, TheDatabaseSaysWhatOneStatementIs) {
     tavtest::TTempDb db;
     const auto c = OpenSqliteFile(db.Exec("CREATE TABLE t(v);"), "Database 'x'", 0);
     for (const char* sql : {"SELECT 1; DROP TABLE t", "SELECT 1; SELECT 2", "SELECT 1; nonsense"})
-        EXPECT_EQ(Error([&] { c->Cursor(sql); }), std::string("Database 'x': \"") + sql +
-                                                      "\" was refused: a query runs one "
-                                                      "statement, not several");
-    EXPECT_EQ(Error([&] { c->Cursor("SELECT 1 ;; -- end\n/* more */ ;\n")->Exec(); }), "");
+        EXPECT_EQ(tavtest::ErrorOf([&] { c->Cursor(sql); }), std::string("Database 'x': \"") + sql +
+                                                                 "\" was refused: a query runs one "
+                                                                 "statement, not several");
+    EXPECT_EQ(tavtest::ErrorOf([&] { c->Cursor("SELECT 1 ;; -- end\n/* more */ ;\n")->Exec(); }),
+              "");
 }
 
 TEST(SqliteGuard, EveryBoundCountsFromTheStartWhateverTheFormSays) {
@@ -62,7 +49,7 @@ TEST(SqliteGuard, EveryBoundCountsFromTheStartWhateverTheFormSays) {
         q.SetQueryTimeout(c.queryTimeout);
         QElapsedTimer timer;
         timer.start();
-        EXPECT_EQ(Error([&] {
+        EXPECT_EQ(tavtest::ErrorOf([&] {
                       for (q.Open(); !q.Eof();) q.Next();
                   }),
                   "The query did not finish within 1 seconds");
@@ -75,7 +62,7 @@ TEST(SqliteGuard, AQueryThatAsksForGigabytesRunsOutOfMemoryClearly) {
     tavtest::TTempDb db;
     const std::string path = db.Exec("CREATE TABLE t(v);");
     SetSqliteHeapLimit(64 << 20);
-    EXPECT_EQ(Error([&] {
+    EXPECT_EQ(tavtest::ErrorOf([&] {
                   OpenSqliteFile(path, "Database 'x'", 0)
                       ->Cursor("SELECT randomblob(99999999), randomblob(99999999)")
                       ->Exec();

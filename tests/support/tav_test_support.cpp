@@ -21,6 +21,15 @@ tav::TDependentVar Response(const std::string& field, const std::string& transfo
     return r;
 }
 
+std::string ErrorOf(const std::function<void()>& run) {
+    try {
+        run();
+    } catch (const tav::Exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
 TTempDb::TTempDb() {
     if (!dir_.isValid()) throw std::runtime_error("cannot create a temporary folder");
 }

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <bit>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <type_traits>
@@ -50,6 +51,9 @@ class TRandom {
 };
 
 inline uint64_t Bits(double x) { return std::bit_cast<uint64_t>(x); }
+
+// The message of the library's exception that `run` raises; empty when it raises none.
+std::string ErrorOf(const std::function<void()>& run);
 
 // A temporary folder that holds the test's databases; removed with the object.
 class TTempDb {
