@@ -13,6 +13,10 @@
 //   bench_execute --diagnostics=ROUNDS   times Execute alone and Execute followed by every
 //                                  inference statistic and record diagnostic, alternately, and
 //                                  prints the cost of the diagnostics as a ratio to Execute
+//   bench_execute --factor=ROUNDS  times, fit by fit, Execute and then the factorisation the
+//                                  inference and diagnostics are computed from (made on the
+//                                  first request after a fit), and prints its cost as a ratio
+//                                  to Execute for each fit method
 // These options may be combined; without them the program runs the benchmarks.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -334,6 +338,47 @@ void CompareDiagnostics(int rounds) {
                 (fastestWith - fastestAlone) / fastestAlone, fastestAlone, fastestWith);
 }
 
+// Each fit: Execute, then the first diagnostic asked for, which makes the factorisation (and the
+// record diagnostics from it); both timed in the same iteration so that the machine's load falls
+// on both alike. ROUNDS rounds of 20 fits per method.
+void CompareFactor(int rounds) {
+    using Clock = std::chrono::steady_clock;
+    auto t = LoadedTable();
+    std::printf("%d records x %d controls, %d rounds of 20 fits per method\n", Records, Controls,
+                rounds);
+    double sum = 0;
+    for (const tav::TFitMethod method : {tav::TFitMethod::NormalEquations, tav::TFitMethod::QR}) {
+        t->SetFitMethod(method);
+        std::vector<double> execute, factor, ratio;
+        for (int round = 0; round < rounds; ++round) {
+            Clock::duration fit{}, made{};
+            for (int i = 0; i < 20; ++i) {
+                const auto start = Clock::now();
+                t->Execute();
+                const auto fitted = Clock::now();
+                sum += t->GetLeverage(1);
+                const auto end = Clock::now();
+                fit += fitted - start;
+                made += end - fitted;
+            }
+            execute.push_back(std::chrono::duration<double, std::micro>(fit).count() / 20);
+            factor.push_back(std::chrono::duration<double, std::micro>(made).count() / 20);
+            ratio.push_back(factor.back() / execute.back());
+        }
+        auto median = [](std::vector<double> v) {
+            std::sort(v.begin(), v.end());
+            return v[v.size() / 2];
+        };
+        std::printf(
+            "  %-16s Execute median %8.1f us, factorisation %8.1f us, ratio %.3f "
+            "(%.3f .. %.3f)\n",
+            tav::FitMethodToStr(method), median(execute), median(factor), median(ratio),
+            *std::min_element(ratio.begin(), ratio.end()),
+            *std::max_element(ratio.begin(), ratio.end()));
+    }
+    if (!std::isfinite(sum)) Fail("a leverage is not finite");
+}
+
 // With --benchmark_repetitions, the fastest repetition as well: on a machine shared with other
 // work the median drifts with the load, the minimum much less.
 double Fastest(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
@@ -367,6 +412,9 @@ bool HandleExports(int& argc, char** argv) {
             any = true;
         } else if (std::strncmp(arg, "--diagnostics=", 14) == 0) {
             CompareDiagnostics(std::max(1, std::atoi(arg + 14)));
+            any = true;
+        } else if (std::strncmp(arg, "--factor=", 9) == 0) {
+            CompareFactor(std::max(1, std::atoi(arg + 9)));
             any = true;
         } else if (std::strncmp(arg, "--paths=", 8) == 0) {
             ComparePaths(std::max(1, std::atoi(arg + 8)));

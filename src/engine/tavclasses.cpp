@@ -115,6 +115,11 @@ void AddRegressionProperties(std::vector<TPropertyInfo>& props) {
     timeout.minValue = 0;
     timeout.maxValue = TDataSet::kMaxQueryTimeout;
     props.push_back(std::move(timeout));
+    TPropertyInfo idField = StringProp<C>(
+        "IdField", [](const C& c) { return c.IdField(); },
+        [](C& c, const std::string& v) { c.SetIdField(v); });
+    idField.omitDefault = true;
+    props.push_back(std::move(idField));
 }
 
 template <typename C>

@@ -59,6 +59,28 @@ TIndepVar* TTAVRegression::GetcVar(uint16_t k) const {
     return cVar_[k].get();
 }
 
+void TTAVRegression::SetIdField(const std::string& v) {
+    idField_ = v;
+    valuesLoaded_ = false;
+}
+
+int64_t TTAVRegression::GetRecordPosition(int32_t i) const {
+    if (i < 1 || i > dataCount_)
+        throw std::out_of_range("record " + IntToStr(i) + " of 1.." + IntToStr(dataCount_));
+    return d_->position[i];
+}
+
+std::string TTAVRegression::GetRecordLabel(int32_t i) const {
+    GetRecordPosition(i);  // the range check
+    const std::size_t start = i == 1 ? 0 : d_->labelEnd[i - 1];
+    return labels_.substr(start, d_->labelEnd[i] - start);
+}
+
+std::string TTAVRegression::GetRecordName(int32_t i) const {
+    std::string label = GetRecordLabel(i);
+    return label.empty() ? IntToStr(GetRecordPosition(i)) : label;
+}
+
 void TTAVRegression::ReLoad() {
     valuesLoaded_ = false;
     diagnostics_->ready = diagnostics_->sumsReady = false;
@@ -173,6 +195,8 @@ bool TTAVRegression::LoadValues() {
     varCount_ = 0;
     for (auto& copy : cVar_) copy.reset();
     account_ = TLoadAccount();
+    labels_.clear();
+    labelled_ = false;
     try {
         for (const auto& var : controlVar_) SetcVarArrays(*var);
         CheckDataCount();
@@ -181,6 +205,9 @@ bool TTAVRegression::LoadValues() {
         reader_.Clear();
         prepared_[0].Prepare(*response_, dataSet_, reader_);
         for (int k = 1; k <= varCount_; ++k) prepared_[k].Prepare(*cVar_[k], dataSet_, reader_);
+        // A field that is not there is an error like any other field's, before any record.
+        const TField* id = idField_.empty() ? nullptr : dataSet_.FieldByName(idField_);
+        labelled_ = id != nullptr;
 
         uint16_t n = 0;
         gauge->SetGaugeProgress(0);
@@ -215,6 +242,9 @@ bool TTAVRegression::LoadValues() {
                     ++n;
                     d.y[n] = yValue;
                     std::copy(values, values + varCount_, d.x.row(n));
+                    d.position[n] = account_.read;
+                    if (id) labels_ += id->AsString();
+                    d.labelEnd[n] = labels_.size();
                     if (variant_.gaugeFollowsLoad) {
                         // A count that disagrees with the rows read (rows added since it ran,
                         // a view whose rows change from one run to the next) shows a full

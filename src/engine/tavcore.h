@@ -135,6 +135,10 @@ class TTAVRegression {
     // Published after ReportMessage; Auto unless set. Changing it keeps the load.
     TFitMethod FitMethod() const { return fitMethod_; }
     void SetFitMethod(TFitMethod v) { fitMethod_ = v; }
+    // Published last, streamed only when set: the field whose text labels each loaded record
+    // (an identifier, R's row names), "" for none. Changing it clears ValuesLoaded.
+    const std::string& IdField() const { return idField_; }
+    void SetIdField(const std::string& v);
 
     bool ValuesLoaded() const { return valuesLoaded_; }
     uint16_t DataCount() const { return dataCount_; }
@@ -146,6 +150,15 @@ class TTAVRegression {
     void ReLoad();
     // What the last load read, used and skipped, and why.
     const TLoadAccount& GetLoadAccount() const { return account_; }
+    // Who loaded record i (1..DataCount, the index the other accessors take) is: its position in
+    // the result set (from 1, skipped records counted), its label (the text of IdField, "" when
+    // the load had no IdField or the field was null), and the name a person is shown: the label,
+    // or the position where there is none. Raise std::out_of_range outside 1..DataCount.
+    int64_t GetRecordPosition(int32_t i) const;
+    std::string GetRecordLabel(int32_t i) const;
+    std::string GetRecordName(int32_t i) const;
+    // Whether the last load labelled its records (it had an IdField).
+    bool HasRecordLabels() const { return labelled_; }
     // The account in one line: "287 of 300 records used; 13 skipped: 8 for Ln(ADVERT) (ln or
     // square root of a value <= 1E-20), 5 for PROFIT (null field)", and where the load stopped
     // at the cap, "; only the first 2500 of 100000 records were read".
@@ -165,7 +178,11 @@ class TTAVRegression {
     // Results of the last Execute. Indices count from 1, except Getb (0 = intercept) and
     // GetCovar/GetCorr (0 = intercept, k = k-th control variable). They stay readable after
     // ValuesLoaded is cleared.
-    double Getb(uint16_t j) const { return d_->b[j]; }
+    // An aliased control variable's coefficient is NaN: it took no part in the fit.
+    double Getb(uint16_t j) const {
+        return j > 0 && j <= varCount_ && aliased_[j] ? std::numeric_limits<double>::quiet_NaN()
+                                                      : d_->b[j];
+    }
     double Gete(uint16_t i) const { return d_->e[i]; }
     double GetyHat(uint16_t i) const { return d_->yHat[i]; }
     double GetxBar(uint16_t j) const { return d_->xBar[j]; }
@@ -200,10 +217,17 @@ class TTAVRegression {
     // None when the last Execute gave valid results.
     TFitProblem GetFitProblem() const { return fitProblem_; }
     // Whether control variable k (1..VarCount) was found to repeat or combine the variables
-    // before it; its coefficient is then 0 and its variances and covariances NaN.
+    // before it; its coefficient and its variances and covariances are then NaN, and the fit's
+    // degrees of freedom count only the terms that took part.
     bool GetAliased(uint16_t k) const;
     // Auto keeps the normal equations while their estimated digits reach this figure.
-    static constexpr double AutoMinDigits = 7.0;
+    static constexpr double AutoMinDigits = 10.0;
+    // Whether the residuals are at the rounding level of the fitted values (as R's "essentially
+    // perfect fit"): t values, p-values, the record diagnostics and Durbin-Watson are then NaN.
+    bool GetPerfectFit() const { return perfectFit_; }
+    // The least estimated correct digits over the coefficients, their standard errors and the
+    // record diagnostics as the accessors give them (NaN without a valid fit).
+    double GetStatisticsDigits() const;
 
     // Inference from the last Execute (tavinference.h). Indices as for Getb: 0 is the intercept.
     // The standard error of b[j], its t value, the two-sided p-value of that t with GetDOF degrees
@@ -285,6 +309,10 @@ class TTAVRegression {
         // Work storage of the QR path: the design matrix column by column, and the response.
         long double qrDesign[MaxData * MaxTerms];
         long double qrResponse[MaxData];
+        // Who each loaded record is: its position in the result set, and where its label ends
+        // in labels_ (it starts where the one before ends).
+        int64_t position[MaxData + 1];
+        std::size_t labelEnd[MaxData + 1];
     };
 
     void SetcVarArrays(const TIndepVar& var);
@@ -321,16 +349,27 @@ class TTAVRegression {
         int32_t m = 0;                  // control variables in the fit (not aliased)
         int32_t column[MaxTerms] = {};  // their numbers, 1..VarCount
         long double mean[MaxTerms] = {}, length[MaxTerms] = {};
-        // Inverse of the Cholesky factor of the controls' correlation matrix (lower triangular).
-        long double inverseFactor[MaxTerms][MaxTerms] = {};
-        double vif[MaxTerms] = {};  // by control variable number
+        // W = P R^-1 of the column-pivoted QR of the centred, unit-length controls, its rows in
+        // the order of `column`: for a point z of those controls, 1/n + |z' W|^2 is its leverage.
+        long double w[MaxTerms][MaxTerms] = {};
+        long double variance[MaxTerms] = {};  // of b[j] per unit error variance, by term
+        double vif[MaxTerms] = {};            // by control variable number
+        double digits = 0;                    // GetStatisticsDigits
         double leverage[MaxData], rstandard[MaxData], rstudent[MaxData], cooks[MaxData];
+        // Work storage of the factorisation: the design, one column of Q, the leverages' sums.
+        long double design[MaxData * MaxTerms];
+        long double work[MaxData];
+        long double squares[MaxData];
         // The t quantile of the last confidence level asked for, and its degrees of freedom.
         double quantileLevel = 0, quantileDf = 0, quantile = 0;
         bool sumsReady = false;
         TSums sums{};
     };
     double ResidualDOF() const;
+    // Whether the fit's results have a value: not after an overflow, nor on singular normal
+    // equations; Inferable also asks for a fit.
+    bool Valued() const;
+    bool Inferable() const;
     double Quantile(double level) const;
     TSums Sums() const;
     int32_t FittedTerms() const;
@@ -368,6 +407,7 @@ class TTAVRegression {
     TFitProblem fitProblem_ = TFitProblem::None;
     double estimatedDigits_ = std::numeric_limits<double>::quiet_NaN();
     double normalEquationsDigits_ = 0;  // of the last ComputebVector
+    bool perfectFit_ = false;
     // aliased_[k]: control variable k repeats or combines the ones before it.
     std::array<bool, MaxTerms + 1> aliased_{};
     // Working copies of the control variables in use; slot 0 unused, slot MaxTerms never filled.
@@ -376,6 +416,12 @@ class TTAVRegression {
     // working copy cVar_[k].
     std::array<TPreparedVar, MaxTerms + 1> prepared_;
     TRowReader reader_;
+    std::string idField_;
+    // The labels of the loaded records one after another: one buffer, cleared at each load and
+    // keeping its capacity, so that loads allocate only while labels outgrow every earlier load
+    // (a fixed slot per record would cut long labels or reserve MaxData times the longest).
+    std::string labels_;
+    bool labelled_ = false;
 };
 
 }  // namespace tav

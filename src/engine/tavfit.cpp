@@ -56,12 +56,17 @@ double ScaledConditionNumber(const npbynp& XtX, const npbynp& inverse, int32_t q
 //   |db_j| <= u (|S^-1| |S| |b|)_j        |d(S^-1)_jj| <= u (|S^-1| |S| |S^-1|)_jj,
 //
 // less half a digit, which keeps the estimate below the digits reached on every certified
-// reference set. Unlike the condition number alone, the bounds see coefficients of very
-// different size (a polynomial in x = 0..20) and need no margin for them. O(q^3) on q <= 11 terms.
-double NormalEquationsDigits(const npbynp& S, const npbynp& inverse, const npvector& b, int32_t q) {
+// reference set. The right-hand side X'y is rounded too: with a response of large mean its sums
+// cancel, and b errs by up to u (|S^-1| |X|' |y|), which `xty` (|X|' |y|) brings in. Unlike the
+// condition number alone, the bounds see coefficients of very different size (a polynomial in x =
+// 0..20) and need no margin for them. O(q^3) on q <= 11 terms.
+double NormalEquationsDigits(const npbynp& S, const npbynp& inverse, const npvector& b,
+                             const ext* xty, int32_t q) {
     ext sb[MaxTerms + 1] = {};  // |S| |b|
-    for (int32_t k = 1; k <= q; ++k)
+    for (int32_t k = 1; k <= q; ++k) {
         for (int32_t l = 1; l <= q; ++l) sb[k] += std::fabs(ext(S(k, l)) * ext(b[l]));
+        sb[k] += xty[k];
+    }
     ext worst = 0;
     for (int32_t j = 1; j <= q; ++j) {
         ext coefficient = 0, variance = 0;
@@ -84,6 +89,20 @@ bool AllFinite(const double* values, int32_t count) {
     for (int32_t i = 0; i < count; ++i)
         if (!std::isfinite(values[i])) return false;
     return true;
+}
+
+// R's test for an "essentially perfect fit": the residual variance at the rounding level of the
+// fitted values, below kPerfectFit of mean(f)^2 + var(f), R's own figure. (A wider one would
+// call a fit perfect whose response has a large mean and a small but real scatter.)
+constexpr ext kPerfectFit = 1.0E-30L;
+
+bool PerfectFit(const double* fitted, int32_t n, double sse, int32_t rdf) {
+    if (n < 2 || rdf <= 0 || !std::isfinite(sse)) return false;
+    ext mean = 0, squares = 0;
+    for (int32_t i = 0; i < n; ++i) mean += fitted[i];
+    mean /= n;
+    for (int32_t i = 0; i < n; ++i) squares += (fitted[i] - mean) * (fitted[i] - mean);
+    return ext(sse) / rdf < (mean * mean + squares / (n - 1)) * kPerfectFit;
 }
 
 std::string Digits(double digits) { return FloatToStrF(digits, TFloatFormat::ffFixed, 4, 0); }
@@ -133,6 +152,7 @@ void TTAVRegression::Execute() {
     fitPath_ = TFitPath::None;
     fitProblem_ = TFitProblem::None;
     estimatedDigits_ = kNaN;
+    perfectFit_ = false;
     aliased_.fill(false);
     // With fewer records than model terms the coefficients are not determined at all.
     if (dataCount_ < varCount_ + 1) {
@@ -165,10 +185,13 @@ void TTAVRegression::Execute() {
         conditionEstimate_ = aliased ? std::numeric_limits<double>::infinity()
                                      : ScaledConditionNumber(d_->XtX, d_->XtXInv, q);
     }
+    // The residual degrees of freedom count the terms that took part.
+    dof_ = static_cast<uint16_t>(dataCount_ - FittedTerms());
     ComputeSSE();
     ComputeSSR();
     ComputeCovarMatrix();
     ComputeCorrMatrix();
+    perfectFit_ = PerfectFit(d_->yHat.base(), dataCount_, SSE_, dof_);
     ReportFitProblem(normalEquationsDigits);
 }
 
@@ -300,7 +323,12 @@ void TTAVRegression::ComputebVector() {
     shownpvector(d.b, q, "b", 0);
     mult1bynpbynpbym(d.v, d.b, d.XDesignT, n, q);
     showmvector(d.v, n, "v (bt*xt)", 0);
-    normalEquationsDigits_ = NormalEquationsDigits(normalEquations, d.XtXInv, d.b, q);
+    ext xty[MaxTerms + 1] = {};  // |X|' |y|
+    for (int32_t i = 1; i <= n; ++i) {
+        const ext y = std::fabs(ext(d.y[i]));
+        for (int32_t k = 1; k <= q; ++k) xty[k] += std::fabs(ext(d.XDesign(i, k))) * y;
+    }
+    normalEquationsDigits_ = NormalEquationsDigits(normalEquations, d.XtXInv, d.b, xty, q);
     zeroshiftnpvector(d.b, q);
 }
 
@@ -335,7 +363,7 @@ void TTAVRegression::ComputeResiduals() {
 void TTAVRegression::ComputeSSE() {
     const int32_t n = dataCount_;
     SSE_ = multmvectors(d_->e, d_->e, n);
-    MSE_ = static_cast<double>(PerCount(SSE_, int64_t{n} - (varCount_ + 1)));
+    MSE_ = static_cast<double>(PerCount(SSE_, int64_t{n} - FittedTerms()));
 }
 
 void TTAVRegression::ComputeSSR() {
@@ -351,20 +379,28 @@ void TTAVRegression::ComputeSSR() {
 void TTAVRegression::ComputeSST() { SST_ = GetSSE() + GetSSR(); }
 
 // R squared keeps its value when SST is 0 (Execute has reset it to 0), and is NaN when SST is
-// not a number at all.
+// not a number at all. R squared, Syx and F are NaN, as every derived statistic, after an
+// overflow or on singular normal equations.
+bool TTAVRegression::Valued() const {
+    return fitProblem_ != TFitProblem::Overflow && fitProblem_ != TFitProblem::NumericallySingular;
+}
+
 void TTAVRegression::ComputeRSquared() {
-    if (GetSST() > 0.0)
+    if (!Valued())
+        RSquared_ = kNaN;
+    else if (GetSST() > 0.0)
         RSquared_ = static_cast<double>(ext(GetSSR()) / ext(SST_));
     else if (!std::isfinite(SST_))
         RSquared_ = kNaN;
 }
 
-void TTAVRegression::ComputeSyx() { Syx_ = std::sqrt(MSE_); }
+void TTAVRegression::ComputeSyx() { Syx_ = Valued() ? std::sqrt(MSE_) : kNaN; }
 
 void TTAVRegression::ComputeF() {
-    const ext regression = PerCount(GetSSR(), varCount_);
-    const ext residual = PerCount(GetSSE(), int64_t{dataCount_} - (varCount_ + 1));
-    F_ = static_cast<double>(regression / residual);
+    const ext regression = PerCount(GetSSR(), FittedTerms() - 1);
+    const ext residual = PerCount(GetSSE(), int64_t{dataCount_} - FittedTerms());
+    // A perfect fit's F is a ratio of rounding noise (GetAnova withholds it too).
+    F_ = Valued() && !perfectFit_ ? static_cast<double>(regression / residual) : kNaN;
 }
 
 void TTAVRegression::ComputeCovarMatrix() {

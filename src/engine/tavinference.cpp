@@ -1,15 +1,14 @@
 // Tests, intervals, likelihood and record diagnostics of the last fit (the fitted equation as SQL
 // is in tavscoring.cpp).
 //
-// The record diagnostics need the leverage h_i = x_i' (X'X)^-1 x_i of every record. Formed from
-// the raw design, that quadratic form cancels away its digits as soon as a control has an offset
-// (years, timestamps). It is formed instead from the centred controls, h_i = 1/n + c_i' S^-1 c_i
-// with S their cross products, after scaling S to a unit diagonal (the correlation matrix R):
-// with R = L L', c_i' S^-1 c_i = |L^-1 D^-1 c_i|^2, D the column lengths. The means, the sums of
-// S across blocks of records and the factorisation run in extended precision; what is done for
-// each record runs in double, where the conditioning bounds its error far below the digits asked
-// of it. It is computed once per fit, on request, from the loaded values; the database is not
-// read again.
+// Whatever path fitted the coefficients, the standard errors, the leverages, the variance
+// inflation factors and the prediction standard errors come from one factorisation: a
+// column-pivoted Householder QR, in extended precision, of the centred controls in the fit scaled
+// to unit length, A P = Q R. Then (A'A)^-1 = W W' with W = P R^-1, the leverage of record i is
+// 1/n + |row i of the thin Q|^2 and that of a new point z is 1/n + |z' W|^2 (z centred and
+// scaled), so nothing squares the condition of the design as cross products and a Cholesky factor
+// would (x, x^2 with x = 1E6 + i kept 5 digits of leverage that way). The factor is made once per
+// fit, on request, from the loaded values; the database is not read again.
 #include <algorithm>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/students_t.hpp>
@@ -20,6 +19,7 @@
 #include <stdexcept>
 
 #include "engine/tavcore.h"
+#include "engine/tavfactor.h"
 #include "host/db.h"
 #include "host/sysutils.h"
 
@@ -31,27 +31,30 @@ using ext = long double;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Distributions that answer NaN, not an exception, for arguments outside their domain, computed
-// in double (their error stays within a few units of the last place).
+// Distributions that answer NaN, not an exception, for arguments outside their domain. They are
+// evaluated in extended precision so that a probability below the normal range of double (the
+// quakes F test's 2E-317) comes back as the subnormal it is rather than as 0.
 using Policy = boost::math::policies::policy<
     boost::math::policies::domain_error<boost::math::policies::ignore_error>,
     boost::math::policies::overflow_error<boost::math::policies::ignore_error>,
     boost::math::policies::evaluation_error<boost::math::policies::ignore_error>,
     boost::math::policies::pole_error<boost::math::policies::ignore_error>,
     boost::math::policies::promote_double<false>>;
-using StudentsT = boost::math::students_t_distribution<double, Policy>;
-using FisherF = boost::math::fisher_f_distribution<double, Policy>;
+using StudentsT = boost::math::students_t_distribution<long double, Policy>;
+using FisherF = boost::math::fisher_f_distribution<long double, Policy>;
 
 // P(|T| > |t|) for Student's t with `df` degrees of freedom.
 double TwoSidedP(double t, double df) {
     if (!(df > 0) || std::isnan(t)) return kNaN;
-    return 2.0 * boost::math::cdf(boost::math::complement(StudentsT(df), std::fabs(t)));
+    return static_cast<double>(
+        2 * boost::math::cdf(boost::math::complement(StudentsT(df), std::fabs(ext(t)))));
 }
 
 // The quantile of Student's t that leaves (1 - level) / 2 above it.
 double TQuantile(double level, double df) {
     if (!(df > 0)) return kNaN;
-    return boost::math::quantile(boost::math::complement(StudentsT(df), (1.0 - level) / 2.0));
+    return static_cast<double>(
+        boost::math::quantile(boost::math::complement(StudentsT(df), (1.0L - level) / 2)));
 }
 
 // 1 - h below which a record counts as fitted exactly by itself (leverage 1): its residual is
@@ -68,12 +71,21 @@ void CheckConfidenceLevel(double level) {
 
 // ------------------------------------------------------------------------------------ inference
 
+// Not after an overflow, nor when the forced normal equations found X'X singular: their results
+// have no correct digit, and every statistic derived from them would pass for one.
+bool TTAVRegression::Inferable() const { return fitPath_ != TFitPath::None && Valued(); }
+
 double TTAVRegression::GetStdErrorOfb(uint16_t j) const {
     if (j > varCount_) RaiseIndexError("coefficient", j, 0, varCount_);
-    return std::sqrt(GetCovar(j, j));
+    if (!Inferable()) return kNaN;
+    const ext rdf = ResidualDOF();
+    if (!(rdf > 0)) return kNaN;
+    return static_cast<double>(std::sqrt(Diagnostics().variance[j] * (Sums().sse / rdf)));
 }
 
+// A perfect fit's t values are ratios of rounding noise.
 double TTAVRegression::GettValue(uint16_t j) const {
+    if (perfectFit_) return kNaN;
     return static_cast<double>(ext(Getb(j)) / ext(GetStdErrorOfb(j)));
 }
 
@@ -101,8 +113,9 @@ double TTAVRegression::Quantile(double level) const {
     return g.quantile;
 }
 
+// n - r, r the terms that took part in the fit.
 double TTAVRegression::ResidualDOF() const {
-    return static_cast<double>(int32_t{dataCount_} - (varCount_ + 1));
+    return static_cast<double>(int32_t{dataCount_} - FittedTerms());
 }
 
 TTAVRegression::TSums TTAVRegression::Sums() const {
@@ -123,31 +136,35 @@ TTAVRegression::TSums TTAVRegression::Sums() const {
 double TTAVRegression::GetAdjRSquared() const {
     const TSums s = Sums();
     const ext rdf = ResidualDOF();
-    if (!(rdf > 0) || !(s.sse + s.ssr > 0)) return kNaN;
+    if (!Inferable() || !(rdf > 0) || !(s.sse + s.ssr > 0)) return kNaN;
     return static_cast<double>(1.0L - (s.sse / rdf) / ((s.sse + s.ssr) / (dataCount_ - 1)));
 }
 
 double TTAVRegression::GetResidualStdError() const {
     const ext rdf = ResidualDOF();
-    return rdf > 0 ? static_cast<double>(std::sqrt(Sums().sse / rdf)) : kNaN;
+    return Inferable() && rdf > 0 ? static_cast<double>(std::sqrt(Sums().sse / rdf)) : kNaN;
 }
 
 double TTAVRegression::GetFPValue() const { return GetAnova().regression.p; }
 
 TAnovaTable TTAVRegression::GetAnova() const {
+    TAnovaTable t{};
+    if (!Inferable()) {
+        t.regression = t.residual = t.total = {kNaN, kNaN, kNaN, kNaN, kNaN};
+        return t;
+    }
     const TSums s = Sums();
     const ext rdf = ResidualDOF();
-    const ext p = varCount_;
-    TAnovaTable t{};
+    const ext p = FittedTerms() - 1;
     const ext msr = p > 0 ? s.ssr / p : ext(kNaN);
     const ext mse = rdf > 0 ? s.sse / rdf : ext(kNaN);
-    const double F = static_cast<double>(msr / mse);
+    // A perfect fit's F is a ratio of rounding noise too.
+    const ext F = perfectFit_ ? ext(kNaN) : msr / mse;
     double pF = kNaN;
     if (p > 0 && rdf > 0 && !std::isnan(F))
-        pF = boost::math::cdf(
-            boost::math::complement(FisherF(static_cast<double>(p), static_cast<double>(rdf)), F));
-    t.regression = {static_cast<double>(p), static_cast<double>(s.ssr), static_cast<double>(msr), F,
-                    pF};
+        pF = static_cast<double>(boost::math::cdf(boost::math::complement(FisherF(p, rdf), F)));
+    t.regression = {static_cast<double>(p), static_cast<double>(s.ssr), static_cast<double>(msr),
+                    static_cast<double>(F), pF};
     t.residual = {static_cast<double>(rdf), static_cast<double>(s.sse), static_cast<double>(mse),
                   kNaN, kNaN};
     t.total = {static_cast<double>(dataCount_ - 1), static_cast<double>(s.sse + s.ssr), kNaN, kNaN,
@@ -157,8 +174,10 @@ TAnovaTable TTAVRegression::GetAnova() const {
 
 // With the error variance at its maximum likelihood estimate SSE / n:
 //   log L = -n/2 (log(2 pi) + 1 - log n + log SSE).
+// A saturated fit (no residual degree of freedom) and a perfect one have no likelihood: their
+// residual sum of squares is rounding noise, and its logarithm anything.
 double TTAVRegression::GetLogLikelihood() const {
-    if (dataCount_ == 0) return kNaN;
+    if (!Inferable() || dataCount_ == 0 || !(ResidualDOF() > 0) || perfectFit_) return kNaN;
     const ext n = dataCount_;
     return static_cast<double>(
         -n / 2 * (std::log(2 * std::numbers::pi_v<ext>) + 1 - std::log(n) + std::log(Sums().sse)));
@@ -190,13 +209,12 @@ TPredictionInterval TTAVRegression::PredictInterval(const npvector& Values, uint
     TPredictionInterval result{};
     result.fit = Predict(Values, Count);
     result.level = level;
+    // h = 1/n + |z' W|^2, z the point centred and scaled as the factor's columns.
     ext h = g.valid ? 1.0L / dataCount_ : ext(kNaN);
-    for (int32_t r = 0; r < g.m; ++r) {
+    for (int32_t t = 0; t < g.m; ++t) {
         ext sum = 0;
-        for (int32_t s = 0; s <= r; ++s) {
-            const int32_t k = g.column[s];
-            sum += g.inverseFactor[r][s] * ((ext(Values.raw(k)) - g.mean[s]) / g.length[s]);
-        }
+        for (int32_t r = 0; r < g.m; ++r)
+            sum += g.w[r][t] * ((ext(Values.raw(g.column[r])) - g.mean[r]) / g.length[r]);
         h += sum * sum;
     }
     const ext s = GetResidualStdError();
@@ -213,135 +231,240 @@ TPredictionInterval TTAVRegression::PredictInterval(const npvector& Values, uint
 
 // ---------------------------------------------------------------------------------- diagnostics
 
+namespace {
+
+// Estimated relative error of what the factor gives (R^-1, the rows of Q) beyond the rounding to
+// double: u cond(A) in extended precision, with the safety factor the QR fit takes.
+constexpr ext kFactorMargin = 3.0L;
+constexpr double kMaxDigits = 15.9;
+
+// A column-pivoted Householder QR of the n x m column-major `a`, in place and written out for long
+// double, on which Eigen's generic kernels cost several times as much. Afterwards R lies in the
+// upper triangle, reflector k is H_k = I - tau[k] v v' with v = (1, a[k+1..n-1, k]) on rows
+// k..n-1, and pivot[j] is the column at place j: at each step the largest remaining column, its
+// norm downdated and summed again once it has cancelled, as Eigen's and LAPACK's.
+struct TPivotedQr {
+    ext* a;
+    int32_t n, m;
+    ext tau[MaxTerms] = {};
+    int32_t pivot[MaxTerms] = {};
+
+    void Factor() {
+        ext norms[MaxTerms], original[MaxTerms];
+        for (int32_t j = 0; j < m; ++j) {
+            pivot[j] = j;
+            const ext* c = a + int64_t{j} * n;
+            ext sum = 0;
+            for (int32_t i = 0; i < n; ++i) sum += c[i] * c[i];
+            norms[j] = original[j] = sum;
+        }
+        for (int32_t k = 0; k < m; ++k) {
+            int32_t best = k;
+            for (int32_t j = k + 1; j < m; ++j)
+                if (norms[j] > norms[best]) best = j;
+            if (best != k) {
+                std::swap_ranges(a + int64_t{k} * n, a + int64_t{k + 1} * n, a + int64_t{best} * n);
+                std::swap(norms[k], norms[best]);
+                std::swap(original[k], original[best]);
+                std::swap(pivot[k], pivot[best]);
+            }
+            ext* v = a + int64_t{k} * n;
+            ext tail = 0;
+            for (int32_t i = k + 1; i < n; ++i) tail += v[i] * v[i];
+            const ext alpha = v[k];
+            if (tail == 0) {
+                tau[k] = 0;
+            } else {
+                const ext beta = -std::copysign(std::sqrt(alpha * alpha + tail), alpha);
+                tau[k] = (beta - alpha) / beta;
+                const ext scale = 1 / (alpha - beta);
+                for (int32_t i = k + 1; i < n; ++i) v[i] *= scale;
+                v[k] = beta;
+            }
+            for (int32_t j = k + 1; j < m; ++j) {
+                ext* c = a + int64_t{j} * n;
+                Reflect(c, k);
+                norms[j] -= c[k] * c[k];
+                if (!(norms[j] > 1.0E-6L * original[j])) {
+                    ext sum = 0;
+                    for (int32_t i = k + 1; i < n; ++i) sum += c[i] * c[i];
+                    norms[j] = original[j] = sum;
+                }
+            }
+        }
+    }
+
+    // x := H_k x.
+    void Reflect(ext* x, int32_t k) const {
+        if (tau[k] == 0) return;
+        const ext* v = a + int64_t{k} * n;
+        // Four partial sums: one chain of extended-precision additions would wait on each.
+        ext w0 = x[k], w1 = 0, w2 = 0, w3 = 0;
+        int32_t i = k + 1;
+        for (; i + 4 <= n; i += 4) {
+            w0 += v[i] * x[i];
+            w1 += v[i + 1] * x[i + 1];
+            w2 += v[i + 2] * x[i + 2];
+            w3 += v[i + 3] * x[i + 3];
+        }
+        for (; i < n; ++i) w0 += v[i] * x[i];
+        const ext w = ((w0 + w1) + (w2 + w3)) * tau[k];
+        x[k] -= w;
+        for (int32_t i = k + 1; i < n; ++i) x[i] -= w * v[i];
+    }
+
+    // The number of diagonal elements of R above `tolerance` times the largest (Eigen's rule,
+    // which the fit's own QR applies).
+    int32_t Rank(ext tolerance) const {
+        ext largest = 0;
+        for (int32_t k = 0; k < m; ++k)
+            largest = std::max(largest, std::fabs(a[int64_t{k} * n + k]));
+        int32_t rank = 0;
+        for (int32_t k = 0; k < m; ++k)
+            rank += std::fabs(a[int64_t{k} * n + k]) > tolerance * largest;
+        return rank;
+    }
+};
+
+double DigitsOf(ext relativeError) {
+    if (std::isnan(relativeError)) return 0.0;
+    return std::clamp(static_cast<double>(-std::log10(relativeError + DBL_EPSILON / 2)), 0.0,
+                      kMaxDigits);
+}
+
+}  // namespace
+
 const TTAVRegression::TDiagnostics& TTAVRegression::Diagnostics() const {
+    using namespace factor;
     TDiagnostics& g = *diagnostics_;
     if (g.ready) return g;
     g.ready = true;
     g.valid = false;
+    g.digits = kNaN;
     const Arrays& d = *d_;
     const int32_t n = dataCount_;
     g.m = 0;
     for (int32_t k = 1; k <= varCount_; ++k)
         if (!aliased_[k]) g.column[g.m++] = k;
     const int32_t m = g.m;
-    // The means in extended precision, a column at a time with four partial sums in registers.
+    for (int32_t k = 0; k < MaxTerms; ++k) g.vif[k] = g.variance[k] = kNaN;
+    for (int32_t i = 0; i < n; ++i)
+        g.leverage[i] = g.rstandard[i] = g.rstudent[i] = g.cooks[i] = kNaN;
+    // The centred controls have rank at most n - 1.
+    if (!Inferable() || n < m + 1 || n == 0) return g;
+
+    // The centred, unit-length controls, their means and lengths in extended precision.
     const double* x = d.x.row(1);
     constexpr auto stride = static_cast<int64_t>(mbynp::Stride);
-    double high[MaxTerms] = {}, low[MaxTerms] = {};
+    Eigen::Map<Design> A(g.design, n, m);
     for (int32_t r = 0; r < m; ++r) {
         const double* column = x + (g.column[r] - 1);
-        ext s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-        int32_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            s0 += column[i * stride];
-            s1 += column[(i + 1) * stride];
-            s2 += column[(i + 2) * stride];
-            s3 += column[(i + 3) * stride];
+        ext sum = 0, squares = 0;
+        for (int32_t i = 0; i < n; ++i) sum += column[i * stride];
+        // The factor has no intercept column to take up what the rounding of the mean leaves
+        // in the centred column (1E-7 for values near 1E12, a constant that bends the column's
+        // direction by far more than its rounding): the column is centred a second time.
+        ext mean = sum / n, rest = 0;
+        for (int32_t i = 0; i < n; ++i) rest += column[i * stride] - mean;
+        mean += rest / n;
+        for (int32_t i = 0; i < n; ++i) {
+            const ext c = column[i * stride] - mean;
+            A(i, r) = c;
+            squares += c * c;
         }
-        for (; i < n; ++i) s0 += column[i * stride];
-        g.mean[r] = ((s0 + s1) + (s2 + s3)) / n;
-        high[r] = static_cast<double>(g.mean[r]);
-        low[r] = static_cast<double>(g.mean[r] - high[r]);
+        g.mean[r] = mean;
+        g.length[r] = std::sqrt(squares);
+        if (!(g.length[r] > 0) || !std::isfinite(g.length[r])) return g;
+        A.col(r) /= g.length[r];
     }
-    // The centred values of a block of up to 32 records, column by column: x - mean with the
-    // mean as a sum of two doubles, so that offsets go exactly (x - high is exact for x near the
-    // mean) and each value is within an ulp of the exact difference.
-    constexpr int32_t kBlock = 32;
-    double c[MaxTerms][kBlock];
-    auto centre = [&](int32_t from, int32_t count) {
-        for (int32_t r = 0; r < m; ++r) {
-            const double* column = x + (from * stride + g.column[r] - 1);
-            for (int32_t i = 0; i < count; ++i) c[r][i] = (column[i * stride] - high[r]) - low[r];
-        }
-    };
-    // Their cross products: summed in double over each block, the blocks' sums added in extended
-    // precision, so that the error stays within a few units of the last place of the block sums
-    // of |c_r c_s|.
-    ext S[MaxTerms][MaxTerms] = {};
-    for (int32_t from = 0; from < n; from += kBlock) {
-        const int32_t count = std::min(n - from, kBlock);
-        centre(from, count);
-        for (int32_t r = 0; r < m; ++r)
-            for (int32_t s = 0; s <= r; ++s) {
-                double sum = 0.0;
-                for (int32_t i = 0; i < count; ++i) sum += c[r][i] * c[s][i];
-                S[r][s] += sum;
-            }
+    TPivotedQr qr{g.design, n, m};
+    qr.Factor();
+    if (qr.Rank(kRankTolerance) < m) return g;
+    const int32_t* pivots = qr.pivot;
+    Square upper = Square::Zero(m, m);
+    for (int32_t j = 0; j < m; ++j)
+        for (int32_t i = 0; i <= j; ++i) upper(i, j) = qr.a[j * n + i];
+    const auto R = upper.triangularView<Eigen::Upper>();
+    Square rInverse = Square::Identity(m, m);
+    R.solveInPlace(rInverse);
+    ext normR = 0, normInverse = 0;
+    for (int32_t j = 0; j < m; ++j) {
+        normR = std::max(normR, upper.col(j).head(j + 1).cwiseAbs().sum());
+        normInverse = std::max(normInverse, rInverse.col(j).head(j + 1).cwiseAbs().sum());
     }
-    // Cholesky factor of the correlation matrix, then its inverse (both lower triangular).
-    ext L[MaxTerms][MaxTerms] = {};
-    bool positive = n > 0 && n > m + 1;
-    for (int32_t r = 0; r < m && positive; ++r) {
-        g.length[r] = std::sqrt(S[r][r]);
-        positive = g.length[r] > 0 && std::isfinite(g.length[r]);
-    }
-    for (int32_t r = 0; r < m && positive; ++r)
-        for (int32_t s = 0; s <= r; ++s) {
-            ext sum = S[r][s] / (g.length[r] * g.length[s]);
-            for (int32_t t = 0; t < s; ++t) sum -= L[r][t] * L[s][t];
-            if (r == s) {
-                positive = sum > 0;
-                L[r][r] = std::sqrt(sum);
-            } else {
-                L[r][s] = sum / L[s][s];
-            }
-        }
-    for (int32_t r = 0; r < m && positive; ++r) {
-        for (int32_t s = 0; s < r; ++s) {
-            ext sum = 0;
-            for (int32_t t = s; t < r; ++t) sum -= L[r][t] * g.inverseFactor[t][s];
-            g.inverseFactor[r][s] = sum / L[r][r];
-        }
-        g.inverseFactor[r][r] = 1 / L[r][r];
-    }
-    for (int32_t k = 0; k < MaxTerms; ++k) g.vif[k] = kNaN;
-    if (!positive) {
-        for (int32_t i = 0; i < n; ++i)
-            g.leverage[i] = g.rstandard[i] = g.rstudent[i] = g.cooks[i] = kNaN;
-        return g;
-    }
-    g.valid = true;
-    // The diagonal of R^-1 = L^-T L^-1 is the variance inflation of each control.
-    for (int32_t s = 0; s < m; ++s) {
+    const ext factorError = kFactorMargin * LDBL_EPSILON * normR * normInverse;
+    // W = P R^-1: row pivots(j) of W is row j of R^-1.
+    for (int32_t j = 0; j < m; ++j)
+        for (int32_t t = 0; t < m; ++t) g.w[pivots[j]][t] = rInverse(j, t);
+    // The variances per unit error variance: the diagonal of (A'A)^-1 = W W' scaled back for the
+    // slopes (A'A being the correlation matrix, that diagonal is the inflation factors), and for
+    // the intercept the leverage of the origin.
+    ext origin = 1.0L / n;
+    for (int32_t t = 0; t < m; ++t) {
         ext sum = 0;
-        for (int32_t r = s; r < m; ++r) sum += g.inverseFactor[r][s] * g.inverseFactor[r][s];
-        g.vif[g.column[s]] = static_cast<double>(sum);
+        for (int32_t r = 0; r < m; ++r) sum -= g.w[r][t] * (g.mean[r] / g.length[r]);
+        origin += sum * sum;
+    }
+    g.variance[0] = origin;
+    for (int32_t r = 0; r < m; ++r) {
+        ext sum = 0;
+        for (int32_t t = 0; t < m; ++t) sum += g.w[r][t] * g.w[r][t];
+        g.vif[g.column[r]] = static_cast<double>(sum);
+        g.variance[g.column[r]] = sum / (g.length[r] * g.length[r]);
     }
 
-    // h_i = 1/n + |L^-1 D^-1 c_i|^2, a block of records at a time. The transformed values are
-    // sums of a few terms whose size the conditioning bounds, so double precision keeps the
-    // leverage far beyond the digits asked of it.
-    double w[MaxTerms][MaxTerms] = {};  // L^-1 D^-1
-    for (int32_t r = 0; r < m; ++r)
-        for (int32_t s = 0; s <= r; ++s)
-            w[r][s] = static_cast<double>(g.inverseFactor[r][s] / g.length[s]);
-    double* h = g.leverage;
-    for (int32_t from = 0; from < n; from += kBlock) {
-        const int32_t count = std::min(n - from, kBlock);
-        centre(from, count);
-        double sum[kBlock] = {};
-        for (int32_t r = 0; r < m; ++r) {
-            double u[kBlock] = {};
-            for (int32_t s = 0; s <= r; ++s)
-                for (int32_t i = 0; i < count; ++i) u[i] += w[r][s] * c[s][i];
-            for (int32_t i = 0; i < count; ++i) sum[i] += u[i] * u[i];
-        }
-        for (int32_t i = 0; i < count; ++i) h[from + i] = sum[i];
+    // h_i = 1/n + |row i of the thin Q|^2, the columns of Q one at a time: Q e_j = H_0 ... H_j e_j.
+    ext* q = g.work;
+    ext* squares = g.squares;
+    std::fill(squares, squares + n, 0.0L);
+    for (int32_t j = 0; j < m; ++j) {
+        std::fill(q, q + n, 0.0L);
+        q[j] = 1;
+        for (int32_t k = j; k >= 0; --k) qr.Reflect(q, k);
+        for (int32_t i = 0; i < n; ++i) squares[i] += q[i] * q[i];
     }
-    const double perRecord = static_cast<double>(1.0L / n);
-    for (int32_t i = 0; i < n; ++i) h[i] += perRecord;
+    for (int32_t i = 0; i < n; ++i) g.leverage[i] = static_cast<double>(1.0L / n + squares[i]);
+
+    // The residuals and coefficients the factor gives, to measure those of the fit against:
+    // the response centred, Q' applied, its first m elements solved for the coefficients and
+    // zeroed for the residuals, Q applied back.
+    ext yMean = 0;
+    for (int32_t i = 1; i <= n; ++i) yMean += d.y.raw(i);
+    yMean /= n;
+    for (int32_t i = 0; i < n; ++i) q[i] = d.y.raw(i + 1) - yMean;
+    for (int32_t k = 0; k < m; ++k) qr.Reflect(q, k);
+    Terms z(m);
+    for (int32_t j = 0; j < m; ++j) z(j) = q[j];
+    R.solveInPlace(z);
+    std::fill(q, q + m, 0.0L);
+    for (int32_t k = m - 1; k >= 0; --k) qr.Reflect(q, k);
+    ext coefficientError = 0, intercept = yMean;
+    for (int32_t j = 0; j < m; ++j) {
+        const int32_t r = pivots[j];
+        const ext slope = z(j) / g.length[r];
+        intercept -= g.mean[r] * slope;
+        if (slope != 0)
+            coefficientError = std::max(
+                coefficientError, std::fabs(ext(d.b[g.column[r]]) - slope) / std::fabs(slope));
+    }
+    if (intercept != 0)
+        coefficientError =
+            std::max(coefficientError, std::fabs(ext(d.b[0]) - intercept) / std::fabs(intercept));
+    g.valid = true;
 
     const double rdf = ResidualDOF();
     const ext sse = Sums().sse;
     const double sseDouble = static_cast<double>(sse);
     const double variance = static_cast<double>(sse / rdf);
     const double perTerm = 1.0 / (m + 1), perDf = 1.0 / (rdf - 1);
+    // The residuals' error in units of the residual standard error, and 1 - h's relative error.
+    ext residualError = 0;
+    const ext sigma = std::sqrt(sse / rdf);
     for (int32_t i = 0; i < n; ++i) {
-        const double e = d.e.raw(i + 1), rest = 1.0 - h[i];
-        if (!(rest > kLeverageOne) || !(rdf > 0)) {
-            g.rstandard[i] = g.rstudent[i] = g.cooks[i] = kNaN;
-            continue;
-        }
+        const double e = d.e.raw(i + 1), h = g.leverage[i], rest = 1.0 - h;
+        if (!(rest > kLeverageOne) || !(rdf > 0) || perfectFit_) continue;
+        residualError =
+            std::max(residualError, std::fabs(ext(e) - q[i]) / sigma + factorError * h / rest);
         const double perRest = 1.0 / rest;
         const double standardized = e / std::sqrt(variance * rest);
         g.rstandard[i] = standardized;
@@ -352,9 +475,20 @@ const TTAVRegression::TDiagnostics& TTAVRegression::Diagnostics() const {
         if (!(sseDouble - share > 1.0E-3 * sseDouble))
             without = static_cast<double>((sse - ext(e) * e / rest) / (rdf - 1));
         g.rstudent[i] = e / std::sqrt(without * rest);
-        g.cooks[i] = standardized * standardized * perTerm * (h[i] * perRest);
+        g.cooks[i] = standardized * standardized * perTerm * (h * perRest);
     }
+    const double path = std::isnan(estimatedDigits_) ? 0.0 : estimatedDigits_;
+    // Standardized residuals and Cook's distances are products and quotients of several rounded
+    // figures: half a digit less than their parts.
+    g.digits = std::min({path, DigitsOf(coefficientError), DigitsOf(factorError),
+                         std::max(0.0, DigitsOf(residualError) - 0.5)});
     return g;
+}
+
+double TTAVRegression::GetStatisticsDigits() const {
+    if (!Inferable()) return kNaN;
+    const TDiagnostics& g = Diagnostics();
+    return g.valid ? g.digits : estimatedDigits_;
 }
 
 namespace {
@@ -384,6 +518,7 @@ double TTAVRegression::GetVIF(uint16_t k) const {
 }
 
 double TTAVRegression::GetDurbinWatson() const {
+    if (!Inferable() || perfectFit_) return kNaN;
     const Arrays& d = *d_;
     ext differences = 0, squares = 0;
     for (int32_t i = 1; i <= dataCount_; ++i) {

@@ -12,12 +12,12 @@
 // independent of the units the variables are measured in.
 //
 // A control variable whose centred column lies within the rank tolerance of the span of the
-// columns before it is aliased: it takes no part in the fit, its coefficient is 0 and its
-// variances NaN, and Execute reports the fit as rank deficient.
+// columns before it is aliased: it takes no part in the fit (its coefficient is stored as 0 for
+// Predict, and Getb gives NaN), its variances are NaN, and Execute reports the fit as rank
+// deficient.
 //
 // All work storage lies in the component's arrays (qrDesign, qrResponse) or in objects of at most
 // MaxTerms x MaxTerms elements: the fit allocates nothing.
-#include <Eigen/Dense>
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -25,26 +25,13 @@
 #include <optional>
 
 #include "engine/tavcore.h"
+#include "engine/tavfactor.h"
 
 namespace tav {
 
 namespace {
 
-using ext = long double;
-using Design =
-    Eigen::Matrix<ext, Eigen::Dynamic, Eigen::Dynamic, Eigen::ColMajor, MaxData, MaxTerms>;
-using Records = Eigen::Matrix<ext, Eigen::Dynamic, 1, Eigen::ColMajor, MaxData, 1>;
-using Square =
-    Eigen::Matrix<ext, Eigen::Dynamic, Eigen::Dynamic, Eigen::ColMajor, MaxTerms, MaxTerms>;
-using Terms = Eigen::Matrix<ext, Eigen::Dynamic, 1, Eigen::ColMajor, MaxTerms, 1>;
-// Factorises the columns it is given in place.
-using TQr = Eigen::ColPivHouseholderQR<Eigen::Ref<Design>>;
-
-// A centred, scaled column whose distance from the span of the others is at most this (its own
-// length being 1) counts as dependent on them. The data are doubles: a column that reproduces a
-// combination of others up to their rounding stays about 1E-16 away, while the hardest certified
-// polynomial design (degree 10) keeps its smallest pivot near 1E-13 of the largest after scaling.
-constexpr ext kRankTolerance = 1.0E-14L;
+using namespace factor;
 
 // The digits of a double: results are stored as doubles whatever the path.
 constexpr double kMaxDigits = 15.9;
@@ -194,13 +181,20 @@ double TTAVRegression::FitByQR() {
                                        : static_cast<double>(xtxInverse(i - 1, j - 1));
         }
 
-    // Fitted values and residuals from the centred form, where nothing cancels.
-    const ext intercept = c(0) / length(0);
+    // The residuals from the factor: Q applied to Q'y with its first `rank` elements zeroed.
+    // Householder QR keeps them within a few units of rounding of the centred response however
+    // ill-conditioned the design, where y - X b would lose cond(A) units to the error of b (two
+    // controls 1E-8 apart kept 7 digits of their residuals that way). The fitted values are the
+    // rest of the response.
+    qty.head(rank).setZero();
+    for (int32_t k = width - 1; k >= 0; --k) {
+        ext workspace;
+        qty.tail(n - k).applyHouseholderOnTheLeft(qr->householderQ().essentialVector(k),
+                                                  qr->hCoeffs()(k), &workspace);
+    }
     for (int32_t i = 1; i <= n; ++i) {
-        ext fitted = intercept;
-        for (int32_t k = 1; k <= p; ++k) fitted += b(k) * (at(i, k) - mean(k));
-        const ext residual = (d.y.raw(i) - yMean) - fitted;
-        d.v[i] = static_cast<double>(yMean + fitted);
+        const ext residual = qty(i - 1);
+        d.v[i] = static_cast<double>(ext(d.y.raw(i)) - residual);
         d.yHat[i] = d.v[i];
         d.e[i] = static_cast<double>(residual);
     }

@@ -4,6 +4,8 @@
 //   digits (LRE);
 // - an independent least-squares solver written for this test (Householder QR in extended
 //   precision) on random data;
+// - exact rational least squares (tests/data/exact, exact_ls.py) for every statistic of designs
+//   whose cross products lose digits: large offsets, close controls, a large response mean;
 // - a plain re-computation of the normal-equations pipeline, term by term in the documented
 //   order, which Execute must reproduce to the bit.
 #include <gtest/gtest.h>
@@ -14,14 +16,17 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <iostream>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "engine/tavquery.h"
@@ -272,6 +277,125 @@ TEST(NistStrdFilip, EverySetOfTheCollectionIsChecked) {
     for (const auto& c : kNistCases) tested.insert(c.name);
     EXPECT_EQ(listed, tested);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Every statistic against exact rational least squares (tests/data/exact, exact_ls.py)
+
+struct TExactDesign {
+    const char* name;
+    std::vector<std::pair<const char*, int>> terms;  // field and power
+    // Two controls 1e-8 apart (condition about 1e10) leave a QR in long double 7.3 digits in the
+    // residuals; the fit's estimate says so.
+    double minDigits = 9.0;
+};
+
+void PrintTo(const TExactDesign& d, std::ostream* os) { *os << d.name; }
+
+// Correct digits of `value` against `exact`, its error measured relative to `scale`; capped at 15.
+double Digits(double value, double exact, double scale) {
+    if (!std::isfinite(value)) return 0;
+    const ext error = std::fabs(ext(value) - ext(exact)) / ext(scale);
+    return error == 0 ? 15.0 : std::clamp(static_cast<double>(-std::log10(error)), 0.0, 15.0);
+}
+
+class ExactStatistics : public ::testing::TestWithParam<TExactDesign> {};
+
+// At the default method every statistic keeps 9 digits, or the fit is flagged and the statistic
+// withheld (NaN); the digits estimate never claims more than the least measured. Residual-like
+// vectors pass through 0 and are measured against their largest reference; the others element by
+// element.
+TEST_P(ExactStatistics, NineDigitsOrWithheldAndNoMoreClaimed) {
+    const TExactDesign& design = GetParam();
+    const std::string path = std::string(TAV_TEST_DATA_DIR) + "/exact/" + design.name;
+    std::map<std::string, double> ref;
+    for (const auto& line : tavtest::ReadLines(path + ".ref"))
+        if (const auto items = tavtest::Split(line, ' '); items.at(0) != "model")
+            ref[items.at(0)] = tavtest::Number(items.at(1));
+    const TData data = ReadCsv(path + ".csv");
+    std::vector<TIndepVar> controls;
+    for (const auto& [field, power] : design.terms) controls.push_back(PowerOf(field, power));
+    tavtest::TTempDb db;
+    tavtest::TMessageRecorder messages;
+    TTAVTable c;
+    LoadTable(c, WriteTable(db, data), controls, data.columns.back());
+    ASSERT_EQ(c.DataCount(), static_cast<int>(data.rows.size()));
+    c.Execute();
+    const int n = c.DataCount(), p = c.VarCount();
+    const bool flagged = c.GetFitProblem() != TFitProblem::None;
+
+    struct TStatistic {
+        const char* key;
+        int first, last;  // indices; none for a single value (first > last)
+        bool againstLargest;
+        std::function<double(uint16_t)> get;
+    };
+    const TStatistic statistics[] = {
+        {"b", 0, p, false, [&](uint16_t k) { return c.Getb(k); }},
+        {"se", 0, p, false, [&](uint16_t k) { return c.GetStdErrorOfb(k); }},
+        {"e", 1, n, true, [&](uint16_t i) { return c.Gete(i); }},
+        {"h", 1, n, false, [&](uint16_t i) { return c.GetLeverage(i); }},
+        {"rs", 1, n, true, [&](uint16_t i) { return c.GetStandardizedResidual(i); }},
+        {"cook", 1, n, true, [&](uint16_t i) { return c.GetCooksDistance(i); }},
+        {"vif", 1, p, false, [&](uint16_t k) { return c.GetVIF(k); }},
+        {"dw", 1, 0, false, [&](uint16_t) { return c.GetDurbinWatson(); }},
+    };
+    std::ostringstream row;
+    row << std::fixed << std::setprecision(1);
+    double least = 15, coefficients = 15;
+    for (const TStatistic& s : statistics) {
+        auto key = [&](int i) { return s.key + (s.first > s.last ? "" : std::to_string(i)); };
+        const int last = std::max(s.first, s.last);
+        double largest = 0, digits = 15;
+        bool withheld = true;
+        for (int i = s.first; i <= last; ++i)
+            largest = std::max(largest, std::fabs(ref.at(key(i))));
+        for (int i = s.first; i <= last; ++i) {
+            const double value = s.get(static_cast<uint16_t>(i)), exact = ref.at(key(i));
+            withheld = withheld && std::isnan(value);
+            const double scale = s.againstLargest ? largest : std::fabs(exact);
+            digits = std::min(digits, Digits(value, exact, scale));
+        }
+        row << "  " << s.key << ' ' << (withheld ? "NaN" : std::to_string(digits).substr(0, 4));
+        if (flagged && withheld) continue;
+        EXPECT_GE(digits, design.minDigits) << s.key << (flagged ? " (fit flagged)" : "");
+        least = std::min(least, digits);
+        if (s.key == std::string("b")) coefficients = digits;
+    }
+    // The coefficients' estimate, and the one over every statistic.
+    const double estimated = c.GetEstimatedDigits(), overall = c.GetStatisticsDigits();
+    std::cout << "[ digits   ] " << std::left << std::setw(12) << design.name << std::right
+              << row.str() << "  estimated b " << estimated << ", all " << overall << " by "
+              << FitPathToStr(c.GetFitPath()) << (flagged ? ", flagged " : "")
+              << (flagged ? FitProblemToStr(c.GetFitProblem()) : "") << "\n";
+    EXPECT_TRUE(flagged || (std::isfinite(estimated) && std::isfinite(overall)));
+    EXPECT_FALSE(coefficients < 15 && estimated > coefficients) << "b has " << coefficients;
+    EXPECT_FALSE(least < 15 && overall > least) << "the statistics have " << least;
+}
+
+// clang-format off
+const std::vector<TExactDesign> kExactDesigns = {
+    {"offset-1e6",  {{"X", 1}, {"X", 2}}},
+    {"unix-days",   {{"T", 1}, {"T", 2}}},
+    {"close-1e-6",  {{"X1", 1}, {"X2", 1}}},
+    {"close-1e-8",  {{"X1", 1}, {"X2", 1}}, 7.0},
+    {"cubic",       {{"X", 1}, {"X", 2}, {"X", 3}}},
+    {"mean-1e6",    {{"X", 1}}},
+    {"mean-1e9",    {{"X", 1}}},
+    {"freeny",      {{"lagquarterlyrevenue", 1}, {"priceindex", 1}, {"incomelevel", 1},
+                     {"marketpotential", 1}}},
+    {"longley-r",   {{"GNP", 1}, {"Year", 1}, {"Year", 2}}},
+    {"unix-time",   {{"X", 1}}},
+    {"offset-1e15", {{"X", 1}}},
+    {"day-numbers", {{"DAY", 1}, {"DAY", 2}, {"Z", 1}}},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Designs, ExactStatistics, ::testing::ValuesIn(kExactDesigns),
+                         [](const ::testing::TestParamInfo<TExactDesign>& info) {
+                             std::string name = info.param.name;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 // ---------------------------------------------------------------------------------------------
 // Random data

@@ -9,9 +9,11 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <numeric>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/tav_fit_support.h"
@@ -54,6 +56,7 @@ class TRReference {
         if (it == values_.end()) throw std::runtime_error("no reference " + name);
         return it->second;
     }
+    bool Has(const std::string& name) const { return values_.count(name) > 0; }
     double MaxAbs(const std::string& name) const {
         double m = 0;
         for (const auto& [index, value] : Vector(name)) m = std::max(m, std::fabs(value));
@@ -248,6 +251,37 @@ void CheckFit(TTAVTable& c, const TRReference& ref, TComparer& cmp) {
     cmp.Check("dw", 1, c.GetDurbinWatson(), ref.At("dw"));
 }
 
+// The records R's plot.lm labels: the three largest by |residual|, |standardized residual| and
+// Cook's distance, named by R's row names of the records used (their rows in the data).
+void CheckLabels(const TTAVTable& c, const TRReference& ref) {
+    for (int i = 1; i <= c.DataCount(); ++i)
+        EXPECT_EQ(c.GetRecordPosition(i), ref.At("rowname", i)) << "record " << i;
+    const std::pair<const char*, double (TTAVRegression::*)(uint16_t) const> plots[] = {
+        {"label_resid", &TTAVRegression::Gete},
+        {"label_rstandard", &TTAVRegression::GetStandardizedResidual},
+        {"label_cooks", &TTAVRegression::GetCooksDistance}};
+    for (const auto& [key, get] : plots) {
+        std::vector<int> order(c.DataCount());
+        std::iota(order.begin(), order.end(), 1);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            return std::fabs((c.*get)(a)) > std::fabs((c.*get)(b));
+        });
+        for (int k = 1; k <= 3; ++k)
+            EXPECT_EQ(c.GetRecordPosition(order[k - 1]), ref.At(key, k)) << key << ' ' << k;
+    }
+}
+
+// Points c at case `name` of tests/data/r, defines its variables and loads.
+void LoadCase(TTAVTable& c, tavtest::TTempDb& db, const std::string& name,
+              const std::vector<TIndepVar>& controls, const TDependentVar& response) {
+    tavtest::Point(c,
+                   tavtest::WriteTable(db, tavtest::ReadCsv(RPath(name + ".csv")), name + ".db"));
+    for (size_t k = 0; k < controls.size(); ++k) c.SetControl(static_cast<int>(k + 1), controls[k]);
+    c.SetResponse(response);
+    c.Open();
+    c.ReLoad();
+}
+
 struct TRun {
     TCase rcase;
     TFitMethod method;
@@ -262,12 +296,7 @@ TEST_P(RReference, EveryStatisticAsR) {
     tavtest::TTempDb db;
     tavtest::TMessageRecorder messages;
     TTAVTable c;
-    tavtest::Point(c, tavtest::WriteTable(db, tavtest::ReadCsv(RPath(rc.name + ".csv"))));
-    for (size_t k = 0; k < rc.controls.size(); ++k)
-        c.SetControl(static_cast<int>(k + 1), rc.controls[k]);
-    c.SetResponse(rc.response);
-    c.Open();
-    c.ReLoad();
+    LoadCase(c, db, rc.name, rc.controls, rc.response);
     ASSERT_TRUE(c.ValuesLoaded());
     ASSERT_EQ(c.VarCount(), rc.controls.size());
     // The records with a missing value are the ones R leaves out, and only they.
@@ -283,6 +312,7 @@ TEST_P(RReference, EveryStatisticAsR) {
     const double digits = run.method == TFitMethod::NormalEquations ? rc.normalDigits : kDigits;
     TComparer cmp(rc.name + " " + FitMethodToStr(run.method), digits);
     CheckFit(c, ref, cmp);
+    if (ref.Has("rowname")) CheckLabels(c, ref);
     std::cout << cmp.Summary() << " (estimated " << std::setprecision(3) << c.GetEstimatedDigits()
               << ")\n";
 }
@@ -305,5 +335,56 @@ std::string RunName(const testing::TestParamInfo<TRun>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(R, RReference, testing::ValuesIn(Runs()), RunName);
+
+// Fits summary(lm) calls degenerate, on every path: an aliased control (trees, Volume ~ Girth +
+// I(Girth / 2)) takes no part and every figure counts the rank, as R's; a perfect fit (y = 2 + 3x,
+// "essentially perfect fit") keeps its coefficients and withholds what rounding noise would make.
+TEST(RDegenerate, AnAliasedControlTakesNoPartAndAPerfectFitWithholdsItsNoise) {
+    for (const TFitMethod method :
+         {TFitMethod::QR, TFitMethod::NormalEquations, TFitMethod::Auto}) {
+        SCOPED_TRACE(FitMethodToStr(method));
+        tavtest::TTempDb db;
+        tavtest::TMessageRecorder messages;
+        TTAVTable aliased, perfect;
+        LoadCase(aliased, db, "trees-aliased", {None("Girth"), Scale("Girth", "2")},
+                 Response("Volume"));
+        LoadCase(perfect, db, "perfect", {None("x")}, Response("y"));
+        const TRReference a("trees-aliased"), p("perfect");
+        TComparer cmp(std::string("degenerate ") + FitMethodToStr(method), kDigits);
+        aliased.SetFitMethod(method);
+        aliased.Execute();
+        perfect.SetFitMethod(method);
+        perfect.Execute();
+        for (uint16_t j = 0; j <= 1; ++j) cmp.Check("coef", j, perfect.Getb(j), p.At("coef", j));
+
+        EXPECT_TRUE(perfect.GetPerfectFit());
+        EXPECT_FALSE(aliased.GetPerfectFit());
+        for (uint16_t j = 0; j <= 1; ++j)
+            EXPECT_TRUE(std::isnan(perfect.GettValue(j)) && std::isnan(perfect.GetPValue(j))) << j;
+        EXPECT_TRUE(std::isnan(perfect.GetStandardizedResidual(1)));
+        EXPECT_TRUE(std::isnan(perfect.GetDurbinWatson()));
+
+        // The normal equations, forced, may find X'X singular instead: then nothing is printed.
+        if (aliased.GetFitProblem() == TFitProblem::NumericallySingular) {
+            EXPECT_TRUE(std::isnan(aliased.GetF()) && std::isnan(aliased.GetResidualStdError()) &&
+                        std::isnan(aliased.GetRSquared()) && std::isnan(aliased.GetAdjRSquared()));
+            continue;
+        }
+        for (uint16_t j = 0; j <= 1; ++j) cmp.Check("coef", j, aliased.Getb(j), a.At("coef", j));
+        EXPECT_EQ(aliased.GetFitProblem(), TFitProblem::RankDeficient);
+        EXPECT_TRUE(aliased.GetAliased(2));
+        EXPECT_TRUE(std::isnan(aliased.Getb(2)) && std::isnan(aliased.GetStdErrorOfb(2)));
+        EXPECT_EQ(aliased.GetDOF(), a.At("df_residual"));
+        EXPECT_EQ(aliased.GetAnova().regression.df, a.At("f_numdf"));
+        EXPECT_EQ(aliased.GetAnova().residual.df, a.At("f_dendf"));
+        for (uint16_t j = 0; j <= 1; ++j)
+            cmp.Check("se", j, aliased.GetStdErrorOfb(j), a.At("se", j));
+        cmp.Check("f", 1, aliased.GetF(), a.At("f"));
+        cmp.Check("sigma", 1, aliased.GetResidualStdError(), a.At("sigma"));
+        cmp.Check("r2", 1, aliased.GetRSquared(), a.At("r2"));
+        cmp.Check("adjr2", 1, aliased.GetAdjRSquared(), a.At("adjr2"));
+        std::cout << cmp.Summary() << "\n";
+    }
+}
 
 }  // namespace

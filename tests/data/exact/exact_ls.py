@@ -10,6 +10,11 @@ line per result, to 25 significant digits:
     sse ssr sst   sums of squares (SST about the mean; SSR = SST - SSE)
     mse syx       SSE / (n - p - 1) and its square root
     rsquared f    SSR / SST and (SSR / p) / MSE
+    dw            Durbin-Watson, sum of (e[i] - e[i-1])^2 over SSE
+    vif1 .. vifp  variance inflation, the diagonal of the inverse of the controls' correlation
+                  matrix (1 / (1 - R^2) of each control on the others)
+    e1 .. en      residuals, then per record: h (leverage, x_i' (X'X)^-1 x_i), rs (standardized
+                  residual, e / sqrt(MSE (1 - h))) and cook (Cook's distance, rs^2 h / (p+1) / (1 - h))
 
 The inputs are the doubles the engine loads: every value of a CSV file is read as Python reads it
 (the double nearest to the text), and a transformed value (a power) is the exact power rounded to
@@ -53,10 +58,10 @@ def solve(a, rhs):
     return [m[i][n] / m[i][i] for i in range(n)]
 
 
-def inverse_diagonal(a):
-    """The diagonal of a^-1."""
+def inverse(a):
+    """a^-1, by columns (a is symmetric, so these are its rows too)."""
     n = len(a)
-    return [solve(a, [Fraction(int(i == k)) for i in range(n)])[k] for k in range(n)]
+    return [solve(a, [Fraction(int(i == k)) for i in range(n)]) for k in range(n)]
 
 
 def sqrt(fraction):
@@ -77,10 +82,24 @@ def fit(x, y):
     sst = sum((yi - mean) ** 2 for yi in y)
     ssr = sst - sse
     mse = sse / (n - q)
+    xtx_inv = inverse(xtx)
     values = [(f"b{k}", b[k]) for k in range(q)]
-    values += [(f"se{k}", sqrt(mse * d)) for k, d in enumerate(inverse_diagonal(xtx))]
+    values += [(f"se{k}", sqrt(mse * xtx_inv[k][k])) for k in range(q)]
     values += [("sse", sse), ("ssr", ssr), ("sst", sst), ("mse", mse), ("syx", sqrt(mse)),
                ("rsquared", ssr / sst), ("f", (ssr / p) / mse)]
+    values.append(("dw", sum((residuals[i] - residuals[i - 1]) ** 2 for i in range(1, n)) / sse))
+    # Centred cross products of the controls: their inverse's diagonal times their diagonal.
+    means = [sum(r[j] for r in x) / n for j in range(p)]
+    sxx = [[sum((r[i] - means[i]) * (r[j] - means[j]) for r in x) for j in range(p)]
+           for i in range(p)]
+    sxx_inv = inverse(sxx)
+    values += [(f"vif{k + 1}", sxx[k][k] * sxx_inv[k][k]) for k in range(p)]
+    values += [(f"e{i + 1}", e) for i, e in enumerate(residuals)]
+    for i, r in enumerate(design):
+        h = sum(r[j] * sum(xtx_inv[j][k] * r[k] for k in range(q)) for j in range(q))
+        e2 = residuals[i] ** 2 / (mse * (1 - h))
+        rs = sqrt(e2) * (1 if residuals[i] >= 0 else -1)
+        values += [(f"h{i + 1}", h), (f"rs{i + 1}", rs), (f"cook{i + 1}", e2 * h / q / (1 - h))]
     return values
 
 
@@ -152,6 +171,53 @@ def main():
         rows.append([str(day), str(z), f"{float(y):.4f}"])
     write_csv("day-numbers", ["DAY", "Z", "Y"], rows)
     design("day-numbers", "Y", [("DAY", 1), ("DAY", 2), ("Z", 1)])
+
+    # Designs whose record diagnostics lose about 2 log10(cond) digits through cross products.
+    def noise(i, prime, scale):
+        return Fraction((i * prime) % 201 - 100, scale)
+
+    # x, x^2 at an offset of a million.
+    rows = [[str(10**6 + i), f"{float(2 + Fraction(i, 10) + Fraction(i * i, 500) + noise(i, 7919, 400)):.4f}"]
+            for i in range(1, 41)]
+    write_csv("offset-1e6", ["X", "Y"], rows)
+    design("offset-1e6", "Y", [("X", 1), ("X", 2)])
+
+    # t, t^2 for Unix times a day apart.
+    rows = [[str(1700000000 + 86400 * i),
+             f"{float(Fraction(i, 3) - Fraction(i * i, 400) + noise(i, 4567, 300)):.4f}"]
+            for i in range(1, 121)]
+    write_csv("unix-days", ["T", "Y"], rows)
+    design("unix-days", "Y", [("T", 1), ("T", 2)])
+
+    # Two controls `delta` apart, X2 = X1 + delta * u with u in [-1, 1]; the response depends on u.
+    for name, delta in (("close-1e-6", Fraction(1, 10**6)), ("close-1e-8", Fraction(1, 10**8))):
+        rows = []
+        for i in range(1, 31):
+            x1, u = Fraction(i, 4), noise(i, 7919, 100)
+            y = 1 + 2 * x1 + 3 * u + noise(i, 4567, 10000)
+            rows.append([str(float(x1)), repr(float(x1 + delta * u)), f"{float(y):.6f}"])
+        write_csv(name, ["X1", "X2", "Y"], rows)
+        design(name, "Y", [("X1", 1), ("X2", 1)])
+
+    # A cubic.
+    rows = []
+    for i in range(1, 41):
+        x = 10 + Fraction(i, 4)
+        y = 1 + x - Fraction(x * x, 20) + Fraction(x ** 3, 1000) + noise(i, 7919, 1000)
+        rows.append([str(float(x)), f"{float(y):.5f}"])
+    write_csv("cubic", ["X", "Y"], rows)
+    design("cubic", "Y", [("X", 1), ("X", 2), ("X", 3)])
+
+    # A response of large mean over a symmetric control: y = mean + 1e-3 x + noise, x = -5..5.
+    for name, mean in (("mean-1e6", 10**6), ("mean-1e9", 10**9)):
+        rows = [[str(x), f"{float(mean + Fraction(x, 1000) + noise(x + 6, 37, 10**7)):.7f}"]
+                for x in range(-5, 6)]
+        write_csv(name, ["X", "Y"], rows)
+        design(name, "Y", [("X", 1)])
+
+    # R's freeny (written by tests/data/r/make_references.R).
+    design("freeny", "Y", [("lagquarterlyrevenue", 1), ("priceindex", 1), ("incomelevel", 1),
+                           ("marketpotential", 1)])
 
 
 if __name__ == "__main__":

@@ -39,7 +39,7 @@ cases <- list(
     # Records with a missing Ozone or Solar.R are left out (na.omit, as the load skips them).
     list(name = "airquality",
          data = plain(airquality[, c("Solar.R", "Wind", "Temp", "Ozone")]),
-         formula = Ozone ~ SolarR + Wind + Temp + I(Wind * Temp),
+         formula = Ozone ~ SolarR + Wind + Temp + I(Wind * Temp), labels = TRUE,
          new = data.frame(SolarR = c(50, 200, 320), Wind = c(3, 10, 18), Temp = c(60, 80, 95))),
     list(name = "swiss",
          data = plain(swiss),
@@ -73,6 +73,18 @@ write_data <- function(d, file) {
     writeLines(c(paste(names(d), collapse = ","), lines), file)
 }
 
+# R's row names of the records used, and the three records that plot.lm labels on each plot
+# (id.n = 3): by |residual| on residuals-fitted, by |standardized residual| on the normal Q-Q and
+# scale-location plots, by Cook's distance on the Cook's distance and residuals-leverage plots.
+put_labels <- function(fit, put, wanted) {
+    if (!isTRUE(wanted)) return()
+    top <- function(v) as.numeric(names(v)[order(-abs(v))[1:3]])
+    put("rowname", as.numeric(names(residuals(fit))))
+    put("label_resid", top(residuals(fit)))
+    put("label_rstandard", top(rstandard(fit)))
+    put("label_cooks", top(cooks.distance(fit)))
+}
+
 make_case <- function(case) {
     d <- case$data
     rownames(d) <- NULL
@@ -87,6 +99,7 @@ make_case <- function(case) {
         idx <- seq_along(values) - 1 + first
         out <<- c(out, sprintf("%s %d %.17g", name, idx, unname(values)))
     }
+    put_labels(fit, put, case$labels)
 
     put("n", n)
     put("dropped", nrow(d) - n)
@@ -180,3 +193,38 @@ make_case <- function(case) {
 }
 
 for (case in cases) make_case(case)
+
+# Degenerate fits: only what summary(lm) says of them, an aliased coefficient as nan.
+make_degenerate <- function(name, d, formula) {
+    said <- character()
+    fit <- lm(formula, data = d)
+    s <- withCallingHandlers(summary(fit), warning = function(w) {
+        said <<- c(said, conditionMessage(w))
+        invokeRestart("muffleWarning")
+    })
+    fs <- s$fstatistic
+    values <- list(n = nobs(fit), rank = fit$rank, df_residual = fit$df.residual,
+                   coef = coef(fit), se = coef(s)[, 2][names(coef(fit))], r2 = s$r.squared,
+                   adjr2 = s$adj.r.squared, sigma = s$sigma, f = fs[["value"]],
+                   f_numdf = fs[["numdf"]], f_dendf = fs[["dendf"]])
+    out <- unlist(lapply(names(values), function(key) {
+        v <- unname(values[[key]])
+        first <- if (key %in% c("coef", "se")) 0 else 1
+        sprintf("%s %d %s", key, seq_along(v) - 1 + first,
+                ifelse(is.na(v), "nan", sprintf("%.17g", v)))
+    }))
+    header <- c(paste("#", R.version.string),
+                paste("# model:", paste(deparse(formula, width.cutoff = 500L), collapse = " ")),
+                paste("# summary warns:", if (length(said)) said else "nothing"))
+    write_data(d, paste0(name, ".csv"))
+    writeLines(c(header, out), paste0(name, ".ref"))
+    cat(sprintf("%-20s rank %d, df %d%s\n", name, fit$rank, fit$df.residual,
+                paste("", said, collapse = "")))
+}
+make_degenerate("trees-aliased", trees, Volume ~ Girth + I(Girth / 2))
+make_degenerate("perfect", data.frame(x = 1:10, y = 2 + 3 * (1:10)), y ~ x)
+
+# R's freeny, the records for the exact references of ../exact (exact_ls.py), the response last.
+freeny_data <- plain(freeny)
+names(freeny_data)[1] <- "Y"
+write_data(freeny_data[, c(2:5, 1)], "../exact/freeny.csv")
