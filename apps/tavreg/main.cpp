@@ -69,9 +69,14 @@ Definition on the command line:
                        Quotient(F1,F2)  F1 / F2
                      A field name may hold blanks: --x 'Log(unit price)'.
   --description TEXT the free text shown in the report header
+  --id FIELD         the field that names each record (the IdField property of a form file,
+                     which it replaces): the diagnostic plots, the summary and the JSON's
+                     "records" name records by it. A CSV file whose first column has no name
+                     (R's row names, as write.csv writes them) names them by that column
+                     without it; otherwise a record is named by its position in the result set
   --fit-method M     how the coefficients are fitted (the FitMethod property of a form file):
                        Auto             the normal equations, redone by QR decomposition when
-                                        their estimated accuracy is under 7 digits (default)
+                                        their estimated accuracy is under 10 digits (default)
                        NormalEquations  always the normal equations
                        QR               always a column-pivoted QR decomposition in extended
                                         precision, which also names a variable that repeats
@@ -96,7 +101,7 @@ Output:
                      smooth), normal-qq (standardized residuals against normal quantiles),
                      scale-location (square root of their size against fitted values) and
                      residuals-leverage (with Cook's distance 0.5 and 1); the three most
-                     extreme records are labelled by their number in load order. With
+                     extreme records are labelled by their name (see --id). With
                      several regressions the names begin with the component's name and '-'
   --json             write every statistic of every fit as one JSON document to standard
                      output: {"regressions": [...]}; a number that is not finite is null
@@ -131,7 +136,7 @@ overflows, or no residual degrees of freedom are left).
 struct Options {
     std::string formFile;
     bool commandLineDefinition = false;
-    std::string db, csv, table, sql, description, y, fitMethod;
+    std::string db, csv, table, sql, description, y, fitMethod, id;
     std::optional<int> timeout;
     // Inference: the confidence level, the summary, a prediction, the scoring expression.
     double level = tav::kDefaultConfidenceLevel;
@@ -337,11 +342,12 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
         pdf("pdf", "", "FILE"), plots("plots", "", "DIR"), json("json", ""), show("show", ""),
         quiet("quiet", ""), help({"h", "help"}, ""), level("level", "", "L"),
         summary("summary", ""), predict("predict", "", "VALUES"),
-        sqlExpression("sql-expression", ""), diagnostics("diagnostics", "", "DIR");
-    parser.addOptions({db,          csv,       table,         sql,        y,    x,
-                       description, fitMethod, timeout,       text,       pdf,  plots,
-                       memoryLimit, json,      show,          quiet,      help, level,
-                       summary,     predict,   sqlExpression, diagnostics});
+        sqlExpression("sql-expression", ""), diagnostics("diagnostics", "", "DIR"),
+        id("id", "", "FIELD");
+    parser.addOptions({db,          csv,       table,         sql,         y,    x,
+                       description, fitMethod, timeout,       text,        pdf,  plots,
+                       memoryLimit, json,      show,          quiet,       help, level,
+                       summary,     predict,   sqlExpression, diagnostics, id});
     if (!parser.parse(app.arguments())) throw UsageError(parser.errorText().toStdString());
     if (parser.isSet(help)) {
         tavreg::WriteStandardOutput(kHelp);
@@ -365,6 +371,7 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     }
     o.description = parser.value(description).toStdString();
     o.fitMethod = Value(parser, fitMethod);
+    o.id = Value(parser, id);
     std::optional<tav::TFitMethod> method;
     if (parser.isSet(fitMethod)) {
         try {
@@ -504,6 +511,7 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     }
     for (auto& [ds, reg] : regressions) {
         if (method) reg->SetFitMethod(*method);
+        if (!o.id.empty()) reg->SetIdField(o.id);
         if (o.timeout) ds->SetQueryTimeout(*o.timeout);
     }
     const bool several = regressions.size() > 1;
@@ -536,6 +544,9 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     }
     if (!o.csv.empty()) {
         const tav::TCsvImport imported = tav::ImportCsvFile(o.csv, o.csv, o.timeout.value_or(0));
+        // R's row names name the records unless --id names another field.
+        if (o.id.empty() && !imported.rowNames.empty())
+            for (auto& [ds, reg] : regressions) reg->SetIdField(imported.rowNames);
         if (!o.quiet)
             std::cerr << tavreg::OneLine("tavreg: " + tav::CsvImportSummary(o.csv, imported))
                       << "\n";

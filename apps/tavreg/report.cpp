@@ -53,8 +53,11 @@ QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r, double l
     o["p"] = p;
     o["dof"] = r.GetDOF();
     o["b"] = Vector(0, p, [&](int j) { return r.Getb(j); });
-    o["stdErrors"] = Vector(0, p, [&](int j) { return std::sqrt(r.GetCovar(j, j)); });
-    o["tValues"] = Vector(0, p, [&](int j) { return r.Getb(j) / std::sqrt(r.GetCovar(j, j)); });
+    // The standard errors, t and p as the inference gives them (from the fit's factorisation,
+    // NaN for an aliased coefficient and t of a perfect fit).
+    o["stdErrors"] =
+        Vector(0, p, [&](int j) { return r.GetStdErrorOfb(static_cast<uint16_t>(j)); });
+    o["tValues"] = Vector(0, p, [&](int j) { return r.GettValue(static_cast<uint16_t>(j)); });
     o["xBar"] = Vector(1, p, [&](int j) { return r.GetxBar(j); });
     o["xStdDev"] = Vector(1, p, [&](int j) { return r.GetxStdErr(j); });
     o["xMin"] = Vector(1, p, [&](int j) { return r.GetxMin(j); });
@@ -73,7 +76,9 @@ QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r, double l
     o["conditionEstimate"] = Number(r.GetConditionEstimate());
     o["fitMethod"] = tav::FitMethodToStr(r.FitMethod());
     o["fitPath"] = tav::FitPathToStr(r.GetFitPath());
-    o["estimatedDigits"] = Number(r.GetEstimatedDigits());
+    // The least over the coefficients, their standard errors and the record diagnostics.
+    o["estimatedDigits"] = Number(r.GetStatisticsDigits());
+    o["perfectFit"] = r.GetPerfectFit();
     o["fitProblem"] = tav::FitProblemToStr(r.GetFitProblem());
     QJsonArray aliased;
     for (int k = 1; k <= p; ++k)
@@ -130,6 +135,14 @@ QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r, double l
     o["y"] = Vector(1, n, [&](int i) { return r.Gety(i); });
     o["yHat"] = Vector(1, n, [&](int i) { return r.GetyHat(i); });
     o["residuals"] = Vector(1, n, [&](int i) { return r.Gete(i); });
+    // Who each record of those arrays is, to join them back to the data: its label, or its
+    // position in the result set.
+    QJsonArray records;
+    for (int i = 1; i <= n; ++i)
+        records.append(r.HasRecordLabels()
+                           ? QJsonValue(Q(r.GetRecordName(i)))
+                           : QJsonValue(static_cast<qint64>(r.GetRecordPosition(i))));
+    o["records"] = records;
     return o;
 }
 

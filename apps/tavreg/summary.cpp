@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "engine/tavtable.h"
+#include "forms/diagplots.h"
 #include "host/db.h"
 #include "host/sysutils.h"
 #include "report.h"
@@ -111,7 +112,7 @@ std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double 
     if (!r.Description().empty()) out << r.Description() << "\n";
     out << "Response: " << r.ResponseVarY()->OutputTerm() << "\n";
     out << "Records: " << r.LoadSummary() << "\n";
-    const double digits = r.GetEstimatedDigits();
+    const double digits = r.GetStatisticsDigits();
     out << "Fit: "
         << (r.GetFitPath() == tav::TFitPath::QR ? "QR decomposition in extended precision"
                                                 : "normal equations")
@@ -141,7 +142,7 @@ std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double 
         const bool aliased = j > 0 && r.GetAliased(k);
         const std::string term = j == 0 ? "(Intercept)" : r.GetcVar(k)->OutputTerm();
         if (aliased) {
-            rows.push_back({term, "aliased", "", "", "", "", "", ""});
+            rows.push_back({term, "(aliased)", "", "", "", "", "", ""});
             continue;
         }
         const double pValue = r.GetPValue(k);
@@ -167,6 +168,20 @@ std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double 
     out << "Log-likelihood: " << Sig(r.GetLogLikelihood(), 6) << " (df = " << parameters
         << "),  AIC: " << Sig(r.GetAIC(), 6) << ",  BIC: " << Sig(r.GetBIC(), 6) << "\n";
     out << "Durbin-Watson (load order): " << Sig(r.GetDurbinWatson(), 4) << "\n";
+    if (r.GetPerfectFit()) out << "Warning: essentially perfect fit: summary may be unreliable\n";
+    // The records the diagnostic plots label, chosen and named as they are there.
+    const auto extremes = [&](tav::TDiagnosticPlot plot, const char* what, auto value) {
+        std::string list;
+        for (const tav::TLabelledRecord& l : tav::DiagnosticPlotLabels(r, plot))
+            list += (list.empty() ? "" : ", ") + l.name + " (" +
+                    Sig(value(static_cast<uint16_t>(l.record)), 3) + ")";
+        if (!list.empty()) out << what << list << "\n";
+    };
+    extremes(tav::TDiagnosticPlot::NormalQQ, "Largest standardized residuals: ", [&](uint16_t i) {
+        return r.GetStandardizedResidual(i);
+    });
+    extremes(tav::TDiagnosticPlot::ResidualsLeverage,
+             "Largest Cook's distances: ", [&](uint16_t i) { return r.GetCooksDistance(i); });
     if (p > 1) {
         out << "Variance inflation factors:\n";
         std::vector<std::vector<std::string>> vif;

@@ -286,7 +286,10 @@ struct TMark {
 struct TContent {
     QString title, xLabel, yLabel;
     std::vector<TMark> marks;
-    std::vector<int> labelled;  // indices into marks, most extreme first
+    std::vector<int> labelled;   // indices into marks, most extreme first
+    std::vector<QString> names;  // of the labelled marks' records, in the same order
+    std::vector<double> yExtra;  // values the vertical range must show besides the marks'
+    bool yFromZero = false;
 };
 
 // The range of the values widened by 4% on each side (a lone value by 10% of its size, or 1).
@@ -473,7 +476,7 @@ class TPlotDrawer {
         p_.restore();
     }
 
-    // The record numbers of the most extreme marks, beside them, inside the plot area.
+    // The names of the most extreme marks' records, beside them, inside the plot area.
     // Right of a mark in the left half, left of one in the right half (away from the edge and
     // from the contour levels written there); a label that would cover one already written moves
     // to the other side, then up or down.
@@ -482,10 +485,11 @@ class TPlotDrawer {
         const QFontMetricsF metrics(p_.font());
         p_.setPen(kInk);
         std::vector<QRectF> placed;
-        for (int index : content_.labelled) {
-            const TMark& m = content_.marks[index];
+        for (std::size_t k = 0; k < content_.labelled.size(); ++k) {
+            const TMark& m = content_.marks[content_.labelled[k]];
             const QPointF at = frame_.ToDevice(m.x, m.y);
-            const QString text = QString::number(m.record);
+            // A label from the data may be long: it keeps to the room a label has.
+            const QString text = metrics.elidedText(content_.names[k], Qt::ElideRight, 160);
             const double w = metrics.horizontalAdvance(text) + 2;
             const bool leftSide = at.x() > frame_.area.center().x();
             auto box = [&](bool left, double dy) {
@@ -567,9 +571,8 @@ QString ResponseTerm(const TTAVRegression& reg) {
     return y ? QString::fromStdString(y->OutputTerm()) : QString("the response");
 }
 
-}  // namespace
-
-TPlotFrame DrawDiagnosticPlot(QPainter& painter, const TTAVRegression& reg, TDiagnosticPlot kind) {
+// What a plot shows of the fit: the marks, the axes' titles, the records it labels.
+TContent Content(const TTAVRegression& reg, TDiagnosticPlot kind) {
     const uint16_t n = reg.DataCount();
     TContent c;
     c.title = DiagnosticPlotTitle(kind);
@@ -596,8 +599,8 @@ TPlotFrame DrawDiagnosticPlot(QPainter& painter, const TTAVRegression& reg, TDia
         if (std::isfinite(x) && std::isfinite(y)) c.marks.push_back({i, x, y});
     }
     std::vector<double> key;
-    std::vector<double> yExtra;
-    bool yFromZero = false;
+    std::vector<double>& yExtra = c.yExtra;
+    bool& yFromZero = c.yFromZero;
     switch (kind) {
         case TDiagnosticPlot::ResidualsFitted:
             c.xLabel = fitted;
@@ -632,6 +635,25 @@ TPlotFrame DrawDiagnosticPlot(QPainter& painter, const TTAVRegression& reg, TDia
             break;
     }
     c.labelled = MostExtreme(c.marks, key);
+    // Named as the data name them, not by their place among the records used.
+    for (int index : c.labelled)
+        c.names.push_back(QString::fromStdString(reg.GetRecordName(c.marks[index].record)));
+    return c;
+}
+
+}  // namespace
+
+std::vector<TLabelledRecord> DiagnosticPlotLabels(const TTAVRegression& reg, TDiagnosticPlot kind) {
+    const TContent c = Content(reg, kind);
+    std::vector<TLabelledRecord> labelled;
+    for (std::size_t k = 0; k < c.labelled.size(); ++k)
+        labelled.push_back({c.marks[c.labelled[k]].record, c.names[k].toStdString()});
+    return labelled;
+}
+
+TPlotFrame DrawDiagnosticPlot(QPainter& painter, const TTAVRegression& reg, TDiagnosticPlot kind) {
+    const uint16_t n = reg.DataCount();
+    const TContent c = Content(reg, kind);
 
     QString subtitle = QString::fromStdString(reg.DataSet().Name());
     if (!subtitle.isEmpty()) subtitle += ": ";
@@ -653,10 +675,10 @@ TPlotFrame DrawDiagnosticPlot(QPainter& painter, const TTAVRegression& reg, TDia
     TPlotDrawer d(painter, c, subtitle);
     TPlotFrame& frame = d.Frame();
     std::vector<double> ys = Ys(c.marks);
-    ys.insert(ys.end(), yExtra.begin(), yExtra.end());
+    ys.insert(ys.end(), c.yExtra.begin(), c.yExtra.end());
     std::tie(frame.xMin, frame.xMax) = Range(Xs(c.marks));
     std::tie(frame.yMin, frame.yMax) = Range(ys);
-    if (yFromZero) frame.yMin = 0;
+    if (c.yFromZero) frame.yMin = 0;
     // Leverage starts at 0, and never exceeds 1.
     if (kind == TDiagnosticPlot::ResidualsLeverage && !c.marks.empty()) {
         frame.xMin = 0;

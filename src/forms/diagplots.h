@@ -43,6 +43,14 @@ inline constexpr int kDiagnosticHeight = 600;
 // device coordinates. Records whose values are not finite (a leverage of 1, no residual degree
 // of freedom) are left out; with none left, the frame says so.
 TPlotFrame DrawDiagnosticPlot(QPainter& painter, const TTAVRegression& reg, TDiagnosticPlot kind);
+// The (at most three) most extreme records of the plot, most extreme first: each record's index
+// among the loaded ones (1..DataCount) and the name written beside it, its label or its position
+// in the result set (TTAVRegression::GetRecordName).
+struct TLabelledRecord {
+    int record;
+    std::string name;
+};
+std::vector<TLabelledRecord> DiagnosticPlotLabels(const TTAVRegression& reg, TDiagnosticPlot kind);
 
 // The plot as a PNG (800 x 600 pixels at 96 dpi) and as an SVG document of the same size.
 QByteArray DiagnosticPng(const TTAVRegression& reg, TDiagnosticPlot kind);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -79,13 +80,34 @@ bool ParseInteger(std::string_view s, int64_t& value) {
     return ec == std::errc() && end == s.data() + s.size();
 }
 
+// A word for a value that is not finite ("Inf", "-Infinity", "NaN", in any case), read by the
+// rule a load reads a text field with (StrToFloat), so that the file and the field agree.
+bool NonFiniteWord(std::string_view s, double& value) {
+    const std::size_t i = !s.empty() && (s[0] == '+' || s[0] == '-') ? 1 : 0;
+    if (i >= s.size() || !((s[i] >= 'a' && s[i] <= 'z') || (s[i] >= 'A' && s[i] <= 'Z')))
+        return false;
+    try {
+        value = StrToFloat(std::string(s));
+    } catch (const EConvertError&) {
+        return false;
+    }
+    return !std::isfinite(value);
+}
+
+// A numeral as ScanNumber finds it, with the decimal mark `mark`, or a word NonFiniteWord reads.
 bool ParseReal(std::string_view s, char mark, double& value) {
+    if (NonFiniteWord(s, value)) return true;
     std::string text(s.front() == '+' ? s.substr(1) : s);
     if (mark == ',')
         for (char& c : text)
             if (c == ',') c = '.';
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size();
+    if (end != text.data() + text.size()) return false;
+    if (ec == std::errc()) return true;
+    if (ec != std::errc::result_out_of_range) return false;
+    // Beyond the double range ("1e999": an infinity) or below it (a zero), as a field reads it.
+    value = StrToFloat(text);
+    return true;
 }
 
 // What the cells of one column have shown so far.
@@ -105,11 +127,13 @@ struct TColumnScan {
             if (ParseInteger(cell, value)) return;
         }
         integer = false;
+        double value;
+        // An infinity or a NaN keeps the column a number: the load skips it and says why.
+        if (!t.number && NonFiniteWord(cell, value)) return;
         // A comma is a decimal mark only where it cannot be the separator; one column writes
         // its numbers one way.
         const bool ok = t.number && !(t.mark == ',' && separator == ',') &&
                         !(t.mark == ',' && point) && !(t.mark == '.' && comma);
-        double value;
         if (!ok || !ParseReal(cell, t.mark, value)) {
             number = false;
             return;
@@ -384,12 +408,14 @@ class TCsvRecords {
         std::unordered_map<std::string, std::size_t> seen;
         for (std::size_t k = 0; k < count_; ++k) {
             const std::string name(Trimmed(fields_[k].text));
-            // Programs that write row names often leave their column's name empty.
+            // R's write.csv leaves the name of its first column, the row names, empty.
+            if (name.empty() && k == 0) {
+                rowNames_ = true;
+                names_.emplace_back();
+                continue;
+            }
             if (name.empty())
-                throw ECsvError(
-                    source, line_,
-                    "column " + IntToStr(k + 1) + " has no name" +
-                        (k == 0 ? " (row names? name the column or leave it out)" : ""));
+                throw ECsvError(source, line_, "column " + IntToStr(k + 1) + " has no name");
             const auto [first, added] = seen.emplace(FoldedName(name), k);
             if (!added)
                 throw ECsvError(source, line_,
@@ -397,10 +423,17 @@ class TCsvRecords {
                                     IntToStr(first->second + 1) + " and " + IntToStr(k + 1) + ")");
             names_.push_back(name);
         }
+        // The row names take a name no other column has: row.names, else row.names.1, ...
+        for (int64_t suffix = 0; rowNames_ && names_[0].empty(); ++suffix) {
+            const std::string name = suffix == 0 ? "row.names" : "row.names." + IntToStr(suffix);
+            if (!seen.count(FoldedName(name))) names_[0] = name;
+        }
     }
 
     char Separator() const { return separator_; }
     const std::vector<std::string>& Names() const { return names_; }
+    // Whether the first column holds row names (its name made up): a text whatever it holds.
+    bool RowNames() const { return rowNames_; }
 
     // Reads the next record: false at the end.
     bool Next() {
@@ -432,6 +465,7 @@ class TCsvRecords {
     TRecordReader reader_;
     char separator_ = ',';
     std::vector<std::string> names_;
+    bool rowNames_ = false;
     std::vector<TRawField> fields_;
     std::size_t count_ = 0;
     int64_t line_ = 0;
@@ -461,6 +495,7 @@ TCsvTable TCsvTable::Parse(std::string_view text, const std::string& source) {
         }
         ++table.rows_;
     }
+    if (records.RowNames()) scans[0].number = false;
     for (const TColumnScan& s : scans) {
         table.types_.push_back(TypeOf(s));
         table.marks_.push_back(s.comma ? ',' : '.');
@@ -611,13 +646,14 @@ const char* SqlType(TCsvType type) {
 struct TCsvShape {
     char separator = ',';
     std::vector<std::string> names;
+    bool rowNames = false;  // the first column holds row names
     std::vector<TColumnScan> scans;
     int64_t rows = 0;
 };
 
 TCsvShape ScanCsv(TCsvText& text, const std::string& source) {
     TCsvRecords records(text, source);
-    TCsvShape shape{records.Separator(), records.Names(), {}, 0};
+    TCsvShape shape{records.Separator(), records.Names(), records.RowNames(), {}, 0};
     shape.scans.resize(shape.names.size());
     while (records.Next()) {
         for (std::size_t k = 0; k < shape.names.size(); ++k) {
@@ -627,6 +663,7 @@ TCsvShape ScanCsv(TCsvText& text, const std::string& source) {
         }
         ++shape.rows;
     }
+    if (shape.rowNames) shape.scans[0].number = false;
     return shape;
 }
 
@@ -671,7 +708,10 @@ void FillTable(TImportDb& db, TCsvText& text, const std::string& path, const TCs
             } else if (types[c] == TCsvType::Real) {
                 if (!ParseReal(value, shape.scans[c].comma ? ',' : '.', real))
                     throw changed(records.Line());
-                bound = sqlite3_bind_double(stmt, k, real);
+                // SQLite stores a NaN as NULL; kept as its text, the load reads it as a NaN.
+                bound = std::isnan(real) ? sqlite3_bind_text64(stmt, k, value.data(), value.size(),
+                                                               SQLITE_STATIC, SQLITE_UTF8)
+                                         : sqlite3_bind_double(stmt, k, real);
             } else {
                 // The field's text stays as it is until the row is stepped.
                 bound = sqlite3_bind_text64(stmt, k, f.text.data(), f.text.size(), SQLITE_STATIC,
@@ -688,6 +728,7 @@ void FillTable(TImportDb& db, TCsvText& text, const std::string& path, const TCs
     result.rows = rows;
     result.columns = static_cast<int>(columns);
     result.separator = shape.separator;
+    if (shape.rowNames) result.rowNames = shape.names[0];
 }
 
 }  // namespace
@@ -722,13 +763,16 @@ std::string CsvImportSummary(const std::string& source, const TCsvImport& import
     };
     std::string notes;
     if (import.separator != ',') notes = std::string("separator '") + import.separator + "'";
-    if (!import.textColumns.empty()) {
+    if (!import.rowNames.empty())
+        notes += (notes.empty() ? "" : "; ") + std::string("row names as ") + import.rowNames;
+    std::vector<std::string> text = import.textColumns;
+    if (!import.rowNames.empty() && !text.empty()) text.erase(text.begin());
+    if (!text.empty()) {
         constexpr std::size_t kNamed = 5;
         std::string names;
-        for (std::size_t k = 0; k < import.textColumns.size() && k < kNamed; ++k)
-            names += (k ? ", " : "") + import.textColumns[k];
-        if (import.textColumns.size() > kNamed)
-            names += " and " + IntToStr(import.textColumns.size() - kNamed) + " more";
+        for (std::size_t k = 0; k < text.size() && k < kNamed; ++k)
+            names += (k ? ", " : "") + text[k];
+        if (text.size() > kNamed) names += " and " + IntToStr(text.size() - kNamed) + " more";
         notes += (notes.empty() ? "" : "; ") + names + " as text";
     }
     return "read " + count(import.rows, "row") + " of " + count(import.columns, "column") +

@@ -40,9 +40,13 @@ enum class TCsvType { Integer, Real, Text };
 //     with an optional decimal mark, an optional exponent; no thousands separators. With ','
 //     separators the decimal mark is '.'; with ';' separators it may be ',' (1,5) or '.' (1.5),
 //     but one column uses one of them: a column holding both is TEXT.
+//   - "Inf", "-Infinity", "NaN" (any case) and numerals beyond the double range ("1e999") are
+//     numbers that are not finite: the column stays a number, and a load skips those records.
 //   - Lines end in LF, CR LF or CR; empty lines are passed over; a UTF-8 byte-order mark before
 //     the header is dropped. Column names lose the blanks around them, and must be neither empty
-//     nor repeated (compared as SQLite compares names, ignoring ASCII case); a header of more
+//     nor repeated (compared as SQLite compares names, ignoring ASCII case), except the first:
+//     empty, it is a column of row names as R's write.csv writes them, TEXT, named row.names
+//     (row.names.1, row.names.2 ... when another column has that name); a header of more
 //     columns than SQLite allows in a table (SQLITE_LIMIT_COLUMN) is refused before its names
 //     are checked.
 // The table keeps every cell (for tests and tools; ImportCsvFile does not build one).
@@ -84,6 +88,7 @@ struct TCsvImport {
     int columns = 0;
     char separator = ',';
     std::vector<std::string> textColumns;  // the columns of type TEXT, in order
+    std::string rowNames;                  // the column of row names, "" when there is none
 };
 
 // The most read from a pipe: its text is held whole while it is read twice.

@@ -80,7 +80,8 @@ void WriteComponent(std::ostringstream& out, const TClassInfo& info, const TComp
             throw Exception("Cannot write " + c.Name() + "." + p.name + ": " + error);
         switch (p.kind) {
             case TPropertyKind::String:
-                out << "    " << p.name << " = " << Quote(std::get<std::string>(v)) << "\n";
+                if (!p.omitDefault || std::get<std::string>(v) != p.defaultValue)
+                    out << "    " << p.name << " = " << Quote(std::get<std::string>(v)) << "\n";
                 break;
             case TPropertyKind::Boolean:
                 out << "    " << p.name << " = " << (std::get<bool>(v) ? "True" : "False") << "\n";

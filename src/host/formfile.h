@@ -68,6 +68,9 @@ struct TPropertyInfo {
     // reads as the default.
     std::vector<std::string> identifiers = {};
     std::string defaultValue = {};
+    // A string property is written even at its default unless this is set (one added after
+    // files were written without it, which they must keep reading as they did).
+    bool omitDefault = false;
     // An integer's range.
     std::int64_t minValue = 0;
     std::int64_t maxValue = 0;

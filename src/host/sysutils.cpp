@@ -460,7 +460,8 @@ double StrToFloat(const std::string& text) {
     std::string word;
     for (size_t k = i; k < end; ++k) word.push_back(Upper(text[k]));
     if (word == "NAN") return std::numeric_limits<double>::quiet_NaN();
-    if (word == "INF") {
+    // "INFINITY" as C, R and PostgreSQL write it, besides this framework's own "INF".
+    if (word == "INF" || word == "INFINITY") {
         return negative ? -std::numeric_limits<double>::infinity()
                         : std::numeric_limits<double>::infinity();
     }
@@ -509,7 +510,11 @@ double StrToFloat(const std::string& text) {
     // does not exceed the largest double rounded to the digits the text shows is that double.
     const double largest = std::numeric_limits<double>::max();
     const int shown = std::min(static_cast<int>(read.digits.size()), kMaxSignificant);
-    if (Compare(read, RoundTo(largest, shown)) > 0) ThrowNotFloat(text);
+    // Beyond it the numeral is an infinity, as a data file means it ("1e999" is how some
+    // programs write one): read as such, the load counts it as a value that is not finite.
+    if (Compare(read, RoundTo(largest, shown)) > 0)
+        return negative ? -std::numeric_limits<double>::infinity()
+                        : std::numeric_limits<double>::infinity();
     return negative ? -largest : largest;
 }
 

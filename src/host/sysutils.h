@@ -58,8 +58,9 @@ std::string IntToStr(int64_t value);
 int32_t StrToInt(const std::string& text);
 
 // Reads everything FloatToStr, FloatToStrF and FormatFloat write: optional blanks, sign, digits
-// with '.', an exponent "E[+-]d..", and "NAN", "INF", "-INF". Raises EConvertError
-// "'text' is not a valid floating point value".
+// with '.', an exponent "E[+-]d..", and "NAN", "INF", "-INF" (also "INFINITY"; any case). A
+// numeral beyond the double range ("1e999") is an infinity of its sign, one below the subnormals
+// a zero. Raises EConvertError "'text' is not a valid floating point value".
 double StrToFloat(const std::string& text);
 
 // General format with 15 significant digits, trailing zeros removed; scientific ("1.5E-7",

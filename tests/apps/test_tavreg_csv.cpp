@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "host/formfile.h"
 #include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
 
@@ -147,4 +148,56 @@ TEST(TavregCsv, FailuresNameTheCulpritWithTheirExitStatus) {
             EXPECT_FALSE(r.err.contains("tavreg: read ")) << r.err.toStdString();
         }
     }
+}
+
+TEST(TavregCsv, NonFiniteCellsAreSkippedAndRecordsNamedById) {
+    tavtest::TTempDb dir;
+    const QString path = QString::fromStdString(dir.Path("inf.csv"));
+    tavtest::WriteFile(path.toStdString(),
+                       "name,x,y\na,1,2.5\nb,2,Infinity\nc,3,6.5\nd,1e999,1\ne,4,-1E999\n"
+                       "f,5,10.5\ng,-inf,3\nh,6,13\nk,NaN,1\n");
+    const QStringList model = {"--csv", path, "--y", "y", "--x", "x", "--json"};
+    // The numeric columns stay numbers; their infinities and NaN are counted, not fatal.
+    const std::pair<QStringList, QJsonArray> runs[] = {
+        {{}, {1, 3, 6, 8}},
+        {{"--id", "name"}, {"a", "c", "f", "h"}},
+    };
+    for (const auto& [args, records] : runs) {
+        const TProgramResult r = Tavreg(model + args);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(
+            r.err.startsWith("tavreg: read 9 rows of 3 columns from " + path + " (name as text)\n"))
+            << r.err.toStdString();
+        const QJsonObject o = FirstRegression(r);
+        EXPECT_EQ(o["records"].toArray(), records);
+        EXPECT_EQ(o["recordsSkipped"].toObject(),
+                  (QJsonObject{{"y: value not finite", 2}, {"x: value not finite", 3}}));
+    }
+    const TProgramResult r = Tavreg(model + QStringList{"--id", "nope"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Field 'nope' not found")) << r.err.toStdString();
+}
+
+TEST(TavregCsv, RecordsAreNamedByRsRowNames) {
+    // R's airquality as write.csv writes it: the row names first, in a column without a name.
+    tavtest::TTempDb dir;
+    std::string text = "\"\"," + tav::ReadTextFile(TAV_TEST_DATA_DIR "/r/airquality.csv");
+    for (std::size_t at = text.find('\n'), k = 1; at < text.size() - 1; at = text.find('\n', at))
+        text.insert(++at, "\"" + std::to_string(k++) + "\",");
+    const QString csv = QString::fromStdString(dir.Path("airquality.csv"));
+    tavtest::WriteFile(csv.toStdString(), text);
+    QStringList model{"--csv", csv};
+    model +=
+        QString("--quiet --y Ozone --x SolarR --x Wind --x Temp --x Product(Wind,Temp)").split(' ');
+    // Named and ordered as R's plot.lm labels them (rstandard, cooks.distance: airquality.ref).
+    const TProgramResult r = Tavreg(model + QStringList{"--summary"});
+    EXPECT_TRUE(
+        r.out.contains("Largest standardized residuals: 117 (4.92), 30 (2.94), 62 (2.77)\n"
+                       "Largest Cook's distances: 117 (0.238), 126 (0.113), 62 ("))
+        << r.out.toStdString() << r.err.toStdString();
+    const QJsonArray records =
+        FirstRegression(Tavreg(model + QStringList{"--json"}))["records"].toArray();
+    ASSERT_EQ(records.size(), 111);
+    EXPECT_EQ((QJsonArray{records[0], records[22], records[33], records[76], records[110]}),
+              (QJsonArray{"1", "30", "62", "117", "153"}));
 }

@@ -188,11 +188,12 @@ TEST(FormFile, ReadsComponentsAndWritesTheSameBytes) {
     EXPECT_EQ(Rewrite(f), kForm);
 }
 
-TEST(FormFile, FitMethodAndQueryTimeoutFollowReportMessageWhenNotTheDefault) {
-    // Files written before the properties existed read as Auto and 0 and write back unchanged
-    // (kForm, above); other values are written, and read back, after ReportMessage.
+TEST(FormFile, FitMethodQueryTimeoutAndIdFieldFollowReportMessageWhenNotTheDefault) {
+    // Files written before the properties existed read as Auto, 0 and '' and write back
+    // unchanged (kForm, above); other values are written, and read back, after ReportMessage.
     const std::string withQr =
-        Replace(kForm, "'note'\n", "'note'\n    FitMethod = QR\n    QueryTimeout = 30\n");
+        Replace(kForm, "'note'\n",
+                "'note'\n    FitMethod = QR\n    QueryTimeout = 30\n    IdField = 'a''b'\n");
     const TFormContents f = ReadForm(TAVClassRegistry(), withQr);
     const auto* t = dynamic_cast<TTAVTable*>(f.components[0]);
     const auto* q = dynamic_cast<TTAVQuery*>(f.components[1]);
@@ -200,6 +201,8 @@ TEST(FormFile, FitMethodAndQueryTimeoutFollowReportMessageWhenNotTheDefault) {
     EXPECT_EQ(q->FitMethod(), TFitMethod::QR);
     EXPECT_EQ(t->QueryTimeout(), 0);
     EXPECT_EQ(q->QueryTimeout(), 30);
+    EXPECT_EQ(t->IdField(), "");
+    EXPECT_EQ(q->IdField(), "a'b");
     EXPECT_EQ(Rewrite(f), withQr);
 }
 

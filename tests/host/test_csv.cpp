@@ -73,8 +73,14 @@ TEST(CsvReader, FieldsTypesAndMissingValues) {
         {"number forms",
          "i,r,e,big,hex,inf,none\n+7, 1.5 ,1e3,99999999999999999999,0x10,inf,\n"
          "-0,.5,2E-2,1,1,1,NA\n",
-         ", i:I r:R e:R big:R hex:T inf:T none:R / 7 1.5 1000 1e+20 [0x10] [inf] NA / 0 0.5 "
-         "0.02 1 [1] [1] NA"},
+         ", i:I r:R e:R big:R hex:T inf:R none:R / 7 1.5 1000 1e+20 [0x10] inf NA / 0 0.5 "
+         "0.02 1 [1] 1 NA"},
+        {"infinities, NaN and numerals beyond the double range stay numbers",
+         "a;b;c;d\nInfinity;1e999;NaN;1e-999\n-INF;-1,5E999;2;0,5\n",
+         "; a:R b:R c:R d:R / inf inf nan 0 / -inf -inf 2 0.5"},
+        {"R's row names: a text column whose name clashes with none",
+         "\"\",\"row.names\"\n\"1\",x\n", ", row.names.1:T row.names:T / [1] [x]"},
+        {"row names without quotes", ",a\n3,1\n", ", row.names:T a:I / [3] 1"},
         {"names lose their blanks; blanks inside cells stay", " a , \"b c\"\n x y ,2\n",
          ", a:T b c:I / [ x y ] 2"},
         {"a header without rows", "a;b;c\n", "; a:R b:R c:R"},
@@ -103,7 +109,6 @@ TEST(CsvReader, ErrorsNameTheFileAndLine) {
          "t.csv, line 2: the quotes opened in field 2 are never closed"},
         {"a,B,b\n", 1, "t.csv, line 1: the column name 'b' is given twice (columns 2 and 3)"},
         {"a,,c\n1,2,3\n", 1, "t.csv, line 1: column 2 has no name"},
-        {"\"\",a\nx,1\n", 1, "t.csv, line 1: column 1 has no name (row names? name the column"},
         {"a\n\"x\"y\n", 2, "t.csv, line 2: field 1 goes on after its closing quote"},
         {"", 0, "t.csv: the file is empty"},
         {"\xEF\xBB\xBF\r\n\n", 0, "t.csv: the file is empty"},
