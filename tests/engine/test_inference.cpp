@@ -260,7 +260,10 @@ void CheckLabels(const TTAVTable& c, const TRReference& ref) {
         {"label_resid", &TTAVRegression::Gete},
         {"label_rstandard", &TTAVRegression::GetStandardizedResidual},
         {"label_cooks", &TTAVRegression::GetCooksDistance}};
-    for (const auto& [key, get] : plots) {
+    for (const auto& plot : plots) {
+        // (Not a structured binding: the lambda below captures it.)
+        const char* key = plot.first;
+        const auto get = plot.second;
         std::vector<int> order(c.DataCount());
         std::iota(order.begin(), order.end(), 1);
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
