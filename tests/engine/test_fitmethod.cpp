@@ -32,8 +32,14 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
+// (The nothrow form too, which std::stable_sort's buffer takes: it is freed by the plain delete.)
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (g_counting) ++g_allocations;
+    return std::malloc(size ? size : 1);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 using namespace tav;
 
