@@ -18,7 +18,9 @@ std::string Quoted(std::string_view text) {
 std::string Written(const tav::TCsvTable& t) {
     const std::string separator(1, t.Separator());
     std::string out;
-    for (int c = 0; c < t.ColumnCount(); ++c) out += (c ? separator : "") + Quoted(t.ColumnName(c));
+    // The column of row names goes back without a name, as it came.
+    for (int c = 0; c < t.ColumnCount(); ++c)
+        out += (c ? separator : "") + Quoted(c == 0 && t.RowNames() ? "" : t.ColumnName(c));
     out += "\n";
     for (int64_t r = 0; r < t.RowCount(); ++r) {
         for (int c = 0; c < t.ColumnCount(); ++c) {

@@ -495,7 +495,8 @@ TCsvTable TCsvTable::Parse(std::string_view text, const std::string& source) {
         }
         ++table.rows_;
     }
-    if (records.RowNames()) scans[0].number = false;
+    table.rowNames_ = records.RowNames();
+    if (table.rowNames_) scans[0].number = false;
     for (const TColumnScan& s : scans) {
         table.types_.push_back(TypeOf(s));
         table.marks_.push_back(s.comma ? ',' : '.');

@@ -60,6 +60,8 @@ class TCsvTable {
     int64_t RowCount() const { return rows_; }
     const std::string& ColumnName(int column) const { return names_.at(column); }
     TCsvType ColumnType(int column) const { return types_.at(column); }
+    // Whether the first column holds R's row names (its name in the file was empty).
+    bool RowNames() const { return rowNames_; }
     // The decimal mark of a REAL column: ',' or '.'.
     char DecimalMark(int column) const { return marks_.at(column); }
     // The cell's text as the file gives it (without its quotes); nothing for a missing value.
@@ -77,6 +79,7 @@ class TCsvTable {
     std::string text_;               // every present cell's text, one after another
     std::vector<std::size_t> ends_;  // where each cell's text ends in text_, row by row
     std::vector<bool> missing_;      // per cell
+    bool rowNames_ = false;
 };
 
 // The table a CSV file becomes: its file name without the last suffix ("sales.csv" -> "sales").
