@@ -1,5 +1,6 @@
 #include "host/sqltext.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace tav {
@@ -33,12 +34,13 @@ std::size_t QuoteEnd(const std::string& s, std::size_t open, char close, bool es
 }
 
 // PostgreSQL goes on with a string when only blanks holding a line end (and -- comments, each
-// ended by a line end) stand between its closing quote at `end` - 1 and another quote; the
-// position of that quote, or npos.
+// ended by a line end, the first one on the closing quote's own line too) stand between its
+// closing quote at `end` - 1 and another quote; the position of that quote, or npos.
 std::size_t ContinuedQuote(const std::string& s, std::size_t end) {
     const std::size_t n = s.size();
     std::size_t j = end;
     while (j < n && (s[j] == ' ' || s[j] == '\t' || s[j] == '\f')) ++j;
+    if (s.compare(j, 2, "--") == 0) j = std::min(s.find_first_of("\n\r", j), n);
     if (j == n || (s[j] != '\n' && s[j] != '\r')) return std::string::npos;
     while (++j < n) {
         if (s.compare(j, 2, "--") == 0) {
