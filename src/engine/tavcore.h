@@ -356,10 +356,10 @@ class TTAVRegression {
         double vif[MaxTerms] = {};            // by control variable number
         double digits = 0;                    // GetStatisticsDigits
         double leverage[MaxData], rstandard[MaxData], rstudent[MaxData], cooks[MaxData];
-        // Work storage of the factorisation: the design, one column of Q, the leverages' sums.
-        long double design[MaxData * MaxTerms];
-        long double work[MaxData];
-        long double squares[MaxData];
+        // Work storage of the factorisation, its extended-precision elements each split in two
+        // doubles: the design and one column.
+        double designHigh[MaxData * MaxTerms], designLow[MaxData * MaxTerms];
+        double workHigh[MaxData], workLow[MaxData];
         // The t quantile of the last confidence level asked for, and its degrees of freedom.
         double quantileLevel = 0, quantileDf = 0, quantile = 0;
         bool sumsReady = false;

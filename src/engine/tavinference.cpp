@@ -238,37 +238,57 @@ namespace {
 constexpr ext kFactorMargin = 3.0L;
 constexpr double kMaxDigits = 15.9;
 
-// A column-pivoted Householder QR of the n x m column-major `a`, in place and written out for long
-// double, on which Eigen's generic kernels cost several times as much. Afterwards R lies in the
-// upper triangle, reflector k is H_k = I - tau[k] v v' with v = (1, a[k+1..n-1, k]) on rows
-// k..n-1, and pivot[j] is the column at place j: at each step the largest remaining column, its
-// norm downdated and summed again once it has cancelled, as Eigen's and LAPACK's.
+// An element of extended precision kept as two doubles, its value the exact sum of both: the
+// 64-bit significand of a long double is the 53 of the first and at most 11 more bits in the
+// second. Loading and storing a long double (80 bits) costs several times as much as two doubles
+// (measured here: a reflector applied to a column in split form takes 0.6 of the time).
+struct TSplit {
+    double* high;
+    double* low;
+    ext operator[](int32_t i) const { return ext(high[i]) + low[i]; }
+    void Set(int32_t i, ext value) const {
+        const double first = static_cast<double>(value);
+        high[i] = first;
+        low[i] = static_cast<double>(value - first);
+    }
+};
+
+// A column-pivoted Householder QR of the n x m column-major matrix whose split elements are at
+// `high` and `low`, in place and written out for extended precision, on which Eigen's generic
+// kernels cost several times as much. Afterwards R lies in the upper triangles of the columns
+// col[0..m-1], and pivot[j] is the column at place j: at each step the largest remaining column,
+// its norm downdated and summed again once it has cancelled, as Eigen's and LAPACK's. Every pass
+// over a column that can be spared is: loads and stores, not arithmetic, bound the time.
 struct TPivotedQr {
-    ext* a;
+    double* high;
+    double* low;
     int32_t n, m;
-    ext tau[MaxTerms] = {};
+    // Column j of the factor (columns are exchanged by their addresses, not their elements).
+    TSplit col[MaxTerms] = {};
+    // Reflector k is H_k = I - tau[k] u u' with u = (head[k], col[k][k+1..n-1]) on rows k..n-1:
+    // left unnormalised, which spares a pass that would write the column once more.
+    ext tau[MaxTerms] = {}, head[MaxTerms] = {};
     int32_t pivot[MaxTerms] = {};
 
-    void Factor() {
+    // `squares` holds the columns' sums of squares.
+    void Factor(const ext* squares) {
         ext norms[MaxTerms], original[MaxTerms];
         for (int32_t j = 0; j < m; ++j) {
             pivot[j] = j;
-            const ext* c = a + int64_t{j} * n;
-            ext sum = 0;
-            for (int32_t i = 0; i < n; ++i) sum += c[i] * c[i];
-            norms[j] = original[j] = sum;
+            col[j] = {high + int64_t{j} * n, low + int64_t{j} * n};
+            norms[j] = original[j] = squares[j];
         }
         for (int32_t k = 0; k < m; ++k) {
             int32_t best = k;
             for (int32_t j = k + 1; j < m; ++j)
                 if (norms[j] > norms[best]) best = j;
             if (best != k) {
-                std::swap_ranges(a + int64_t{k} * n, a + int64_t{k + 1} * n, a + int64_t{best} * n);
+                std::swap(col[k], col[best]);
                 std::swap(norms[k], norms[best]);
                 std::swap(original[k], original[best]);
                 std::swap(pivot[k], pivot[best]);
             }
-            ext* v = a + int64_t{k} * n;
+            const TSplit v = col[k];
             ext tail = 0;
             for (int32_t i = k + 1; i < n; ++i) tail += v[i] * v[i];
             const ext alpha = v[k];
@@ -276,15 +296,18 @@ struct TPivotedQr {
                 tau[k] = 0;
             } else {
                 const ext beta = -std::copysign(std::sqrt(alpha * alpha + tail), alpha);
-                tau[k] = (beta - alpha) / beta;
-                const ext scale = 1 / (alpha - beta);
-                for (int32_t i = k + 1; i < n; ++i) v[i] *= scale;
-                v[k] = beta;
+                head[k] = alpha - beta;
+                // tau = (beta - alpha) / beta for the reflector scaled to a leading 1.
+                tau[k] = -1 / (beta * head[k]);
+                v.Set(k, beta);
             }
+            // Two columns at a time: each element of the reflector is loaded once for both.
+            for (int32_t j = k + 1; j + 1 < m; j += 2) ReflectTwo(col[j], col[j + 1], k);
+            if ((m - k - 1) % 2 == 1) Reflect(col[m - 1], k);
             for (int32_t j = k + 1; j < m; ++j) {
-                ext* c = a + int64_t{j} * n;
-                Reflect(c, k);
-                norms[j] -= c[k] * c[k];
+                const TSplit c = col[j];
+                const ext top = c[k];
+                norms[j] -= top * top;
                 if (!(norms[j] > 1.0E-6L * original[j])) {
                     ext sum = 0;
                     for (int32_t i = k + 1; i < n; ++i) sum += c[i] * c[i];
@@ -295,33 +318,57 @@ struct TPivotedQr {
     }
 
     // x := H_k x.
-    void Reflect(ext* x, int32_t k) const {
+    void Reflect(TSplit x, int32_t k) const {
         if (tau[k] == 0) return;
-        const ext* v = a + int64_t{k} * n;
-        // Four partial sums: one chain of extended-precision additions would wait on each.
-        ext w0 = x[k], w1 = 0, w2 = 0, w3 = 0;
+        const TSplit v = col[k];
+        // Two partial sums: one chain of extended-precision additions would wait on each.
+        ext w0 = head[k] * x[k], w1 = 0;
         int32_t i = k + 1;
-        for (; i + 4 <= n; i += 4) {
+        for (; i + 2 <= n; i += 2) {
             w0 += v[i] * x[i];
             w1 += v[i + 1] * x[i + 1];
-            w2 += v[i + 2] * x[i + 2];
-            w3 += v[i + 3] * x[i + 3];
         }
         for (; i < n; ++i) w0 += v[i] * x[i];
-        const ext w = ((w0 + w1) + (w2 + w3)) * tau[k];
-        x[k] -= w;
-        for (int32_t i = k + 1; i < n; ++i) x[i] -= w * v[i];
+        const ext w = (w0 + w1) * tau[k];
+        x.Set(k, x[k] - w * head[k]);
+        for (int32_t i = k + 1; i < n; ++i) x.Set(i, x[i] - w * v[i]);
+    }
+
+    // x := H_k x and y := H_k y.
+    void ReflectTwo(TSplit x, TSplit y, int32_t k) const {
+        if (tau[k] == 0) return;
+        const TSplit v = col[k];
+        ext w0 = head[k] * x[k], w1 = 0, u0 = head[k] * y[k], u1 = 0;
+        int32_t i = k + 1;
+        for (; i + 2 <= n; i += 2) {
+            const ext v0 = v[i], v1 = v[i + 1];
+            w0 += v0 * x[i];
+            u0 += v0 * y[i];
+            w1 += v1 * x[i + 1];
+            u1 += v1 * y[i + 1];
+        }
+        for (; i < n; ++i) {
+            const ext vi = v[i];
+            w0 += vi * x[i];
+            u0 += vi * y[i];
+        }
+        const ext w = (w0 + w1) * tau[k], u = (u0 + u1) * tau[k];
+        x.Set(k, x[k] - w * head[k]);
+        y.Set(k, y[k] - u * head[k]);
+        for (int32_t i = k + 1; i < n; ++i) {
+            const ext vi = v[i];
+            x.Set(i, x[i] - w * vi);
+            y.Set(i, y[i] - u * vi);
+        }
     }
 
     // The number of diagonal elements of R above `tolerance` times the largest (Eigen's rule,
     // which the fit's own QR applies).
     int32_t Rank(ext tolerance) const {
         ext largest = 0;
-        for (int32_t k = 0; k < m; ++k)
-            largest = std::max(largest, std::fabs(a[int64_t{k} * n + k]));
+        for (int32_t k = 0; k < m; ++k) largest = std::max(largest, std::fabs(col[k][k]));
         int32_t rank = 0;
-        for (int32_t k = 0; k < m; ++k)
-            rank += std::fabs(a[int64_t{k} * n + k]) > tolerance * largest;
+        for (int32_t k = 0; k < m; ++k) rank += std::fabs(col[k][k]) > tolerance * largest;
         return rank;
     }
 };
@@ -356,7 +403,8 @@ const TTAVRegression::TDiagnostics& TTAVRegression::Diagnostics() const {
     // The centred, unit-length controls, their means and lengths in extended precision.
     const double* x = d.x.row(1);
     constexpr auto stride = static_cast<int64_t>(mbynp::Stride);
-    Eigen::Map<Design> A(g.design, n, m);
+    const TSplit design{g.designHigh, g.designLow};
+    ext lengths[MaxTerms];  // of the scaled columns, squared
     for (int32_t r = 0; r < m; ++r) {
         const double* column = x + (g.column[r] - 1);
         ext sum = 0, squares = 0;
@@ -369,21 +417,23 @@ const TTAVRegression::TDiagnostics& TTAVRegression::Diagnostics() const {
         mean += rest / n;
         for (int32_t i = 0; i < n; ++i) {
             const ext c = column[i * stride] - mean;
-            A(i, r) = c;
             squares += c * c;
         }
         g.mean[r] = mean;
         g.length[r] = std::sqrt(squares);
         if (!(g.length[r] > 0) || !std::isfinite(g.length[r])) return g;
-        A.col(r) /= g.length[r];
+        // Written once: an element of extended precision costs far more to store than to compute.
+        const ext scale = 1 / g.length[r];
+        for (int32_t i = 0; i < n; ++i) design.Set(r * n + i, (column[i * stride] - mean) * scale);
+        lengths[r] = squares * scale * scale;
     }
-    TPivotedQr qr{g.design, n, m};
-    qr.Factor();
+    TPivotedQr qr{g.designHigh, g.designLow, n, m};
+    qr.Factor(lengths);
     if (qr.Rank(kRankTolerance) < m) return g;
     const int32_t* pivots = qr.pivot;
     Square upper = Square::Zero(m, m);
     for (int32_t j = 0; j < m; ++j)
-        for (int32_t i = 0; i <= j; ++i) upper(i, j) = qr.a[j * n + i];
+        for (int32_t i = 0; i <= j; ++i) upper(i, j) = qr.col[j][i];
     const auto R = upper.triangularView<Eigen::Upper>();
     Square rInverse = Square::Identity(m, m);
     R.solveInPlace(rInverse);
@@ -413,31 +463,66 @@ const TTAVRegression::TDiagnostics& TTAVRegression::Diagnostics() const {
         g.variance[g.column[r]] = sum / (g.length[r] * g.length[r]);
     }
 
-    // h_i = 1/n + |row i of the thin Q|^2, the columns of Q one at a time: Q e_j = H_0 ... H_j e_j.
-    ext* q = g.work;
-    ext* squares = g.squares;
-    std::fill(squares, squares + n, 0.0L);
-    for (int32_t j = 0; j < m; ++j) {
-        std::fill(q, q + n, 0.0L);
-        q[j] = 1;
-        for (int32_t k = j; k >= 0; --k) qr.Reflect(q, k);
-        for (int32_t i = 0; i < n; ++i) squares[i] += q[i] * q[i];
-    }
-    for (int32_t i = 0; i < n; ++i) g.leverage[i] = static_cast<double>(1.0L / n + squares[i]);
-
-    // The residuals and coefficients the factor gives, to measure those of the fit against:
-    // the response centred, Q' applied, its first m elements solved for the coefficients and
-    // zeroed for the residuals, Q applied back.
+    // The response centred, Q' applied and its first m elements solved: the coefficients of the
+    // centred, scaled controls in pivoted order.
+    const TSplit q{g.workHigh, g.workLow};
     ext yMean = 0;
     for (int32_t i = 1; i <= n; ++i) yMean += d.y.raw(i);
     yMean /= n;
-    for (int32_t i = 0; i < n; ++i) q[i] = d.y.raw(i + 1) - yMean;
+    for (int32_t i = 0; i < n; ++i) q.Set(i, d.y.raw(i + 1) - yMean);
     for (int32_t k = 0; k < m; ++k) qr.Reflect(q, k);
     Terms z(m);
     for (int32_t j = 0; j < m; ++j) z(j) = q[j];
     R.solveInPlace(z);
-    std::fill(q, q + m, 0.0L);
-    for (int32_t k = m - 1; k >= 0; --k) qr.Reflect(q, k);
+
+    // Record by record, from its centred, scaled controls a (in pivoted order): the row of the thin
+    // Q is a R^-1, so h_i = 1/n + |a R^-1|^2; and the residual the factor gives, to measure the
+    // fit's residuals against, is the centred response less a z. Row by row, R^-1 stays in the
+    // cache and nothing of length n is written but the results (applying the reflectors to the
+    // columns of Q would write every element of every column once per reflector).
+    double inverseHigh[MaxTerms][MaxTerms] = {}, inverseLow[MaxTerms][MaxTerms] = {};
+    ext scale[MaxTerms], centre[MaxTerms];
+    int32_t place[MaxTerms];
+    for (int32_t j = 0; j < m; ++j) {
+        place[j] = g.column[pivots[j]] - 1;
+        scale[j] = 1 / g.length[pivots[j]];
+        centre[j] = g.mean[pivots[j]];
+        for (int32_t t = j; t < m; ++t)
+            TSplit{inverseHigh[t], inverseLow[t]}.Set(j, rInverse(j, t));
+    }
+    // Two records at a time: each element of R^-1 is loaded once for both, and the two sums do
+    // not wait on each other.
+    auto controls = [&](int32_t i, TSplit a) {
+        const double* row = d.x.row(i + 1);
+        ext fitted = 0;
+        for (int32_t j = 0; j < m; ++j) {
+            const ext value = (row[place[j]] - centre[j]) * scale[j];
+            a.Set(j, value);
+            fitted += value * z(j);
+        }
+        q.Set(i, (d.y.raw(i + 1) - yMean) - fitted);
+    };
+    for (int32_t i = 0; i < n; i += 2) {
+        const int32_t other = std::min(i + 1, n - 1);
+        double aHigh[MaxTerms], aLow[MaxTerms], bHigh[MaxTerms], bLow[MaxTerms];
+        const TSplit a{aHigh, aLow}, b{bHigh, bLow};
+        controls(i, a);
+        controls(other, b);
+        ext first = 0, second = 0;
+        for (int32_t t = 0; t < m; ++t) {
+            const TSplit inverse{inverseHigh[t], inverseLow[t]};
+            ext sa = 0, sb = 0;
+            for (int32_t j = 0; j <= t; ++j) {
+                const ext element = inverse[j];
+                sa += a[j] * element;
+                sb += b[j] * element;
+            }
+            first += sa * sa;
+            second += sb * sb;
+        }
+        g.leverage[i] = static_cast<double>(1.0L / n + first);
+        g.leverage[other] = static_cast<double>(1.0L / n + second);
+    }
     ext coefficientError = 0, intercept = yMean;
     for (int32_t j = 0; j < m; ++j) {
         const int32_t r = pivots[j];
