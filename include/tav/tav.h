@@ -6,7 +6,7 @@
 #include "engine/tavforms.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
-#include "forms/tavwindows.h"
+#include "forms/installwindows.h"
 #include "host/classes.h"
 #include "host/db.h"
 #include "host/dialogs.h"

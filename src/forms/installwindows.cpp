@@ -1,4 +1,4 @@
-#include "forms/tavwindows.h"
+#include "forms/installwindows.h"
 
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
