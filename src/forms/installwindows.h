@@ -1,9 +1,11 @@
-// The windows library's side of TRegressionWindows: the report and plot windows of this library.
+// Installs this library's windows for the engine: the report and plot windows behind
+// TRegressionWindows and the load progress dialog behind TLoadProgressWindows.
 #pragma once
 
 namespace tav {
 
-// Installs the report and plot windows for Output and ShowPlots; calling it again is harmless.
+// Installs the report and plot windows for Output and ShowPlots and the load progress dialog for
+// ShowLoadProgress; calling it again is harmless.
 void RegisterRegressionWindows();
 
 }  // namespace tav
