@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <functional>
 
-#include "forms/tavwindows.h"
+#include "forms/installwindows.h"
 
 namespace tavbench {
 

@@ -6,7 +6,7 @@
 
 #include "design/tav32reg.h"
 #include "designer.h"
-#include "forms/tavwindows.h"
+#include "forms/installwindows.h"
 #include "host/db.h"
 
 namespace {

@@ -156,31 +156,30 @@ struct Options {
 
 // -------------------------------------------------------------------- plots
 
+// Every classic plot of the plot window `form` as a PNG of the window's picture, in the folder
+// `dir`: a scatter and a residual plot per control variable (of `m`), and the other four.
 void SavePlots(tav::TTAVPlotForm& form, const QString& dir, const QString& prefix, int m,
                tav::TOutputFiles& files) {
     files.MakeFolder(dir, "--plots");
-    auto save = [&](const QString& name) {
-        const QString path = QDir(dir).filePath(prefix + name + ".png");
+    auto save = [&](tav::TClassicPlot kind, uint16_t variable) {
+        const QString path =
+            QDir(dir).filePath(prefix + tav::ClassicPlotFileName(kind, variable) + ".png");
+        QImage picture(form.size(), QImage::Format_RGB32);
+        form.Render(kind, variable, picture);
         QByteArray png;
         QBuffer buffer(&png);
-        if (!buffer.open(QIODevice::WriteOnly) || !form.grab().save(&buffer, "PNG"))
+        if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG"))
             throw tav::Exception("Cannot make the picture '" + path.toStdString() + "'");
         files.Write(path, "--plots", png);
     };
-    for (int k = 1; k <= m; ++k) {
-        form.ScatterItemClick(k);
-        save(QString("scatter-X%1").arg(k));
-        form.ResidualItemClick(k);
-        save(QString("residual-X%1").arg(k));
+    for (uint16_t k = 1; k <= m; ++k) {
+        save(tav::TClassicPlot::Scatter, k);
+        save(tav::TClassicPlot::ResidualVsVariable, k);
     }
-    form.ResidualvsInputBtnClick();
-    save("residual-input-order");
-    form.ResidualvsDepVarBtnClick();
-    save("residual-response");
-    form.ResidualvsFittedBtnClick();
-    save("residual-fitted");
-    form.ECDFPlotBtnClick();
-    save("ecdf");
+    for (const tav::TClassicPlot kind :
+         {tav::TClassicPlot::ResidualVsInputOrder, tav::TClassicPlot::ResidualVsResponse,
+          tav::TClassicPlot::ResidualVsFitted, tav::TClassicPlot::ECDF})
+        save(kind, 0);
 }
 
 // The diagnostic plots of a fit, each as PNG and SVG, in the folder `dir`.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "engine/plotstats.h"
 #include "engine/tavtable.h"
 #include "forms/diagplots.h"
 #include "host/db.h"
@@ -81,15 +82,6 @@ std::string Table(const std::vector<std::vector<std::string>>& rows) {
     return out;
 }
 
-// Quantile of sorted values by linear interpolation between order statistics.
-double Quantile(const std::vector<double>& sorted, double probability) {
-    if (sorted.empty()) return kNaN;
-    const double h = (sorted.size() - 1) * probability;
-    const auto below = static_cast<size_t>(std::floor(h));
-    const size_t above = std::min(below + 1, sorted.size() - 1);
-    return sorted[below] + (h - below) * (sorted[above] - sorted[below]);
-}
-
 std::string Percent(double level) {
     std::string s = Sig(100 * level, 6);
     if (s.find('.') != std::string::npos) {
@@ -129,9 +121,11 @@ std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double 
     std::sort(residuals.begin(), residuals.end());
     out << "Residuals:\n"
         << Table({{"", "Min", "1Q", "Median", "3Q", "Max"},
-                  {"", Sig(Quantile(residuals, 0), 4), Sig(Quantile(residuals, 0.25), 4),
-                   Sig(Quantile(residuals, 0.5), 4), Sig(Quantile(residuals, 0.75), 4),
-                   Sig(Quantile(residuals, 1), 4)}})
+                  {"", Sig(tav::SampleQuantile(residuals, 0), 4),
+                   Sig(tav::SampleQuantile(residuals, 0.25), 4),
+                   Sig(tav::SampleQuantile(residuals, 0.5), 4),
+                   Sig(tav::SampleQuantile(residuals, 0.75), 4),
+                   Sig(tav::SampleQuantile(residuals, 1), 4)}})
         << "\n";
 
     const std::string half = Percent((1 - level) / 2), upper = Percent(1 - (1 - level) / 2);

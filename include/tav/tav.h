@@ -1,12 +1,12 @@
 // Everything a host application needs: #include <tav/tav.h> and link tav::tav.
 #pragma once
 
-#include "engine/loadgage.h"
 #include "engine/tavcore.h"
 #include "engine/tavforms.h"
+#include "engine/tavprogress.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
-#include "forms/tavwindows.h"
+#include "forms/installwindows.h"
 #include "host/classes.h"
 #include "host/db.h"
 #include "host/dialogs.h"

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "engine/loadgage.h"
 #include "engine/tavforms.h"
+#include "engine/tavprogress.h"
 #include "host/db.h"
 #include "host/sysutils.h"
 
@@ -190,7 +190,7 @@ bool TTAVRegression::LoadValues() {
     diagnostics_->ready = diagnostics_->sumsReady = false;
     if (valuesLoaded_) return true;
     TControlsDisabled controlsDisabled(dataSet_);
-    auto gauge = std::make_unique<TTAVGaugeDlg>();
+    TLoadProgress progress;
 
     varCount_ = 0;
     for (auto& copy : cVar_) copy.reset();
@@ -210,9 +210,9 @@ bool TTAVRegression::LoadValues() {
         labelled_ = id != nullptr;
 
         uint16_t n = 0;
-        gauge->SetGaugeProgress(0);
-        gauge->SetGaugeText("Records Loaded: 0");
-        if (showLoadProgress_) gauge->show();
+        progress.SetGaugeProgress(0);
+        progress.SetGaugeText("Records Loaded: 0");
+        if (showLoadProgress_) progress.Show();
 
         Arrays& d = *d_;
         while (!dataSet_.Eof() && n < MaxData) {
@@ -252,8 +252,8 @@ bool TTAVRegression::LoadValues() {
                         const int32_t count = dataSet_.RecordCount();
                         const double percent =
                             count > n ? static_cast<double>(n) * 100.0 / count : 100.0;
-                        gauge->SetGaugeProgress(static_cast<uint16_t>(std::trunc(percent)));
-                        gauge->SetGaugeRecords(n);
+                        progress.SetGaugeProgress(static_cast<uint16_t>(std::trunc(percent)));
+                        progress.SetGaugeRecords(n);
                     }
                 }
             }

@@ -1,6 +1,7 @@
 // What the engine asks of the windows library: the report window and the plot window of a
-// regression. The engine includes no window code; the windows library (tav_forms) provides these
-// and RegisterRegressionWindows installs them, which <tav/tav.h> does for a host program.
+// regression (the load progress dialog is asked for the same way: tavprogress.h). The engine
+// includes no window code; the windows library (tav_forms) provides these and
+// RegisterRegressionWindows installs them, which <tav/tav.h> does for a host program.
 #pragma once
 
 #include "engine/tavreport.h"

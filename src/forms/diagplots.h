@@ -2,7 +2,8 @@
 // standardized residuals, scale-location, residuals against leverage), drawn with QPainter on any
 // paint device, so that one drawing gives both the PNG and the SVG file. They read the
 // component back through its public accessors only, after Execute; the plot window (tavplot.h)
-// is a different thing and does not use them.
+// is a different thing and does not use them. The statistics they draw (the smoother, the
+// quantiles, the ticks) are the engine's (plotstats.h).
 #pragma once
 
 #include <QPointF>
@@ -10,6 +11,8 @@
 #include <QString>
 #include <string>
 #include <vector>
+
+#include "engine/plotstats.h"
 
 class QPainter;
 
@@ -55,31 +58,5 @@ std::vector<TLabelledRecord> DiagnosticPlotLabels(const TTAVRegression& reg, TDi
 // The plot as a PNG (800 x 600 pixels at 96 dpi) and as an SVG document of the same size.
 QByteArray DiagnosticPng(const TTAVRegression& reg, TDiagnosticPlot kind);
 QByteArray DiagnosticSvg(const TTAVRegression& reg, TDiagnosticPlot kind);
-
-// ---- the statistics the plots draw, usable on their own
-
-// The robust locally weighted scatterplot smoother: fitted values at the points sorted by x
-// (returned in that order, with the sorted x), each from a weighted linear fit to the fraction
-// `f` of the points nearest to it, reweighted `iterations` times by bisquare weights of the
-// residuals; points closer than `delta` to the last fitted one are interpolated (a negative
-// delta means 1% of the range of x).
-struct TSmooth {
-    std::vector<double> x, y;
-};
-TSmooth Lowess(const std::vector<double>& x, const std::vector<double>& y, double f = 2.0 / 3.0,
-               int iterations = 3, double delta = -1);
-
-// Plotting positions (i - a) / (n + 1 - 2a), i = 1..n, with a = 3/8 for n <= 10 and 1/2 beyond,
-// and their standard normal quantiles.
-std::vector<double> PlottingPositions(std::size_t n);
-std::vector<double> NormalQuantiles(const std::vector<double>& p);
-// The quantile of sorted values by linear interpolation between order statistics (the sample
-// quantile whose position is 1 + (n - 1) p).
-double SampleQuantile(const std::vector<double>& sorted, double p);
-
-// Round tick values covering [lo, hi]: steps of 1, 2 or 5 times a power of ten, about `count` of
-// them, all inside the range; and a tick's label with as many decimals as the step needs.
-std::vector<double> NiceTicks(double lo, double hi, int count = 5);
-std::string TickLabel(double value, double step);
 
 }  // namespace tav

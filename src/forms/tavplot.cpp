@@ -633,6 +633,64 @@ void TTAVPlotForm::ECDFPlotBtnClick() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Pictures
+
+QString ClassicPlotFileName(TClassicPlot kind, uint16_t variable) {
+    switch (kind) {
+        case TClassicPlot::Scatter:
+            return QString("scatter-X%1").arg(variable);
+        case TClassicPlot::ResidualVsVariable:
+            return QString("residual-X%1").arg(variable);
+        case TClassicPlot::ResidualVsInputOrder:
+            return "residual-input-order";
+        case TClassicPlot::ResidualVsResponse:
+            return "residual-response";
+        case TClassicPlot::ResidualVsFitted:
+            return "residual-fitted";
+        case TClassicPlot::ECDF:
+            break;
+    }
+    return "ecdf";
+}
+
+void TTAVPlotForm::Plot(TClassicPlot kind, uint16_t variable) {
+    switch (kind) {
+        case TClassicPlot::Scatter:
+            ScatterItemClick(variable);
+            return;
+        case TClassicPlot::ResidualVsVariable:
+            ResidualItemClick(variable);
+            return;
+        case TClassicPlot::ResidualVsInputOrder:
+            ResidualvsInputBtnClick();
+            return;
+        case TClassicPlot::ResidualVsResponse:
+            ResidualvsDepVarBtnClick();
+            return;
+        case TClassicPlot::ResidualVsFitted:
+            ResidualvsFittedBtnClick();
+            return;
+        case TClassicPlot::ECDF:
+            ECDFPlotBtnClick();
+            return;
+    }
+}
+
+void TTAVPlotForm::Render(TClassicPlot kind, uint16_t variable, QPaintDevice& device) {
+    Plot(kind, variable);
+    // What QWidget::grab paints: the background, every control, the window's mask ignored.
+    const RenderFlags flags(DrawWindowBackground | DrawChildren | IgnoreMask);
+    if (device.width() == width() && device.height() == height()) {
+        render(&device, QPoint(), QRegion(), flags);
+        return;
+    }
+    QPainter painter(&device);
+    painter.scale(static_cast<double>(device.width()) / width(),
+                  static_cast<double>(device.height()) / height());
+    render(&painter, QPoint(), QRegion(), flags);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Accessors
 
 const QImage& TTAVPlotForm::Image() const { return PlotImage->Canvas().Image(); }
@@ -641,8 +699,5 @@ uint16_t TTAVPlotForm::Last() const { return Data().last; }
 uint16_t TTAVPlotForm::Choice() const { return Data().iChoice; }
 QColor TTAVPlotForm::DotColor() const { return Data().DotColor; }
 QColor TTAVPlotForm::CanvasColor() const { return Data().CanvasColor; }
-
-// ---------------------------------------------------------------------------------------------
-// The components' entry point
 
 }  // namespace tav

@@ -9,10 +9,13 @@
 //
 // A plot is made of dots only, drawn on a 327 x 185 bitmap (the control PlotImage); the extremes
 // of the axes are in four labels around it and the title of the plot is the window caption.
+// Render draws a plot as the window's buttons do and paints the window's picture on any paint
+// device (an image, a PDF, an SVG document): tavreg writes its plot files so.
 #pragma once
 
 #include <QColor>
 #include <QDialog>
+#include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,6 +27,7 @@ class QAction;
 class QFrame;
 class QLabel;
 class QMenu;
+class QPaintDevice;
 class QToolButton;
 
 namespace tav {
@@ -31,6 +35,21 @@ namespace tav {
 class TTAVQuery;
 class TTAVRegression;
 class TTAVTable;
+
+// The plots of the window: the scatter plot and the residuals against a control variable (of
+// the variable chosen, 1..10), and the four that need none.
+enum class TClassicPlot {
+    Scatter,
+    ResidualVsVariable,
+    ResidualVsInputOrder,
+    ResidualVsResponse,
+    ResidualVsFitted,
+    ECDF
+};
+
+// The name of a plot's file without its extension: "scatter-X1", "residual-X1",
+// "residual-input-order", "residual-response", "residual-fitted", "ecdf".
+QString ClassicPlotFileName(TClassicPlot kind, uint16_t variable = 0);
 
 class TTAVPlotForm : public QDialog {
   public:
@@ -51,6 +70,13 @@ class TTAVPlotForm : public QDialog {
     void DrawDots(int32_t x, int32_t y, uint16_t size, const QColor& background);
     void LastProc();
     void EnableMenuItem(QAction* item, bool enabled);
+
+    // Draws the plot as its button or popup item does (`variable` is that of the scatter and
+    // residual popups; the others need none), then paints the window's picture on `device`: at
+    // the window's size the pixels the screen shows, on a device of another size scaled to it.
+    // A variable the regression lacks draws no dots, as the popups' disabled items would.
+    void Render(TClassicPlot kind, uint16_t variable, QPaintDevice& device);
+    void Plot(TClassicPlot kind, uint16_t variable);
 
     // The plot kinds. The two plots against a control variable use the one last chosen.
     void ScatterPlot();

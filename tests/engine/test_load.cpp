@@ -318,7 +318,7 @@ TEST(Load, TableGaugeFollowsTheLoadAndQueryGaugeStaysAtZero) {
         EXPECT_EQ(gauge.Freed(), 1);
     }
     {
-        // Without ShowLoadProgress the dialog is still created, updated and freed, never shown.
+        // Without ShowLoadProgress the progress is still followed and ended, never shown.
         tavtest::TGaugeRecorder gauge;
         TTAVTable t;
         Point(t, path);

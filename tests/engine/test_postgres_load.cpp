@@ -101,9 +101,9 @@ std::string Differences(const std::vector<std::pair<std::string, double>>& expec
 // Calls `action` on every step of a load progress dialog while it lives.
 class TGaugeSpy {
   public:
-    explicit TGaugeSpy(std::function<void(const TTAVGaugeDlg&)> action) {
+    explicit TGaugeSpy(std::function<void(const TLoadProgress&)> action) {
         previous_ = SetGaugeObserver(
-            [this, action = std::move(action)](const TTAVGaugeDlg& dlg, bool freed) {
+            [this, action = std::move(action)](const TLoadProgress& dlg, bool freed) {
                 if (!freed) action(dlg);
                 if (previous_) previous_(dlg, freed);
             });
@@ -238,7 +238,7 @@ TEST_F(PostgreSQLLoad, ServerStoppedMidLoadLeavesNothingHalfDone) {
         tavtest::TGaugeRecorder gauges;
         bool killed = false;
         {
-            TGaugeSpy spy([&](const TTAVGaugeDlg& dlg) {
+            TGaugeSpy spy([&](const TLoadProgress& dlg) {
                 if (!killed && dlg.GaugeText() == c.killAt) {
                     killed = true;
                     server.Stop(true);

@@ -68,11 +68,11 @@ std::vector<std::string> TMessageRecorder::Texts() const {
 }
 
 TGaugeRecorder::TGaugeRecorder() {
-    previous_ = tav::SetGaugeObserver([this](const tav::TTAVGaugeDlg& dlg, bool freed) {
+    previous_ = tav::SetGaugeObserver([this](const tav::TLoadProgress& dlg, bool freed) {
         if (freed)
             ++freed_;
         else
-            steps_.push_back({dlg.GaugeProgress(), dlg.GaugeText(), dlg.isVisible()});
+            steps_.push_back({dlg.GaugeProgress(), dlg.GaugeText(), dlg.Visible()});
     });
 }
 

@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "engine/loadgage.h"
+#include "engine/tavprogress.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
 #include "host/dialogs.h"

@@ -1,4 +1,4 @@
-#include "engine/loadgage.h"
+#include "forms/loadgage.h"
 
 #include <QFont>
 #include <QFrame>
@@ -7,19 +7,12 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
-#include <algorithm>
-#include <utility>
 
 #include "host/forms.h"
 
 namespace tav {
 
 namespace {
-
-TGaugeObserver& Observer() {
-    static TGaugeObserver observer;
-    return observer;
-}
 
 // The emblem in the two top corners: a few dots and the line fitted through them.
 QPixmap Emblem() {
@@ -41,26 +34,13 @@ QPixmap Emblem() {
 
 }  // namespace
 
-TGaugeObserver SetGaugeObserver(TGaugeObserver observer) {
-    return std::exchange(Observer(), std::move(observer));
-}
-
-TTAVGaugeDlg::~TTAVGaugeDlg() {
-    if (Observer()) Observer()(*this, true);
-}
-
-TTAVGaugeDlg::TTAVGaugeDlg(QWidget* parent)
+TTAVGaugeDlg::TTAVGaugeDlg(const TLoadProgress& progress, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setObjectName("TAVGaugeDlg");
     setWindowTitle("Percentage Loaded");
     setFixedSize(224, 130);
-}
 
-// The controls are made when the dialog is first shown: a load that shows no progress (nearly
-// every one) should not pay for fonts and pictures it never draws.
-void TTAVGaugeDlg::Build() {
-    if (gauge1_) return;
     const QPixmap emblem = Emblem();
     image1_ = new QLabel(this);
     image1_->setObjectName("Image1");
@@ -113,69 +93,18 @@ void TTAVGaugeDlg::Build() {
     panel1_->setFont(statusFont);
     panel1_->setStyleSheet("color: black;");
 
-    gauge1_->SetProgress(progress_);
-    panel1_->setText(QString::fromStdString(GaugeText()));
+    gauge1_->SetProgress(progress.GaugeProgress());
+    panel1_->setText(QString::fromStdString(progress.GaugeText()));
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
 }
 
-void TTAVGaugeDlg::setVisible(bool visible) {
-    if (visible) Build();
-    QDialog::setVisible(visible);
-}
-
-void TTAVGaugeDlg::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    FormActivate();
-}
-
-void TTAVGaugeDlg::FormActivate() {
-    panel1_->setText(QString::fromStdString(GaugeText()));
-    progress_ = 0;
-    gauge1_->SetProgress(0);
+void TTAVGaugeDlg::ProgressChanged(const TLoadProgress& progress) {
+    gauge1_->SetProgress(progress.GaugeProgress());
+    panel1_->setText(QString::fromStdString(progress.GaugeText()));
     UpdateNow(this);
-}
-
-void TTAVGaugeDlg::SetGaugeProgress(uint16_t percent) {
-    progress_ = std::clamp<int>(percent, 0, 100);
-    if (gauge1_) {
-        gauge1_->SetProgress(progress_);
-        UpdateNow(this);
-    }
-    if (Observer()) Observer()(*this, false);
-}
-
-void TTAVGaugeDlg::SetGaugeText(const std::string& text) {
-    // A hidden dialog only keeps the text; the label gets it when the dialog is shown. Setting a
-    // label's text costs more than reading a record.
-    text_ = text;
-    records_ = -1;
-    if (panel1_ && isVisible()) {
-        panel1_->setText(QString::fromStdString(text_));
-        UpdateNow(this);
-    }
-    if (Observer()) Observer()(*this, false);
-}
-
-int TTAVGaugeDlg::GaugeProgress() const { return progress_; }
-
-void TTAVGaugeDlg::SetGaugeRecords(int count) {
-    records_ = count;
-    if (panel1_ && isVisible()) {
-        panel1_->setText(QString::fromStdString(GaugeText()));
-        UpdateNow(this);
-    }
-    if (Observer()) Observer()(*this, false);
-}
-
-std::string TTAVGaugeDlg::GaugeText() const {
-    if (records_ >= 0) {
-        text_ = "Records Loaded: " + std::to_string(records_);
-        records_ = -1;
-    }
-    return text_;
 }
 
 }  // namespace tav

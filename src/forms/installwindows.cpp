@@ -1,10 +1,13 @@
-#include "forms/tavwindows.h"
+#include "forms/installwindows.h"
 
+#include "engine/tavprogress.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
 #include "engine/tavwindows.h"
+#include "forms/loadgage.h"
 #include "forms/tavoutpt.h"
 #include "forms/tavplot.h"
+#include "host/forms.h"
 
 namespace tav {
 
@@ -30,11 +33,23 @@ class TQtRegressionWindows final : public TRegressionWindows {
     }
 };
 
+class TQtLoadProgressWindows final : public TLoadProgressWindows {
+  public:
+    std::unique_ptr<TLoadProgressView> ShowLoadProgress(const TLoadProgress& progress) override {
+        auto dialog = std::make_unique<TTAVGaugeDlg>(progress);
+        dialog->show();
+        UpdateNow(dialog.get());
+        return dialog;
+    }
+};
+
 }  // namespace
 
 void RegisterRegressionWindows() {
     static TQtRegressionWindows windows;
+    static TQtLoadProgressWindows progressWindows;
     SetRegressionWindows(&windows);
+    SetLoadProgressWindows(&progressWindows);
 }
 
 }  // namespace tav
