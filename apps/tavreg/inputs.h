@@ -1,0 +1,29 @@
+// The inputs of a run: the regression components of a form file or of the definition on the
+// command line, with the files they read, and the CSV file's table.
+#pragma once
+
+#include <memory>
+
+#include "host/formfile.h"
+#include "host/outputfiles.h"
+#include "options.h"
+
+namespace tavreg {
+
+struct TInputs {
+    tav::TFormContents form;                     // the components of a form file
+    std::unique_ptr<tav::TComponent> component;  // or the one of the command line
+    TRegressionComponents regressions;
+};
+
+// Makes the regression components the options define, with the fit method, the id field and the
+// timeout the options give them, and names each file they read as an input of `files`, before
+// any database is opened. Raises tav::Exception naming the form file when it cannot be read or
+// holds no regression component.
+TInputs OpenInputs(const TOptions& options, tav::TOutputFiles& files);
+
+// Reads the CSV file of --csv into its table in memory; its row names name the records unless
+// --id names another field.
+void ImportCsv(const TOptions& options, const TRegressionComponents& regressions);
+
+}  // namespace tavreg
