@@ -35,7 +35,7 @@ namespace {
 
 using tavreg::UsageError;
 
-const char* kHelp = R"(Usage: tavreg [options] [FORMFILE]
+const std::string kHelp = R"(Usage: tavreg [options] [FORMFILE]
 
 Fits the multiple linear regressions of FORMFILE (every TTAVTable and TTAVQuery in it), or of
 the definition given with --db or --csv, --table or --sql, --y and --x, and shows each report
@@ -57,16 +57,9 @@ Definition on the command line:
                      is a number when every cell present is one, and text otherwise
   --table NAME       regress over a table ...
   --sql TEXT         ... or over the records of a query
-  --y TERM           the response: FIELD, Log(FIELD), Inverse(FIELD) or Scale(FIELD,FACTOR)
+  --y TERM           the response: )" + tavreg::ResponseTermList() + R"(
   --x TERM           a control variable, up to ten times, in order:
-                       FIELD            the field as it is
-                       Log(FIELD)       natural logarithm (records with FIELD <= 1E-20 skipped)
-                       Inverse(FIELD)   1 / FIELD
-                       Sqrt(FIELD)      square root
-                       Power(FIELD,N)   FIELD to the power N (N >= 0.5)
-                       Scale(FIELD,S)   FIELD / S (S not 0)
-                       Product(F1,F2)   F1 * F2
-                       Quotient(F1,F2)  F1 / F2
+)" + tavreg::ControlTermLines() + R"(
                      A field name may hold blanks: --x 'Log(unit price)'.
   --description TEXT the free text shown in the report header
   --id FIELD         the field that names each record (the IdField property of a form file,
