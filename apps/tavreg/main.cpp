@@ -57,9 +57,11 @@ Definition on the command line:
                      is a number when every cell present is one, and text otherwise
   --table NAME       regress over a table ...
   --sql TEXT         ... or over the records of a query
-  --y TERM           the response: )" + tavreg::ResponseTermList() + R"(
+  --y TERM           the response: )" +
+                          tavreg::ResponseTermList() + R"(
   --x TERM           a control variable, up to ten times, in order:
-)" + tavreg::ControlTermLines() + R"(
+)" + tavreg::ControlTermLines() +
+                          R"(
                      A field name may hold blanks: --x 'Log(unit price)'.
   --description TEXT the free text shown in the report header
   --id FIELD         the field that names each record (the IdField property of a form file,
