@@ -104,8 +104,7 @@ TPanel* MakePanel(QWidget* parent, const char* name, int x, int y, int w, int h)
 QStringList ChoiceCaptions(TRole role) {
     QStringList captions;
     for (int i = 0; const TTransformationKind* kind = ChoiceKind(i, role); ++i)
-        captions << QString::fromUtf8(role == TRole::Control ? kind->controlCaption
-                                                             : kind->responseCaption);
+        captions << QString::fromUtf8(kind->Caption(role));
     return captions;
 }
 

@@ -79,10 +79,6 @@ struct TParameterRule {
     TSkipReason (*check)(double value);
     // tavreg's message for a number that `check` refuses, %p standing for the text given.
     std::string_view refusal;
-
-    std::string_view Default(TRole role) const {
-        return role == TRole::Control ? controlDefault : responseDefault;
-    }
 };
 
 // A kind. Texts are patterns in which %1 and %2 stand for the fields and %p for the parameter's
@@ -119,6 +115,9 @@ struct TTransformationKind {
     bool In(TRole role) const { return role == TRole::Control ? control : response; }
     bool Reads(TParameter p) const { return parameter != nullptr && parameter->id == p; }
     int Choice(TRole role) const { return role == TRole::Control ? controlChoice : responseChoice; }
+    std::string_view Caption(TRole role) const {
+        return role == TRole::Control ? controlCaption : responseCaption;
+    }
     // tavreg's name of the kind: the syntax before its parenthesis ("" for a bare field).
     std::string_view SyntaxName() const;
     // The number of arguments of its tavreg syntax.
