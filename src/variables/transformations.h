@@ -108,7 +108,8 @@ struct TTransformationKind {
     // The value of a record the rules accept, formed in extended precision; null: no value.
     double (*value)(double x1, double x2, double parameter);
     // The value as a SQL expression over the fields' expressions (as doubles); SQLite and
-    // PostgreSQL read it alike. Where the load would skip the record, the expression is NULL.
+    // PostgreSQL read it alike (the dialect shows only in how a field is read as a double, which
+    // the scoring writer decides). Where the load would skip the record, the expression is NULL.
     // Rules on the parameter are not repeated: a definition they refuse loads nothing to score.
     std::string (*sql)(const std::string& x1, const std::string& x2, double parameter);
 
