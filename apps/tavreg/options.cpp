@@ -24,7 +24,8 @@ enum TOptionFlags : unsigned {
 };
 
 // One option: how it is read and checked, its lines of --help, and what it writes. The table
-// below lists each as {name, argument, flags, reader, help, writer, declaration}.
+// below lists each as {name, argument, flags, reader, help, writer, declaration, short name,
+// made help}.
 struct TOption {
     const char* name;      // the long name, without "--"
     const char* argument;  // the value's name in the help; none for a switch
@@ -39,6 +40,8 @@ struct TOption {
     void (*declare)(const TOptions& options, const TRegressionComponents& regressions,
                     tav::TOutputFiles& files) = nullptr;
     char shortName = 0;
+    // Help made when it is written, in place of `help`.
+    std::string (*madeHelp)() = nullptr;
 };
 
 namespace {
@@ -89,20 +92,16 @@ const TOption kOptions[] = {
      "is a number when every cell present is one, and text otherwise"},
     {"table", "NAME", kDefinition, Keep<&TOptions::table>, "regress over a table ..."},
     {"sql", "TEXT", kDefinition, Keep<&TOptions::sql>, "... or over the records of a query"},
-    {"y", "TERM", kDefinition, Keep<&TOptions::y>,
-     "the response: FIELD, Log(FIELD), Inverse(FIELD) or Scale(FIELD,FACTOR)"},
+    // The terms come from the table of transformation kinds.
+    {"y", "TERM", kDefinition, Keep<&TOptions::y>, nullptr, nullptr, nullptr, 0,
+     [] { return "the response: " + ResponseTermList(); }},
     {"x", "TERM", kDefinition | kRepeats,
-     [](TOptions& o, const std::string& term) { o.x.push_back(term); },
-     "a control variable, up to ten times, in order:\n"
-     "  FIELD            the field as it is\n"
-     "  Log(FIELD)       natural logarithm (records with FIELD <= 1E-20 skipped)\n"
-     "  Inverse(FIELD)   1 / FIELD\n"
-     "  Sqrt(FIELD)      square root\n"
-     "  Power(FIELD,N)   FIELD to the power N (N >= 0.5)\n"
-     "  Scale(FIELD,S)   FIELD / S (S not 0)\n"
-     "  Product(F1,F2)   F1 * F2\n"
-     "  Quotient(F1,F2)  F1 / F2\n"
-     "A field name may hold blanks: --x 'Log(unit price)'."},
+     [](TOptions& o, const std::string& term) { o.x.push_back(term); }, nullptr, nullptr, nullptr,
+     0,
+     [] {
+         return "a control variable, up to ten times, in order:\n" + ControlTermLines() +
+                "\nA field name may hold blanks: --x 'Log(unit price)'.";
+     }},
     {"description", "TEXT", kDefinition | kMayBeEmpty, Keep<&TOptions::description>,
      "the free text shown in the report header"},
     {"id", "FIELD", kDefinition, Keep<&TOptions::id>,
@@ -282,8 +281,8 @@ std::string OptionHelp(const TOption& option) {
     if (option.argument) names += std::string(" ") + option.argument;
     names.resize(std::max<std::size_t>(names.size(), 20), ' ');
     std::string help = names + " ";
-    for (const char* c = option.help; *c; ++c)
-        help += *c == '\n' ? "\n" + std::string(21, ' ') : std::string(1, *c);
+    for (const char c : option.madeHelp ? option.madeHelp() : std::string(option.help))
+        help += c == '\n' ? "\n" + std::string(21, ' ') : std::string(1, c);
     return help + "\n";
 }
 

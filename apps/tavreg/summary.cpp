@@ -231,7 +231,7 @@ std::vector<TFieldValue> ParseFieldValues(const std::string& text) {
 namespace {
 
 bool ReadsTwoFields(const tav::TIndepVar& var) {
-    return var.Transformation() == "Product" || var.Transformation() == "Quotient";
+    return var.Kind() != nullptr && var.Kind()->fields == 2;
 }
 
 // "A, B, C"

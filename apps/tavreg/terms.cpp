@@ -1,5 +1,6 @@
 #include "terms.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -22,6 +23,30 @@ std::string Trim(const std::string& s) {
 
 [[noreturn]] void Fail(const std::string& term, const std::string& why) {
     throw UsageError("'" + term + "': " + why);
+}
+
+// "A, B or C"
+std::string Listed(const std::vector<std::string>& items) {
+    std::string list;
+    for (std::size_t k = 0; k < items.size(); ++k)
+        list += (k == 0 ? "" : k + 1 == items.size() ? " or " : ", ") + items[k];
+    return list;
+}
+
+// The kind's term in the help's symbols: "Power(FIELD,N)", "Product(F1,F2)".
+std::string Symbols(const tav::TTransformationKind& kind) {
+    const bool two = kind.fields == 2;
+    return tav::FillTerm(kind.syntax, two ? "F1" : "FIELD", "F2",
+                         kind.parameter != nullptr ? kind.parameter->symbol : "");
+}
+
+// "FIELD, Log, Inverse or Scale": the names of the kinds a role may have.
+std::string Names(tav::TRole role) {
+    std::vector<std::string> names;
+    for (const tav::TTransformationKind& kind : tav::TransformationKinds())
+        if (kind.In(role) && !kind.syntax.empty())
+            names.emplace_back(kind.SyntaxName().empty() ? "FIELD" : kind.SyntaxName());
+    return Listed(names);
 }
 
 // "Name(a, b)" -> {"Name", {"a", "b"}}; a bare "FIELD" -> {"", {"FIELD"}}.
@@ -52,15 +77,22 @@ TTerm Split(const std::string& term) {
     return t;
 }
 
-void Expect(const std::string& term, const TTerm& t, std::size_t count) {
+// The kind of role `role` whose tavreg name is `name` ("" for a bare field); null for none.
+const tav::TTransformationKind* Named(const std::string& name, tav::TRole role) {
+    for (const tav::TTransformationKind& kind : tav::TransformationKinds())
+        if (kind.In(role) && !kind.syntax.empty() && kind.SyntaxName() == name) return &kind;
+    return nullptr;
+}
+
+void Expect(const std::string& term, const TTerm& t, const tav::TTransformationKind& kind) {
+    const auto count = static_cast<std::size_t>(kind.Arity());
     if (t.args.size() != count)
         Fail(term, t.function + " takes " + std::to_string(count) +
                        (count == 1 ? " argument" : " arguments"));
     for (std::size_t k = 0; k < count; ++k)
         if (t.args[k].empty())
-            Fail(term, k == 0 || t.function == "Product" || t.function == "Quotient"
-                           ? "a field name is empty"
-                           : "an argument is empty");
+            Fail(term, k < static_cast<std::size_t>(kind.fields) ? "a field name is empty"
+                                                                 : "an argument is empty");
 }
 
 double Number(const std::string& term, const std::string& what, const std::string& text) {
@@ -74,60 +106,64 @@ double Number(const std::string& term, const std::string& what, const std::strin
     return value;
 }
 
-// The scale factor must be a number away from zero: dividing by it is the transformation.
-std::string Factor(const std::string& term, const std::string& text) {
-    if (!(std::fabs(static_cast<long double>(Number(term, "scale factor", text))) >
-          tav::kZeroTolerance))
-        Fail(term, "the scale factor must not be 0");
-    return text;
+// The entries of a variable of role `role` that the term defines, checked.
+void Define(const std::string& term, tav::TRole role, tav::TStringList& v) {
+    const TTerm t = Split(term);
+    const tav::TTransformationKind* kind = Named(t.function, role);
+    if (kind == nullptr)
+        Fail(term, role == tav::TRole::Control ? "unknown transformation " + t.function
+                                               : "the response takes " + Names(role));
+    if (!t.function.empty()) Expect(term, t, *kind);
+    if (const tav::TParameterRule* p = kind->parameter) {
+        const std::string& text = t.args[static_cast<std::size_t>(kind->fields)];
+        if (p->check(Number(term, std::string(p->name), text)) != tav::TSkipReason::None)
+            Fail(term, tav::FillTerm(p->refusal, "", "", text));
+        v.SetStrings(p->entry, text);
+    }
+    v.SetStrings(1, std::string(kind->code));
+    v.SetStrings(2, t.args[0]);
+    if (kind->fields == 2) v.SetStrings(3, t.args[1]);
 }
 
 }  // namespace
 
 tav::TIndepVar ControlTerm(const std::string& term) {
-    const TTerm t = Split(term);
     tav::TIndepVar v;
-    if (t.function.empty()) {
-        v.SetTransformation("None");
-    } else if (t.function == "Log" || t.function == "Inverse" || t.function == "Sqrt") {
-        Expect(term, t, 1);
-        v.SetTransformation(t.function);
-    } else if (t.function == "Power") {
-        Expect(term, t, 2);
-        if (Number(term, "exponent", t.args[1]) < 0.5)
-            Fail(term, "the exponent " + t.args[1] + " is below 0.5");
-        v.SetTransformation("Power");
-        v.SetExponent(t.args[1]);
-    } else if (t.function == "Scale") {
-        Expect(term, t, 2);
-        v.SetTransformation("Scale");
-        v.SetScaleFactor(Factor(term, t.args[1]));
-    } else if (t.function == "Product" || t.function == "Quotient") {
-        Expect(term, t, 2);
-        v.SetTransformation(t.function);
-        v.SetField2(t.args[1]);
-    } else {
-        Fail(term, "unknown transformation " + t.function);
-    }
-    v.SetField1(t.args[0]);
+    Define(term, tav::TRole::Control, v);
+    v.SetUsage("Active");
     return v;
 }
 
 tav::TDependentVar ResponseTerm(const std::string& term) {
-    const TTerm t = Split(term);
     tav::TDependentVar r;
-    if (t.function.empty() || t.function == "Log" || t.function == "Inverse") {
-        if (!t.function.empty()) Expect(term, t, 1);
-        r.SetTransformation(t.function.empty() ? "None" : t.function);
-    } else if (t.function == "Scale") {
-        Expect(term, t, 2);
-        r.SetTransformation("Scale");
-        r.SetScaleFactor(Factor(term, t.args[1]));
-    } else {
-        Fail(term, "the response takes FIELD, Log, Inverse or Scale");
-    }
-    r.SetField(t.args[0]);
+    Define(term, tav::TRole::Response, r);
     return r;
+}
+
+std::string TermSyntax(const tav::TStringList& v, tav::TRole role) {
+    const tav::TTransformationKind* kind = tav::FindKind(v[1], role);
+    if (kind == nullptr || kind->syntax.empty()) return "";
+    return tav::FillTerm(kind->syntax, v[2], v[3],
+                         kind->parameter != nullptr ? v[kind->parameter->entry] : std::string());
+}
+
+std::string ResponseTermList() {
+    std::vector<std::string> terms;
+    for (const tav::TTransformationKind& kind : tav::TransformationKinds())
+        if (kind.response && !kind.syntax.empty()) terms.push_back(Symbols(kind));
+    return Listed(terms);
+}
+
+std::string ControlTermLines() {
+    std::string lines;
+    for (const tav::TTransformationKind& kind : tav::TransformationKinds()) {
+        if (!kind.control || kind.syntax.empty()) continue;
+        std::string syntax = Symbols(kind);
+        syntax.resize(std::max<std::size_t>(syntax.size() + 1, 17), ' ');
+        lines +=
+            (lines.empty() ? "" : "\n") + std::string(2, ' ') + syntax + std::string(kind.help);
+    }
+    return lines;
 }
 
 }  // namespace tavreg

@@ -1,5 +1,6 @@
 // The variable terms of tavreg's command line: FIELD, Log(F), Power(F,N), ... turned into the
-// components' variable definitions, checked when the command line is read.
+// components' variable definitions, checked when the command line is read. The terms are those of
+// the table of transformation kinds (variables/transformations.h).
 #pragma once
 
 #include <stdexcept>
@@ -22,5 +23,14 @@ class UsageError : public std::runtime_error {
 // name are part of it.
 tav::TIndepVar ControlTerm(const std::string& term);
 tav::TDependentVar ResponseTerm(const std::string& term);
+
+// The term of a variable's entries `v` in this syntax, which ControlTerm or ResponseTerm reads
+// back as the same definition; "" for a kind the syntax has no term for.
+std::string TermSyntax(const tav::TStringList& v, tav::TRole role);
+
+// For --help: the response's terms ("FIELD, Log(FIELD), ... or Scale(FIELD,S)"), and the lines,
+// one per term of a control variable, that say what each means (no line break after the last).
+std::string ResponseTermList();
+std::string ControlTermLines();
 
 }  // namespace tavreg

@@ -101,6 +101,13 @@ TPanel* MakePanel(QWidget* parent, const char* name, int x, int y, int w, int h)
     return panel;
 }
 
+QStringList ChoiceCaptions(TRole role) {
+    QStringList captions;
+    for (int i = 0; const TTransformationKind* kind = ChoiceKind(i, role); ++i)
+        captions << QString::fromUtf8(kind->Caption(role));
+    return captions;
+}
+
 TRadioGroup* MakeChoices(QWidget* form, int x, int y, int w, int h, const QString& title,
                          const QStringList& items) {
     auto* group = new TRadioGroup(form);

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "variables/transformations.h"
+
 class QLabel;
 class QFrame;
 class QWidget;
@@ -39,6 +41,9 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int x,
 
 // A panel of the classic kind (raised outer bevel) with an opaque background.
 TPanel* MakePanel(QWidget* parent, const char* name, int x, int y, int w, int h);
+
+// The captions of the choices of a role's definition dialog, in their order.
+QStringList ChoiceCaptions(TRole role);
 
 // RadioGroup1: the choices in two columns, Arial 12 pixels.
 TRadioGroup* MakeChoices(QWidget* form, int x, int y, int w, int h, const QString& title,

@@ -30,58 +30,64 @@ constexpr const char* LB = "\n\r";
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-// The help text of choice `index` (0..8), before any note of the query variant.
-std::string HelpText(int index) {
+// The help text of a kind's choice, before any note of the query variant.
+std::string HelpText(TTransformation kind) {
     const std::string& p = PropertyName;
-    switch (index) {
-        case 0:
+    switch (kind) {
+        case TTransformation::Undefined:
             return "The Inactive option disables " + p + ".";
-        case 1:
+        case TTransformation::None:
             return "This will set " + p + " to the" + LB + "values of the database field with" +
                    LB + "the name listed in \"datafield1\".";
-        case 2:
+        case TTransformation::Log:
             return "This will set " + p + " to the" + LB + "natural logarithm of the values of" +
                    LB + "the database field named in \"datafield1\".";
-        case 3:
+        case TTransformation::Inverse:
             return "This will set " + p + " to" + LB + "1 divided by the values of" + LB +
                    "the database field named in \"datafield1\"." + LB + LB +
                    "NOTE: All values must be nonzero.";
-        case 4:
+        case TTransformation::Sqrt:
             return "This will set " + p + " to the" + LB + "square root of the values of" + LB +
                    "\"datafield1\"." + LB + LB + "All values must be >= 0.";
-        case 5:
+        case TTransformation::Power:
             return "This will set " + p + " to the" + LB + "values of database field named in" +
                    LB + "\"datafield1\" raised to the power" + LB + "entered below.";
-        case 6:
+        case TTransformation::Scale:
             return "This will set each element of " + p + LB +
                    "to the value of the database field named in" + LB +
                    "\"datafield1\", divided by the value below.";
-        case 7:
+        case TTransformation::Product:
             return "This will set each element of " + p + LB +
                    "to the value of the database field named in" + LB +
                    "\"datafield1\", multiplied by the value of the" + LB +
                    "database field named in \"datafield2\".";
-        case 8:
+        case TTransformation::Quotient:
             return "This will set each element of " + p + LB +
                    "to the value of the database field named in" + LB +
                    "\"datafield1\", divided by the value of the" + LB +
                    "database field named in \"datafield2\".";
-        default:
-            return {};
     }
+    return {};
 }
 
-// What a query adds to the help of choices 7 and 8.
-std::string QueryNote(int index) {
+// What a query adds to the help of a choice: the fields must be in its result.
+std::string QueryNote(const TTransformationKind& kind) {
+    if (kind.fields == 1)
+        return std::string(LB) + LB + "NOTE: \"datafield1\" must be in the" + LB +
+               "query's result dataset.";
+    if (kind.fields != 2) return {};
     std::string note = std::string(LB) + LB + "NOTE: Both \"datafield1\" and \"datafield2\"" + LB +
                        "must be in the query's result dataset.";
-    if (index == 8) note += std::string(LB) + "ALL values in datafield2 MUST be nonzero.";
+    if (kind.id == TTransformation::Quotient)
+        note += std::string(LB) + "ALL values in datafield2 MUST be nonzero.";
     return note;
 }
 
-// The stored code of choices 1 to 8.
-const char* const kCodes[] = {"Undefined", "None",  "Log",     "Inverse", "Sqrt",
-                              "Power",     "Scale", "Product", "Quotient"};
+// The square root shows as the power 1/2: the exponent's panel, its box disabled at 1/2.
+bool ShowsPower(const TTransformationKind* kind) {
+    return kind != nullptr &&
+           (kind->Reads(TParameter::Exponent) || kind->id == TTransformation::Sqrt);
+}
 
 }  // namespace
 
@@ -99,11 +105,8 @@ TControlDefDlg::TControlDefDlg(QWidget* parent) : TForm(parent) {
     dlgparts::MakeTitle(this);
     dlgparts::MakePicturePanel(this);
 
-    radioGroup1_ =
-        dlgparts::MakeChoices(this, 14, 65, 311, 100, "Set Control Variable to",
-                              {"Inactive", "datafield1", "ln(datafield1)", "1/(datafield1)",
-                               "sqrt(datafield)", "(datafield1)^r", "(datafield)/n",
-                               "(datafield1)*(datafield2)", "(datafield1)/(datafield2)"});
+    radioGroup1_ = dlgparts::MakeChoices(this, 14, 65, 311, 100, "Set Control Variable to",
+                                         dlgparts::ChoiceCaptions(TRole::Control));
     radioGroup1_->OnClick = [this] { RadioGroup1Click(); };
     const auto validateData = [this] { ValidateData(); };
 
@@ -204,106 +207,66 @@ void TControlDefDlg::InputControlView(const TIndepVar& Variable) {
     edStringX_->setText(Q(Variable.Field1()));
     edStringY_->setText(Q(Variable.Field2()));
     cboxpwrY_->SetText(Q(Variable.Exponent()));
-    for (int i = 0; i < static_cast<int>(std::size(kCodes)); ++i)
-        if (Variable.Transformation() == kCodes[i]) {
-            radioGroup1_->SetItemIndex(i);
-            break;
-        }
+    if (const TTransformationKind* kind = Variable.Kind(); kind != nullptr)
+        radioGroup1_->SetItemIndex(kind->controlChoice);
     UpdateNow(this);
 }
 
 void TControlDefDlg::RadioGroup1Click() {
-    const int i = radioGroup1_->ItemIndex();
+    const TTransformationKind* kind = ChoiceKind(radioGroup1_->ItemIndex(), TRole::Control);
     panel2_->SetCaption(QString());
-    cboxpwrY_->setEnabled(i == 5);
-    cboxDivideBy_->setEnabled(i == 6);
+    cboxpwrY_->setEnabled(kind != nullptr && kind->Reads(TParameter::Exponent));
+    cboxDivideBy_->setEnabled(kind != nullptr && kind->Reads(TParameter::ScaleFactor));
     if (cboxpwrY_->isEnabled()) pnlXpwry_->raise();
     if (cboxDivideBy_->isEnabled()) pnlScaleX_->raise();
     QWidget* field1 = Table() ? static_cast<QWidget*>(cboxTableX_) : edStringX_;
     QWidget* field2 = Table() ? static_cast<QWidget*>(cboxTableY_) : edStringY_;
-    field1->setEnabled(i > 0);
-    field2->setEnabled(i == 7 || i == 8);
+    field1->setEnabled(kind != nullptr && kind->fields >= 1);
+    field2->setEnabled(kind != nullptr && kind->fields == 2);
     if (field2->isEnabled()) (Table() ? pnlTblY_ : pnlQryY_)->raise();
 
-    switch (i) {
-        case 0:
-            helpString = HelpText(0);
+    if (kind != nullptr) {
+        if (kind->id == TTransformation::Sqrt) cboxpwrY_->SetItemIndex(0);
+        if (cboxpwrY_->isEnabled()) cboxpwrY_->setFocus();
+        helpString = HelpText(kind->id);
+        if (!Table()) helpString += QueryNote(*kind);
+        if (kind->id == TTransformation::Undefined) {
             Parameters->SetUsage("Inactive");
-            panel2_->SetCaption(Q(Parameters->Usage()));
+            panel2_->SetCaption(Q(std::string(kind->status)));
             bbtnOK_->setEnabled(true);
-            break;
-        case 1:
-        case 2:
-        case 3:
-            helpString = HelpText(i);
-            Parameters->SetTransformation(kCodes[i]);
-            field1->setFocus();
-            break;
-        case 4:
-            cboxpwrY_->SetItemIndex(0);
-            helpString = HelpText(4);
-            Parameters->SetTransformation("Sqrt");
-            break;
-        case 5:
-            cboxpwrY_->setFocus();
-            helpString = HelpText(5);
-            Parameters->SetTransformation("Power");
-            break;
-        case 6:
-            helpString = HelpText(6);
-            Parameters->SetTransformation("Scale");
-            cboxDivideBy_->setFocus();
-            break;
-        case 7:
-        case 8:
-            helpString = HelpText(i);
-            Parameters->SetTransformation(kCodes[i]);
-            if (!Table()) helpString += QueryNote(i);
+        } else {
+            Parameters->SetTransformation(std::string(kind->code));
+        }
+        // The box the choice is waiting for.
+        if (field2->isEnabled())
             field2->setFocus();
-            break;
-        default:
-            break;
+        else if (cboxDivideBy_->isEnabled())
+            cboxDivideBy_->setFocus();
+        else if (field1->isEnabled() && !ShowsPower(kind))
+            field1->setFocus();
     }
-    if (!Table() && i >= 1 && i <= 6)
-        helpString += std::string(LB) + LB + "NOTE: \"datafield1\" must be in the" + LB +
-                      "query's result dataset.";
     ValidateData();
 }
 
 void TControlDefDlg::ValidateData() {
-    const int i = radioGroup1_->ItemIndex();
-    switch (i) {
-        case 1:
-        case 2:
-        case 3: {
-            if (Table()) {
-                bbtnOK_->setEnabled(cboxTableX_->ItemIndex() >= 0);
-                if (bbtnOK_->isEnabled()) Parameters->SetField1(S(cboxTableX_->Text()));
-            } else {
-                bbtnOK_->setEnabled(!edStringX_->text().isEmpty());
-                Parameters->SetField1(S(edStringX_->text()));
-            }
-            if (bbtnOK_->isEnabled()) {
-                const std::string& f = Parameters->Field1();
-                panel2_->SetCaption(Q(i == 1 ? f : i == 2 ? "ln(" + f + ")" : "1/(" + f + ")"));
-            }
-            break;
+    const TTransformationKind* kind = ChoiceKind(radioGroup1_->ItemIndex(), TRole::Control);
+    if (kind == nullptr || kind->fields == 0) return;
+    if (ShowsPower(kind)) {
+        ValidateXtoPowery();
+    } else if (kind->Reads(TParameter::ScaleFactor)) {
+        ValidateXScaled();
+    } else if (kind->fields == 2) {
+        ValidateTwoFields(*kind);
+    } else {
+        if (Table()) {
+            bbtnOK_->setEnabled(cboxTableX_->ItemIndex() >= 0);
+            if (bbtnOK_->isEnabled()) Parameters->SetField1(S(cboxTableX_->Text()));
+        } else {
+            bbtnOK_->setEnabled(!edStringX_->text().isEmpty());
+            Parameters->SetField1(S(edStringX_->text()));
         }
-        case 4:
-        case 5:
-            ValidateXtoPowery();
-            break;
-        case 6:
-            ValidateXScaled();
-            break;
-        case 7:
-            ValidateDataXTimesY();
-            break;
-        case 8:
-            ValidateDataXDivY();
-            break;
-        default:
-            break;
+        if (bbtnOK_->isEnabled())
+            panel2_->SetCaption(Q(FillTerm(kind->status, Parameters->Field1(), "", "")));
     }
 }
 
@@ -317,22 +280,27 @@ void TControlDefDlg::ValidateXtoPowery() {
             Parameters->SetField1(S(cboxTableX_->Text()));
             label4_->setText("Raise " + cboxTableX_->Text() + " to the power:");
         }
-        bbtnOK_->setEnabled(picked && y >= 0.5);
+        bbtnOK_->setEnabled(picked &&
+                            ParameterOf(TParameter::Exponent).check(y) == TSkipReason::None);
     } else {
         label4_->setText("Raise " + edStringX_->text() + " to the power:");
         Parameters->SetField1(S(edStringX_->text()));
         bbtnOK_->setEnabled(!edStringX_->text().isEmpty());
     }
+    // The exponent as the box shows it ("1/2").
     if (bbtnOK_->isEnabled())
-        panel2_->SetCaption(Q(Parameters->Field1()) + "^" + cboxpwrY_->Text());
+        panel2_->SetCaption(Q(FillTerm(KindOf(TTransformation::Power).status, Parameters->Field1(),
+                                       "", S(cboxpwrY_->Text()))));
 }
 
 void TControlDefDlg::ValidateXScaled() {
-    const double d = StrToFloat(S(cboxDivideBy_->Text()));
-    const std::string s = d != 0.0 ? S(cboxDivideBy_->Text()) : std::string("10");
+    // A divisor the load would refuse is stored as the default one.
+    const TParameterRule& rule = ParameterOf(TParameter::ScaleFactor);
+    const bool accepted = rule.check(StrToFloat(S(cboxDivideBy_->Text()))) == TSkipReason::None;
+    const std::string s = accepted ? S(cboxDivideBy_->Text()) : std::string(rule.controlDefault);
     Parameters->SetScaleFactor(s);
     if (Table()) {
-        if (d != 0.0) {
+        if (accepted) {
             Parameters->SetField1(S(cboxTableX_->Text()));
             label8_->setText("Scale " + cboxTableX_->Text() + " by the value:");
         }
@@ -342,10 +310,12 @@ void TControlDefDlg::ValidateXScaled() {
         Parameters->SetField1(S(edStringX_->text()));
         bbtnOK_->setEnabled(!edStringX_->text().isEmpty());
     }
-    if (bbtnOK_->isEnabled()) panel2_->SetCaption(Q(Parameters->Field1() + "/" + s));
+    if (bbtnOK_->isEnabled())
+        panel2_->SetCaption(
+            Q(FillTerm(KindOf(TTransformation::Scale).status, Parameters->Field1(), "", s)));
 }
 
-void TControlDefDlg::ValidateTwoFields(const char* op) {
+void TControlDefDlg::ValidateTwoFields(const TTransformationKind& kind) {
     if (Table()) {
         bbtnOK_->setEnabled(cboxTableX_->ItemIndex() >= 0 && cboxTableY_->ItemIndex() >= 0);
         if (bbtnOK_->isEnabled()) {
@@ -358,12 +328,13 @@ void TControlDefDlg::ValidateTwoFields(const char* op) {
         Parameters->SetField2(S(edStringY_->text()));
     }
     if (bbtnOK_->isEnabled())
-        panel2_->SetCaption(Q(Parameters->Field1() + op + Parameters->Field2()));
+        panel2_->SetCaption(
+            Q(FillTerm(kind.status, Parameters->Field1(), Parameters->Field2(), "")));
 }
 
-void TControlDefDlg::ValidateDataXTimesY() { ValidateTwoFields("*"); }
+void TControlDefDlg::ValidateDataXTimesY() { ValidateTwoFields(KindOf(TTransformation::Product)); }
 
-void TControlDefDlg::ValidateDataXDivY() { ValidateTwoFields("/"); }
+void TControlDefDlg::ValidateDataXDivY() { ValidateTwoFields(KindOf(TTransformation::Quotient)); }
 
 void TControlDefDlg::bbtnHelpClick() {
     MessageDlg(helpString, TMsgDlgType::mtInformation, mbOK, 0);
@@ -372,9 +343,9 @@ void TControlDefDlg::bbtnHelpClick() {
 void TControlDefDlg::FormActivate() {
     (Table() ? pnlTblY_ : pnlQryY_)->raise();
     if (!Parameters) return;
-    const std::string& t = Parameters->Transformation();
-    if (t == "Power" || t == "Sqrt") pnlXpwry_->raise();
-    if (t == "Scale") pnlScaleX_->raise();
+    const TTransformationKind* kind = Parameters->Kind();
+    if (ShowsPower(kind)) pnlXpwry_->raise();
+    if (kind != nullptr && kind->Reads(TParameter::ScaleFactor)) pnlScaleX_->raise();
 }
 
 }  // namespace tav

@@ -58,7 +58,7 @@ class TControlDefDlg : public TForm {
 
   private:
     bool Table() const { return Tavctrl::ComponentType == 0; }
-    void ValidateTwoFields(const char* op);
+    void ValidateTwoFields(const TTransformationKind& kind);
 
     TRadioGroup* radioGroup1_;
     TPanel *pnlTblX_, *pnlQryX_, *pnlScaleX_, *pnlQryY_, *pnlTblY_, *pnlXpwry_;

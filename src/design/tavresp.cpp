@@ -30,22 +30,19 @@ constexpr const char* LB = "\n\r";
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-// The codes of the four choices; the scaling comes before the inverse.
-const char* const kCodes[] = {"None", "Log", "Scale", "Inverse"};
-
-std::string HelpText(int index) {
+std::string HelpText(TTransformation kind) {
     const std::string& p = PropertyName;
-    switch (index) {
-        case 0:
+    switch (kind) {
+        case TTransformation::None:
             return "This will set " + p + " to the" + LB + "values of the database field with" +
                    LB + "the name listed in \"datafield\".";
-        case 1:
+        case TTransformation::Log:
             return "This will set " + p + " to the" + LB + "natural logarithm of the values of" +
                    LB + "the database field named in \"datafield\"." + LB +
                    "NOTE: \"datafield\" must NOT contain" + LB + "ANY non positive values.";
-        case 2:
+        case TTransformation::Scale:
             return "This will divide each element of " + p + LB + "by the scale value below.";
-        case 3:
+        case TTransformation::Inverse:
             return "This will set each element of " + p + LB + "to the value of 1/\"datafield\"." +
                    LB + LB + "NOTE: \"datafield\" must NOT contain" + LB + "ANY zero values.";
         default:
@@ -69,9 +66,8 @@ TResponseDefDlg::TResponseDefDlg(QWidget* parent) : TForm(parent) {
     dlgparts::MakeTitle(this);
     dlgparts::MakePicturePanel(this);
 
-    radioGroup1_ =
-        dlgparts::MakeChoices(this, 18, 71, 302, 60, "Set Response Variable to",
-                              {"datafield", "ln(datafield)", "datafield/n", "1/(datafield)"});
+    radioGroup1_ = dlgparts::MakeChoices(this, 18, 71, 302, 60, "Set Response Variable to",
+                                         dlgparts::ChoiceCaptions(TRole::Response));
     radioGroup1_->OnClick = [this] { RadioGroup1Click(); };
     const auto validateData = [this] { ValidateData(); };
 
@@ -143,31 +139,18 @@ void TResponseDefDlg::InputResponseView(const TDependentVar& Variable) {
     cboxDivideBy_->SetItemIndex(cboxDivideBy_->IndexOf(Q(Variable.ScaleFactor())));
     cboxTableX_->SetItemIndex(cboxTableX_->IndexOf(Q(Variable.FieldName())));
     edStringX_->setText(Q(Variable.FieldName()));
-    for (int i = 0; i < static_cast<int>(std::size(kCodes)); ++i)
-        if (Variable.Transformation() == kCodes[i]) {
-            radioGroup1_->SetItemIndex(i);
-            break;
-        }
+    if (const TTransformationKind* kind = Variable.Kind(); kind != nullptr)
+        radioGroup1_->SetItemIndex(kind->responseChoice);
     UpdateNow(this);
 }
 
 void TResponseDefDlg::RadioGroup1Click() {
-    const int i = radioGroup1_->ItemIndex();
-    cboxDivideBy_->setEnabled(i == 2);
+    const TTransformationKind* kind = ChoiceKind(radioGroup1_->ItemIndex(), TRole::Response);
+    cboxDivideBy_->setEnabled(kind != nullptr && kind->Reads(TParameter::ScaleFactor));
     (Table() ? static_cast<QWidget*>(cboxTableX_) : edStringX_)->setFocus();
-    switch (i) {
-        case 0:
-        case 1:
-            helpString = HelpText(i);
-            Parameters->SetTransformation(kCodes[i]);
-            break;
-        case 2:
-        case 3:
-            Parameters->SetTransformation(kCodes[i]);
-            helpString = HelpText(i);
-            break;
-        default:
-            break;
+    if (kind != nullptr) {
+        helpString = HelpText(kind->id);
+        Parameters->SetTransformation(std::string(kind->code));
     }
     if (!Table())
         helpString += std::string(LB) + LB + "NOTE: \"datafield\" must be in the" + LB +
@@ -183,31 +166,19 @@ void TResponseDefDlg::ValidateData() {
         bbtnOK_->setEnabled(!edStringX_->text().isEmpty());
         Parameters->SetField(S(edStringX_->text()));
     }
-    if (!bbtnOK_->isEnabled()) return;
-    const std::string& f = Parameters->FieldName();
-    switch (radioGroup1_->ItemIndex()) {
-        case 0:
-            panel2_->SetCaption(Q(f));
-            break;
-        case 1:
-            panel2_->SetCaption(Q("ln(" + f + ")"));
-            break;
-        case 2:
-            // The divisor already stored, not the box's text.
-            panel2_->SetCaption(Q(f + "/" + Parameters->ScaleFactor()));
-            break;
-        case 3:
-            panel2_->SetCaption(Q("1/(" + f + ")"));
-            break;
-        default:
-            break;
-    }
+    const TTransformationKind* kind = ChoiceKind(radioGroup1_->ItemIndex(), TRole::Response);
+    if (!bbtnOK_->isEnabled() || kind == nullptr) return;
+    // The scaling previews the divisor already stored, not the box's text.
+    panel2_->SetCaption(
+        Q(FillTerm(kind->status, Parameters->FieldName(), "", Parameters->ScaleFactor())));
 }
 
 void TResponseDefDlg::ValidateXScaled() {
-    const double d = StrToFloat(S(cboxDivideBy_->Text()));
-    const bool valid = d != 0.0;
-    Parameters->SetScaleFactor(valid ? S(cboxDivideBy_->Text()) : std::string("1"));
+    // A divisor the load would refuse is stored as the default one, and OK waits for another.
+    const TParameterRule& rule = ParameterOf(TParameter::ScaleFactor);
+    const bool valid = rule.check(StrToFloat(S(cboxDivideBy_->Text()))) == TSkipReason::None;
+    Parameters->SetScaleFactor(valid ? S(cboxDivideBy_->Text())
+                                     : std::string(rule.responseDefault));
     if (Table()) {
         if (valid) {
             Parameters->SetField(S(cboxTableX_->Text()));
@@ -220,7 +191,8 @@ void TResponseDefDlg::ValidateXScaled() {
         bbtnOK_->setEnabled(valid && !edStringX_->text().isEmpty());
     }
     if (bbtnOK_->isEnabled())
-        panel2_->SetCaption(Q(Parameters->FieldName() + "/" + Parameters->ScaleFactor()));
+        panel2_->SetCaption(Q(FillTerm(KindOf(TTransformation::Scale).status,
+                                       Parameters->FieldName(), "", Parameters->ScaleFactor())));
 }
 
 void TResponseDefDlg::bbtnHelpClick() {

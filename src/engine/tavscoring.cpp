@@ -6,26 +6,16 @@
 // negative value), the term is NULL and so is the score. Coefficients are written with 17
 // significant digits, which read back as the very doubles of the fit.
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "engine/tavcore.h"
 #include "host/db.h"
 #include "host/sysutils.h"
+#include "variables/transformations.h"
 
 namespace tav {
 
 namespace {
-
-// A double as a SQL literal that reads back as the same double.
-std::string Literal(double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    std::string s = text;
-    // A whole number gets a decimal point, so that no database divides it as an integer.
-    if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
-    return s;
-}
 
 class TWriter {
   public:
@@ -48,25 +38,15 @@ class TWriter {
     }
 
     std::string Term(const TIndepVar& var) const {
-        const std::string& code = var.Transformation();
-        const std::string x = Field(var.Field1());
-        if (code == "None") return x;
-        if (code == "Log") return "CASE WHEN " + x + " > 1E-20 THEN LN(" + x + ") END";
-        if (code == "Sqrt") return "CASE WHEN " + x + " > 1E-20 THEN SQRT(" + x + ") END";
-        if (code == "Inverse") return "CASE WHEN ABS(" + x + ") >= 1E-20 THEN 1.0 / " + x + " END";
-        if (code == "Scale") return x + " / " + Literal(StrToFloat(var.ScaleFactor()));
-        if (code == "Product") return x + " * " + Field(var.Field2());
-        if (code == "Quotient") {
-            const std::string divisor = Field(var.Field2());
-            return "CASE WHEN ABS(" + divisor + ") >= 1E-20 THEN " + x + " / " + divisor + " END";
-        }
-        if (code == "Power") {
-            const double y = StrToFloat(var.Exponent());
-            const std::string power = "POWER(" + x + ", " + Literal(y) + ")";
-            if (std::floor(y) == y) return power;
-            return "CASE WHEN " + x + " >= 0 THEN " + power + " END";
-        }
-        throw EConvertError("'" + code + "' is not a valid transformation of a control variable");
+        const std::string x1 = Field(var.Field1());
+        const TTransformationKind* kind = var.Kind();
+        if (kind == nullptr || kind->sql == nullptr)
+            throw EConvertError("'" + var.Transformation() +
+                                "' is not a valid transformation of a control variable");
+        const std::string x2 = kind->fields == 2 ? Field(var.Field2()) : std::string();
+        const double parameter =
+            kind->parameter != nullptr ? StrToFloat(var.Strings(kind->parameter->entry)) : 0.0;
+        return kind->sql(x1, x2, parameter);
     }
 
   private:
@@ -80,12 +60,12 @@ std::string TTAVRegression::ScoringSQL(TSqlDialect dialect) const {
     if (fitPath_ == TFitPath::None || fitProblem_ != TFitProblem::None)
         throw Exception("there is no valid fit to write as SQL");
     const TWriter writer(dialect, dataSet_);
-    std::string sql = Literal(Getb(0));
+    std::string sql = SqlNumber(Getb(0));
     for (uint16_t k = 1; k <= varCount_; ++k) {
         if (aliased_[k]) continue;
         const double b = Getb(k);
         sql += std::signbit(b) ? " - " : " + ";
-        sql += Literal(std::fabs(b)) + " * (" + writer.Term(*cVar_[k]) + ")";
+        sql += SqlNumber(std::fabs(b)) + " * (" + writer.Term(*cVar_[k]) + ")";
     }
     return sql;
 }

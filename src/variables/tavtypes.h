@@ -6,38 +6,17 @@
 // compared exactly and case-sensitively.
 #pragma once
 
-#include <cstdint>
 #include <exception>
 #include <string>
 
 #include "host/classes.h"
 #include "host/db.h"
+#include "variables/transformations.h"
 
 namespace tav {
 
 class TDataSet;
 class TField;
-
-// Threshold of every validity and invariance test, compared in extended precision. It is the
-// double nearest to 1E-20, so that a field value of 1E-20 lies exactly on the threshold: accepted
-// by the ">=" tests (divisors) and rejected by the ">" tests (logarithm, square root).
-inline constexpr long double kZeroTolerance = static_cast<long double>(1.0E-20);
-
-// Why a record cannot be used for a variable (None: it can).
-enum class TSkipReason : uint8_t {
-    None,
-    NullField,                // a field the variable reads is null
-    EmptyText,                // ... holds a text that is empty or only blanks
-    NotFinite,                // a value, exponent or factor, or the result, is not a finite number
-    NotPositive,              // the logarithm or square root of a value <= 1E-20
-    SmallDivisor,             // a divisor of magnitude below 1E-20
-    ExponentBelowHalf,        // a power whose exponent is below 0.5
-    ZeroScaleFactor,          // a scale factor of magnitude <= 1E-20
-    NegativeFractionalPower,  // a fractional power of a negative value
-};
-inline constexpr int kSkipReasonCount = 9;
-// "null field", "empty text", "value not finite", ...
-const char* SkipReasonText(TSkipReason reason);
 
 // A control (independent) variable: entries Usage, Transformation, Field1, Field2, Exponent,
 // ScaleFactor. Usage and Transformation are coupled by their setters.
@@ -72,9 +51,11 @@ class TIndepVar : public TStringList {
     double Process(const TDataSet& dataSet) const;
     // The variable's term in the fitted equation ("Ln(SALES)", "PRICE*UNITS", ...).
     std::string OutputTerm() const;
-    // The variable's value for the values of its fields (field2 read by Product and Quotient
+    // The variable's value for the values of its fields (field2 read by the kinds of two fields
     // only), by the rules of a load; `reason` tells why there is none (the result is then 0).
     double ValueOf(double field1, double field2, TSkipReason& reason) const;
+    // The kind the transformation code names; null for a code no control variable has.
+    const TTransformationKind* Kind() const { return FindKind(Transformation(), TRole::Control); }
 
     // Why `entries` (a stored definition, such as a form file's list) are not a control variable:
     // not six entries, a usage other than Active or Inactive, an unknown transformation code, or
@@ -105,6 +86,8 @@ class TDependentVar : public TStringList {
     TSkipReason CheckRecord(const TDataSet& dataSet) const;
     double Process(const TDataSet& dataSet) const;
     std::string OutputTerm() const;
+    // The kind the transformation code names; null for a code no response has.
+    const TTransformationKind* Kind() const { return FindKind(Transformation(), TRole::Response); }
 
     // Why `entries` are not a response variable: not six entries, or a transformation other than
     // None, Log, Inverse and Scale (the response is always fitted, so Undefined is none either).
@@ -116,13 +99,13 @@ class TDependentVar : public TStringList {
 // derived from them.
 bool NumericField(const TField* field);
 
-// A variable made ready for the records of one load: its fields looked up and its exponent or
-// scale factor parsed once, its transformation code an enumeration, its fields read with the
-// others of the record by one TRowReader. Check and Process follow the variable's rules
-// (CheckRecord, Process) exactly. An error the definition holds (a field the dataset lacks, an
-// exponent that is not a number) is raised when a record reaches it, as the plain rules raise it;
-// a text that is no number, when its value is first asked for. The variable, the dataset and the
-// reader must outlive the preparation, and the dataset stay open.
+// A variable made ready for the records of one load: its fields looked up and its parameter
+// parsed once, its kind found, its fields read with the others of the record by one TRowReader.
+// Check and Process follow the variable's rules (CheckRecord, Process) exactly. An error the
+// definition holds (a field the dataset lacks, an exponent that is not a number) is raised when a
+// record reaches it, as the plain rules raise it; a text that is no number, when its value is
+// first asked for. The variable, the dataset and the reader must outlive the preparation, and the
+// dataset stay open.
 class TPreparedVar {
   public:
     // Looks the fields up and adds them to `reader`, which reads them for every record.
@@ -130,31 +113,30 @@ class TPreparedVar {
     void Prepare(const TDependentVar& var, const TDataSet& ds, TRowReader& reader);
     // The field as it is, stored as a number, is every load's commonest case: answered here.
     TSkipReason Check() {
-        if (code_ == TCode::None && !field1_.failed && field1_.cell->state == TField::TState::Value)
+        if (plain_ && !field1_.failed && field1_.cell->state == TField::TState::Value)
             return TSkipReason::None;
         return CheckAny();
     }
     double Process() {
-        if (code_ == TCode::None && !field1_.failed && field1_.cell->converted)
-            return field1_.cell->number;
+        if (plain_ && !field1_.failed && field1_.cell->converted) return field1_.cell->number;
         return ProcessAny();
     }
 
   private:
-    enum class TCode { None, Log, Inverse, Sqrt, Power, Scale, Product, Quotient, Other };
     struct TSlot {
         const TField* field = nullptr;
         TCell* cell = nullptr;
         bool failed = false;
         std::exception_ptr error;  // the lookup's, raised at the first use
     };
-    TSkipReason CheckAny();
-    double ProcessAny();
     struct TNumber {
         double value = 0;
         std::exception_ptr error;
     };
-    void Reset(const std::string& code, bool response);
+    class TRecordOperands;
+    void Prepare(const TStringList& var, TRole role, const TDataSet& ds, TRowReader& reader);
+    TSkipReason CheckAny();
+    double ProcessAny();
     static void Resolve(TSlot& slot, const TDataSet& ds, const std::string& name,
                         TRowReader& reader);
     static void Parse(TNumber& number, const std::string& text);
@@ -162,11 +144,12 @@ class TPreparedVar {
     static TSkipReason Missing(const TSlot& slot);
     static double Value(const TSlot& slot);
 
-    TCode code_ = TCode::Other;
-    bool response_ = false;
+    const TTransformationKind* kind_ = nullptr;  // null: a code the role does not know
+    bool plain_ = false;                         // the kind None
+    TRole role_ = TRole::Control;
     std::string codeText_;
     TSlot field1_, field2_;
-    TNumber exponent_, factor_;
+    TNumber parameter_;
 };
 
 }  // namespace tav
