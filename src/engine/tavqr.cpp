@@ -11,6 +11,11 @@
 // exactly (the means are formed in extended precision), and unit columns make the rank decision
 // independent of the units the variables are measured in.
 //
+// Where the solution's estimated accuracy is low, it is refined against the data as given: the
+// residuals y - X b are formed in double-double and fitted through the same factor, which gives
+// the residuals and the fitted values the accuracy their own size allows rather than that of the
+// largest coefficients.
+//
 // A control variable whose centred column lies within the rank tolerance of the span of the
 // columns before it is aliased: it takes no part in the fit (its coefficient is stored as 0 for
 // Predict, and Getb gives NaN), its variances are NaN, and Execute reports the fit as rank
@@ -38,6 +43,41 @@ constexpr double kMaxDigits = 15.9;
 
 // Safety factor of the accuracy estimate below.
 constexpr ext kQrMargin = 3.0L;
+// Below this many estimated digits the solution is refined (see FitByQR).
+constexpr double kRefineBelow = 13.0;
+
+// A number as the unevaluated sum of two doubles (106 bits): what the refinement needs to form
+// y - X b exactly enough when the terms of X b are ten orders of magnitude above their sum.
+struct TDoubleDouble {
+    double high = 0, low = 0;
+
+    static TDoubleDouble Of(ext value) {
+        const double high = static_cast<double>(value);
+        return {high, static_cast<double>(value - high)};
+    }
+    ext Value() const { return ext(high) + ext(low); }
+    // Adds a double, keeping the rounding error of the leading sum in `low` (Knuth's TwoSum).
+    void Add(double value) {
+        const double sum = high + value, back = sum - value;
+        low += (high - back) + (value - (sum - back));
+        high = sum;
+    }
+    // Adds a number of extended precision, both of its parts.
+    void Add(ext value) {
+        const TDoubleDouble parts = Of(value);
+        Add(parts.high);
+        low += parts.low;
+        const double sum = high + low;
+        low -= sum - high;
+        high = sum;
+    }
+    // Subtracts value * (factor.high + factor.low), the leading product exactly (fused).
+    void SubtractProduct(double value, const TDoubleDouble& factor) {
+        const double product = value * factor.high;
+        Add(-product);
+        low -= std::fma(value, factor.high, -product) + value * factor.low;
+    }
+};
 
 }  // namespace
 
@@ -181,22 +221,95 @@ double TTAVRegression::FitByQR() {
                                        : static_cast<double>(xtxInverse(i - 1, j - 1));
         }
 
-    // The residuals from the factor: Q applied to Q'y with its first `rank` elements zeroed.
-    // Householder QR keeps them within a few units of rounding of the centred response however
-    // ill-conditioned the design, where y - X b would lose cond(A) units to the error of b (two
-    // controls 1E-8 apart kept 7 digits of their residuals that way). The fitted values are the
-    // rest of the response.
-    qty.head(rank).setZero();
-    for (int32_t k = width - 1; k >= 0; --k) {
-        ext workspace;
-        qty.tail(n - k).applyHouseholderOnTheLeft(qr->householderQ().essentialVector(k),
-                                                  qr->hCoeffs()(k), &workspace);
+    // Accuracy. The computed c is the exact solution of a problem within u * cond(A) of this one
+    // (u of long double), which bounds the error of each element of c by u cond(A) |c|. Mapped
+    // through M, a coefficient errs by that much times the sum of its row of |M|: for a slope
+    // 1 / s_k, for the intercept also the means it is corrected by, which is where a large
+    // offset costs digits. Each coefficient is then rounded to a double.
+    ext normR = 0, normInverse = 0;
+    for (int32_t j = 0; j < rank; ++j) {
+        normR = std::max(normR, qr->matrixR().col(j).head(j + 1).cwiseAbs().sum());
+        normInverse = std::max(normInverse, rInverse.col(j).head(j + 1).cwiseAbs().sum());
     }
-    for (int32_t i = 1; i <= n; ++i) {
-        const ext residual = qty(i - 1);
-        d.v[i] = static_cast<double>(ext(d.y.raw(i)) - residual);
-        d.yHat[i] = d.v[i];
-        d.e[i] = static_cast<double>(residual);
+    const ext perturbation = LDBL_EPSILON * normR * normInverse * c.norm();
+    ext worst = DBL_EPSILON / 2;
+    for (int32_t j = 0; j <= p; ++j) {
+        if (aliased_[j] || b(j) == 0) continue;
+        const ext spread = M.row(j).cwiseAbs().sum();
+        worst = std::max(worst, perturbation * spread / std::fabs(b(j)) + DBL_EPSILON / 2);
+    }
+    const double digits =
+        std::clamp(static_cast<double>(-std::log10(worst * kQrMargin)), 0.0, kMaxDigits);
+
+    // Refinement, where the estimate leaves fewer than kRefineBelow digits. The factor's solution
+    // solves a problem within u |A| of this one (u of long double); where the coefficients of the
+    // scaled columns are large and cancel (two controls 1E-8 apart: slopes of 3E8 for a response
+    // near 10), that moves the fitted values by u |c|, which left 7 digits in the residuals. The
+    // residuals of the data as given, y - X b with b in double-double and each product exact,
+    // show what that solution missed, and their least squares fit through the same factor
+    // corrects b; the fitted values then err by u cond(A) |r| instead. A step is kept only while
+    // it shrinks the part of the residuals that the columns explain (the first `rank` elements of
+    // Q'r), which stops a near-singular design from diverging; two steps at most.
+    TDoubleDouble coefficients[MaxTerms];
+    for (int32_t k = 0; k <= p; ++k) coefficients[k] = TDoubleDouble::Of(b(k));
+    auto residualOf = [&](int32_t i) {
+        TDoubleDouble r{d.y.raw(i), 0.0};
+        r.SubtractProduct(1.0, coefficients[0]);
+        const double* row = d.x.row(i);
+        for (int32_t k = 1; k <= p; ++k)
+            if (!aliased_[k]) r.SubtractProduct(row[k - 1], coefficients[k]);
+        return r;
+    };
+    auto explained = [&] {
+        for (int32_t i = 1; i <= n; ++i) qty(i - 1) = residualOf(i).Value();
+        for (int32_t k = 0; k < width; ++k) {
+            ext workspace;
+            qty.tail(n - k).applyHouseholderOnTheLeft(qr->householderQ().essentialVector(k),
+                                                      qr->hCoeffs()(k), &workspace);
+        }
+        return qty.head(rank).norm();
+    };
+    if (digits < kRefineBelow) {
+        ext left = explained();
+        for (int32_t step = 0; step < 2 && left > 0; ++step) {
+            Terms dz = qty.head(rank);
+            R.solveInPlace(dz);
+            Terms dc = Terms::Zero(q);
+            for (int32_t i = 0; i < rank; ++i) dc(used[pivots(i)]) = dz(i);
+            const Terms db = M * dc;
+            TDoubleDouble kept[MaxTerms];
+            std::copy(coefficients, coefficients + q, kept);
+            for (int32_t k = 0; k <= p; ++k) coefficients[k].Add(db(k));
+            const ext now = explained();
+            if (!(now < left)) {
+                std::copy(kept, kept + q, coefficients);
+                break;
+            }
+            left = now;
+        }
+        for (int32_t k = 0; k <= p; ++k) d.b[k] = static_cast<double>(coefficients[k].Value());
+        for (int32_t i = 1; i <= n; ++i) {
+            const ext residual = residualOf(i).Value();
+            d.v[i] = static_cast<double>(ext(d.y.raw(i)) - residual);
+            d.yHat[i] = d.v[i];
+            d.e[i] = static_cast<double>(residual);
+        }
+    } else {
+        // The residuals from the factor: Q applied to Q'y with its first `rank` elements zeroed,
+        // where y - X b would lose cond(A) units to the error of b. The fitted values are the rest
+        // of the response.
+        qty.head(rank).setZero();
+        for (int32_t k = width - 1; k >= 0; --k) {
+            ext workspace;
+            qty.tail(n - k).applyHouseholderOnTheLeft(qr->householderQ().essentialVector(k),
+                                                      qr->hCoeffs()(k), &workspace);
+        }
+        for (int32_t i = 1; i <= n; ++i) {
+            const ext residual = qty(i - 1);
+            d.v[i] = static_cast<double>(ext(d.y.raw(i)) - residual);
+            d.yHat[i] = d.v[i];
+            d.e[i] = static_cast<double>(residual);
+        }
     }
 
     // The members the normal equations would have left. X'X = M^-T (A'A) M^-1 with A'A = R'R
@@ -222,25 +335,7 @@ double TTAVRegression::FitByQR() {
         multnpbymmbynp(d.XDesignT, d.XDesign, d.XtX, n, q);
     }
     multnpbynpnpbym(d.XtXInv, d.XDesignT, d.XtXInvXt, n, q);
-
-    // Accuracy. The computed c is the exact solution of a problem within u * cond(A) of this one
-    // (u of long double), which bounds the error of each element of c by u cond(A) |c|. Mapped
-    // through M, a coefficient errs by that much times the sum of its row of |M|: for a slope
-    // 1 / s_k, for the intercept also the means it is corrected by, which is where a large
-    // offset costs digits. Each coefficient is then rounded to a double.
-    ext normR = 0, normInverse = 0;
-    for (int32_t j = 0; j < rank; ++j) {
-        normR = std::max(normR, qr->matrixR().col(j).head(j + 1).cwiseAbs().sum());
-        normInverse = std::max(normInverse, rInverse.col(j).head(j + 1).cwiseAbs().sum());
-    }
-    const ext perturbation = LDBL_EPSILON * normR * normInverse * c.norm();
-    ext worst = DBL_EPSILON / 2;
-    for (int32_t j = 0; j <= p; ++j) {
-        if (aliased_[j] || b(j) == 0) continue;
-        const ext spread = M.row(j).cwiseAbs().sum();
-        worst = std::max(worst, perturbation * spread / std::fabs(b(j)) + DBL_EPSILON / 2);
-    }
-    return std::clamp(static_cast<double>(-std::log10(worst * kQrMargin)), 0.0, kMaxDigits);
+    return digits;
 }
 
 }  // namespace tav
