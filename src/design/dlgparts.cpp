@@ -129,6 +129,14 @@ TComboBox* MakeComboBox(QWidget* parent, const char* name, int x, int y, int w,
     return box;
 }
 
+void ShowStored(TComboBox* box, const QString& value) {
+    const int index = box->IndexOf(value);
+    if (index >= 0)
+        box->SetItemIndex(index);
+    else
+        box->SetText(value);
+}
+
 TEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w) {
     auto* edit = new TEdit(parent);
     edit->setObjectName(name);

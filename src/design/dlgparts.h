@@ -53,6 +53,10 @@ TRadioGroup* MakeChoices(QWidget* form, int x, int y, int w, int h, const QStrin
 TComboBox* MakeComboBox(QWidget* parent, const char* name, int x, int y, int w,
                         const QStringList& entries = {}, const QString& text = {});
 
+// Shows a stored value in an editable box: its entry when the list has one, else as typed text
+// (a divisor typed once reopens as it was, not as an empty box).
+void ShowStored(TComboBox* box, const QString& value);
+
 // An edit box 21 pixels high.
 TEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w);
 

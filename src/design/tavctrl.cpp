@@ -201,7 +201,7 @@ void TControlDefDlg::OpenForm(TTAVRegression* Component, const std::string& Prop
 }
 
 void TControlDefDlg::InputControlView(const TIndepVar& Variable) {
-    cboxDivideBy_->SetItemIndex(cboxDivideBy_->IndexOf(Q(Variable.ScaleFactor())));
+    dlgparts::ShowStored(cboxDivideBy_, Q(Variable.ScaleFactor()));
     cboxTableX_->SetItemIndex(cboxTableX_->IndexOf(Q(Variable.Field1())));
     cboxTableY_->SetItemIndex(cboxTableY_->IndexOf(Q(Variable.Field2())));
     edStringX_->setText(Q(Variable.Field1()));

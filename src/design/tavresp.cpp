@@ -136,7 +136,7 @@ void TResponseDefDlg::OpenForm(TTAVRegression* Component, const std::string& Pro
 }
 
 void TResponseDefDlg::InputResponseView(const TDependentVar& Variable) {
-    cboxDivideBy_->SetItemIndex(cboxDivideBy_->IndexOf(Q(Variable.ScaleFactor())));
+    dlgparts::ShowStored(cboxDivideBy_, Q(Variable.ScaleFactor()));
     cboxTableX_->SetItemIndex(cboxTableX_->IndexOf(Q(Variable.FieldName())));
     edStringX_->setText(Q(Variable.FieldName()));
     if (const TTransformationKind* kind = Variable.Kind(); kind != nullptr)

@@ -245,6 +245,20 @@ TEST(ControlDialog, PowersSquareRootsAndDivisors) {
     });
     EXPECT_EQ(scaled.ScaleFactor(), "10");
     EXPECT_EQ(scaled.Field1(), "PRICE");
+
+    // A stored divisor that is no entry of the list (typed before) shows as it is, and so does
+    // the response's default; no error box.
+    tavtest::TMessageRecorder messages;
+    EditControl<TTAVTable>(Defined("Scale", "PRICE", "B", "3", "250"), [](const TView& v) {
+        EXPECT_EQ(v.Box("cboxDivideBy")->Text(), "250");
+        EXPECT_EQ(v.Status(), "PRICE/250");
+        v.Cancel();
+    });
+    EditResponse<TTAVTable>(TDependentVar(), [](const TView& v) {
+        EXPECT_EQ(v.Box("cboxDivideBy")->Text(), "1");
+        v.Cancel();
+    });
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{});
 }
 
 TEST(ControlDialog, ProductsAndQuotientsMayUseOneFieldTwice) {
