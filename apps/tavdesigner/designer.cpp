@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QResizeEvent>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
@@ -36,6 +37,28 @@
 #include "host/sysutils.h"
 
 namespace tav {
+
+// The status line: as much of its text as fits, cut with an ellipsis, and the whole in its tool
+// tip. It takes the width it is given rather than widening the window to its text.
+class TStatusLine : public QLabel {
+  public:
+    using QLabel::QLabel;
+    void Show(const QString& text) {
+        full_ = text;
+        setToolTip(text);
+        Fit();
+    }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        Fit();
+    }
+
+  private:
+    void Fit() { setText(fontMetrics().elidedText(full_, Qt::ElideRight, width())); }
+    QString full_;
+};
 
 namespace {
 
@@ -169,8 +192,9 @@ TDesignerWindow::TDesignerWindow(QWidget* parent) : QMainWindow(parent) {
     splitter->setStretchFactor(1, 3);
     setCentralWidget(splitter);
 
-    status_ = new QLabel(this);
+    status_ = new TStatusLine(this);
     status_->setObjectName("Status");
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(status_, 1);
 
     NewForm();
@@ -257,9 +281,11 @@ bool TDesignerWindow::SaveAs(const QString& path) {
 void TDesignerWindow::SetForm(TFormContents form, const QString& fileName) {
     form_ = std::move(form);
     fileName_ = fileName;
-    status_->clear();
+    status_->Show({});
     SetModified(false);
     ListComponents();
+    // Opened with its first component selected, so that the inspector shows something.
+    if (!form_.components.empty()) Select({Q(form_.components.front()->Name())});
 }
 
 void TDesignerWindow::SetModified(bool modified) {
@@ -321,7 +347,7 @@ void TDesignerWindow::Fit() {
     } restore{ds, wasActive};
     if (!wasActive) ds->Open();
     reg->ReLoad();
-    status_->setText(Q(ds->Name() + ": " + reg->LoadSummary()));
+    status_->Show(Q(ds->Name() + ": " + reg->LoadSummary()));
     if (!reg->ValuesLoaded()) return;
     reg->Execute();
     reg->Output();

@@ -20,6 +20,8 @@ class QToolBar;
 
 namespace tav {
 
+class TStatusLine;
+
 class TDesignerWindow : public QMainWindow {
   public:
     explicit TDesignerWindow(QWidget* parent = nullptr);
@@ -69,7 +71,7 @@ class TDesignerWindow : public QMainWindow {
     QListWidget* components_;
     QTableWidget* inspector_;
     QToolBar* palette_;
-    QLabel* status_;
+    TStatusLine* status_;
 };
 
 }  // namespace tav

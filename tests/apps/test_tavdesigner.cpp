@@ -18,6 +18,7 @@
 #include "engine/tavtable.h"
 #include "forms/tavoutpt.h"
 #include "host/formfile.h"
+#include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
 
@@ -64,7 +65,7 @@ TEST(Tavdesigner, EditsTheExampleEndToEnd) {
     TDesignerWindow w;
     ASSERT_TRUE(w.OpenFile(example.form));
     EXPECT_EQ(Names(w), (QStringList{"SalesTable", "UnitsQuery"}));
-    w.Select({"SalesTable"});
+    // Opened with the first component selected.
     EXPECT_EQ(Child<QLineEdit>(w, "Value_TableName")->text(), "sales");
 
     // ControlVar02, STORES as it is, becomes its logarithm in the dialog.
@@ -86,8 +87,11 @@ TEST(Tavdesigner, EditsTheExampleEndToEnd) {
         Click(Child<QToolButton>(w, "FitButton"));
     }
     EXPECT_TRUE(report);
-    EXPECT_TRUE(Child<QLabel>(w, "Status")->text().contains("SalesTable: 265 of 300 records used"))
-        << Child<QLabel>(w, "Status")->text().toStdString();
+    // The whole account in the tool tip; the line itself cut with an ellipsis where it is short.
+    const QLabel* status = Child<QLabel>(w, "Status");
+    EXPECT_TRUE(status->toolTip().contains("SalesTable: 265 of 300 records used"))
+        << status->toolTip().toStdString();
+    EXPECT_TRUE(status->text() == status->toolTip() || status->text().endsWith(QChar(0x2026)));
 
     // Saved: the one line that says the transformation differs, and nothing else.
     ASSERT_TRUE(w.Save());
@@ -208,4 +212,17 @@ TEST(Tavdesigner, OpeningAFormIsBoundedWhateverItSays) {
     ASSERT_EQ(messages.Texts().size(), 1u);
     EXPECT_NE(messages.Texts()[0].find("did not finish within 1 seconds"), std::string::npos)
         << messages.Texts()[0];
+}
+
+TEST(Tavdesigner, WithoutADisplayOneLineAndExit1HelpAnywhere) {
+    auto noDisplay = [](QProcessEnvironment& e) {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) e.remove(name);
+    };
+    const auto window = tavtest::RunOffscreen(TAVDESIGNER_PATH, {}, noDisplay);
+    EXPECT_EQ(window.exitCode, 1);
+    EXPECT_TRUE(window.err.startsWith("tavdesigner: no display") && window.err.count('\n') == 1)
+        << window.err.toStdString();
+    const auto help = tavtest::RunOffscreen(TAVDESIGNER_PATH, {"--help"}, noDisplay);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains("--timeout")) << help.out.toStdString();
 }

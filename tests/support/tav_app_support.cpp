@@ -6,10 +6,12 @@
 
 namespace tavtest {
 
-TProgramResult RunOffscreen(const QString& program, const QStringList& args) {
+TProgramResult RunOffscreen(const QString& program, const QStringList& args,
+                            const std::function<void(QProcessEnvironment&)>& env) {
     QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert("QT_QPA_PLATFORM", "offscreen");
+    if (env) env(e);
     p.setProcessEnvironment(e);
     p.start(program, args);
     if (!p.waitForFinished(60000)) {

@@ -2,8 +2,10 @@
 // files of their own making.
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <string>
 
 namespace tavtest {
@@ -14,8 +16,10 @@ struct TProgramResult {
     QString err;
 };
 
-// Runs `program` on the offscreen platform and waits up to a minute for it.
-TProgramResult RunOffscreen(const QString& program, const QStringList& args);
+// Runs `program` on the offscreen platform and waits up to a minute for it; `env` may change its
+// environment after that.
+TProgramResult RunOffscreen(const QString& program, const QStringList& args,
+                            const std::function<void(QProcessEnvironment&)>& env = {});
 
 // Writes `bytes` to the file `path`, replacing it.
 void WriteFile(const std::string& path, const std::string& bytes);
