@@ -7,6 +7,7 @@
 #include "forms/loadgage.h"
 #include "forms/tavoutpt.h"
 #include "forms/tavplot.h"
+#include "host/dialogs.h"
 #include "host/forms.h"
 
 namespace tav {
@@ -50,6 +51,9 @@ void RegisterRegressionWindows() {
     static TQtLoadProgressWindows progressWindows;
     SetRegressionWindows(&windows);
     SetLoadProgressWindows(&progressWindows);
+    // Message boxes too, so that the matrix library's display routines show theirs in a host
+    // that has used no dataset or window yet.
+    InstallMessageBoxes();
 }
 
 }  // namespace tav

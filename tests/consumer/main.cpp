@@ -12,6 +12,11 @@
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // The matrix display routines show their box before any dataset or window was used.
+    if (!tav::HasMessageDlgPresenter()) {
+        std::cerr << "no message box presenter at start\n";
+        return 1;
+    }
     QTemporaryDir dir;
     const std::string path = dir.filePath("data.db").toStdString();
     sqlite3* db = nullptr;
