@@ -54,6 +54,36 @@ bool Headless(const tavreg::TOptions& o, bool fellBackToOffscreen) {
     return headless;
 }
 
+// Holds back the message boxes of a load: an unusable one is told in a line of its own rather than
+// as the boxes it gives (no degrees of freedom, an invariant column) followed by that line. A
+// usable load's boxes (the record count warning) are shown on Release, in their order.
+class THeldMessages {
+  public:
+    THeldMessages()
+        : previous_(tav::SetMessageDlgHook(
+              [this](const std::string& msg, tav::TMsgDlgType type, tav::TMsgDlgButtons buttons) {
+                  held_.push_back({msg, type, buttons});
+                  return static_cast<uint16_t>(tav::mrOk);
+              })) {}
+    ~THeldMessages() { tav::SetMessageDlgHook(previous_); }
+    THeldMessages(const THeldMessages&) = delete;
+    THeldMessages& operator=(const THeldMessages&) = delete;
+    void Release() {
+        tav::SetMessageDlgHook(previous_);
+        for (const THeld& m : held_) tav::MessageDlg(m.msg, m.type, m.buttons, 0);
+        held_.clear();
+    }
+
+  private:
+    struct THeld {
+        std::string msg;
+        tav::TMsgDlgType type;
+        tav::TMsgDlgButtons buttons;
+    };
+    tav::TMessageDlgHook previous_;
+    std::vector<THeld> held_;
+};
+
 // Fits one regression and writes its outputs; false when its fit is not valid (the outputs are
 // written all the same, and say so).
 bool Report(const tavreg::TRegressionComponent& component, TRun& run) {
@@ -61,13 +91,23 @@ bool Report(const tavreg::TRegressionComponent& component, TRun& run) {
     tav::TTAVRegression& reg = *component.regression;
     const tavreg::TOptions& o = run.options;
     if (!ds.Active()) ds.Open();
+    THeldMessages held;
     reg.ReLoad();
     const std::string summary = reg.LoadSummary();
-    if (!reg.ValuesLoaded()) throw tav::Exception("nothing usable was loaded (" + summary + ")");
+    const int terms = reg.VarCount() + 1;
+    if (reg.DataCount() > 0 && reg.DataCount() < terms)
+        throw tav::Exception("too few usable records for " + std::to_string(terms) +
+                             " terms, the intercept and " + std::to_string(terms - 1) +
+                             " control variable" + (terms == 2 ? "" : "s") + " (" + summary +
+                             "): a fit needs a record per term and one more for its statistics");
+    if (!reg.ValuesLoaded())
+        throw tav::Exception("nothing usable was loaded (" + summary + ")" +
+                             (reg.DataCount() > 0
+                                  ? ": the response or a control variable has one value in "
+                                    "every record used"
+                                  : ""));
+    held.Release();
     if (!o.quiet) std::cerr << tavreg::OneLine("tavreg: " + ds.Name() + ": " + summary) << "\n";
-    if (reg.DataCount() < reg.VarCount() + 1)
-        throw tav::Exception("too few usable records (" + std::to_string(reg.DataCount()) +
-                             ") for " + std::to_string(reg.VarCount() + 1) + " terms");
     reg.Execute();
     const bool valid = reg.GetFitProblem() == tav::TFitProblem::None;
     std::optional<tavreg::TPrediction> prediction;

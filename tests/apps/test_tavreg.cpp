@@ -381,6 +381,14 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
     }
     EXPECT_FALSE(QFileInfo::exists("/nowhere/x.db"));
     EXPECT_FALSE(QFileInfo::exists(copy));
+    // One record: one line that says what is missing, not the load's two boxes before it.
+    const Result one =
+        Tavreg({"--text", "--db", TAV_SAMPLE_DB, "--sql",
+                "SELECT PROFIT, STORES FROM sales LIMIT 1", "--y", "PROFIT", "--x", "STORES"});
+    EXPECT_EQ(one.exitCode, 1);
+    EXPECT_TRUE(one.err.startsWith("tavreg: Regression: too few usable records for 2 terms") &&
+                one.err.count('\n') == 1)
+        << one.err.toStdString();
 }
 
 TEST(Tavreg, OutputsNeverReplaceInputsAndFailedRunsLeaveNothing) {
