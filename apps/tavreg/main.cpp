@@ -31,6 +31,7 @@ struct TRun {
     tav::TOutputFiles& files;
     std::string out = {};  // standard output, written when the whole run has succeeded
     QJsonArray json = {};
+    std::map<std::string, std::string> streamText = {};  // of the outputs that name a file
     // The fields each regression's prediction read (--predict with several regressions).
     std::vector<std::vector<std::string>> predictionFields = {};
 };
@@ -115,8 +116,8 @@ bool Report(const tavreg::TRegressionComponent& component, TRun& run) {
         prediction = tavreg::Prediction(reg, *o.predict, o.level, !run.several);
         run.predictionFields.push_back(prediction->fields);
     }
-    const tavreg::TRegressionOutputs outputs{o,           ds,        reg,     prediction,
-                                             run.several, run.files, run.out, run.json};
+    const tavreg::TRegressionOutputs outputs{
+        o, ds, reg, prediction, run.several, run.files, run.out, run.json, run.streamText};
     tavreg::WriteOutputs(outputs, tavreg::TStage::Results);
     // With windows, they show the report pages as a host application's would.
     if (run.headless)
@@ -159,11 +160,7 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
         }
     }
     if (o.predict) tavreg::CheckPredictionFields(run.predictionFields, *o.predict);
-    if (o.json) {
-        QJsonObject document;
-        document["regressions"] = run.json;
-        run.out += QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
-    }
+    tavreg::WriteStreamFiles(o, run.json, run.streamText, run.out, files);
     // Standard output first: when it cannot be written, the files are not either.
     tavreg::WriteStandardOutput(run.out);
     files.Commit();

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QCommandLineParser>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <cstring>
 
@@ -21,6 +22,7 @@ enum TOptionFlags : unsigned {
     kRepeats = 2,     // given several times, each value counts
     kMayBeEmpty = 4,  // else an empty value is refused
     kPage = 8,        // writes the report's pages: only when no window shows them, last
+    kStream = 16,     // writes to standard output, or to the file given as --NAME=FILE
 };
 
 // One option: how it is read and checked, its lines of --help, and what it writes. The table
@@ -145,7 +147,8 @@ const TOption kOptions[] = {
      "table together (default 1024); past it the statement ends with \"out of\n"
      "memory\""},
 
-    {"text", nullptr, kPage, nullptr, "write each report page as plain text to standard output",
+    {"text", nullptr, kPage | kStream, nullptr,
+     "write each report page as plain text to standard output (or to FILE)",
      [](const TRegressionOutputs& r) { r.out += Printable(ReportText(r.regression)); }},
     {"pdf", "FILE", kPage, Keep<&TOptions::pdf>,
      "print each report page to the PDF file FILE; with several regressions,\n"
@@ -182,20 +185,21 @@ const TOption kOptions[] = {
      [](const TOptions& o, const TRegressionComponents& regressions, tav::TOutputFiles& files) {
          DeclareInFolder(o.diagnostics, "--diagnostics", regressions, files, DeclareDiagnostics);
      }},
-    {"json", nullptr, kOutput, Switch<&TOptions::json>,
+    {"json", nullptr, kOutput | kStream, Switch<&TOptions::json>,
      "write every statistic of every fit as one JSON document to standard\n"
-     "output: {\"regressions\": [...]}; a number that is not finite is null",
+     "output (or to FILE): {\"regressions\": [...]}; a number that is not\n"
+     "finite is null",
      [](const TRegressionOutputs& r) {
          QJsonObject statistics = Statistics(r.dataset.Name(), r.regression, r.options.level);
          if (r.prediction) statistics["prediction"] = PredictionJson(*r.prediction);
          r.json.append(statistics);
      }},
-    {"summary", nullptr, kOutput, nullptr,
-     "write a summary of each fit as text to standard output: the terms by\n"
-     "name with estimates, standard errors, t, p-values and confidence\n"
-     "intervals, residual quantiles, R squared and adjusted, the F test, the\n"
-     "records used and skipped, the fit path, variance inflation and\n"
-     "Durbin-Watson",
+    {"summary", nullptr, kOutput | kStream, nullptr,
+     "write a summary of each fit as text to standard output (or to FILE):\n"
+     "the terms by name with estimates, standard errors, t, p-values and\n"
+     "confidence intervals, residual quantiles, R squared and adjusted, the F\n"
+     "test, the records used and skipped, the fit path, variance inflation\n"
+     "and Durbin-Watson",
      [](const TRegressionOutputs& r) {
          r.out += Printable(SummaryText(r.dataset.Name(), r.regression, r.options.level)) + "\n";
      }},
@@ -212,10 +216,11 @@ const TOption kOptions[] = {
     {"level", "L", kOutput,
      [](TOptions& o, const std::string& level) { o.level = ParseLevel(level); },
      "the confidence level of every interval (default 0.95; 0.99 or 99%)"},
-    {"sql-expression", nullptr, kOutput, nullptr,
+    {"sql-expression", nullptr, kOutput | kStream, nullptr,
      "write the fitted equation as a SQL expression over the fields (SQLite,\n"
      "or PostgreSQL for a postgresql:// database): the database can then score\n"
-     "its own records; NULL where a variable has no value",
+     "its own records; NULL where a variable has no value; to standard output\n"
+     "(or to FILE)",
      [](const TRegressionOutputs& r) {
          // Connection URLs name PostgreSQL servers; any other database gets SQLite's dialect.
          const bool postgres = tav::IsConnectionUrl(r.dataset.DatabaseName());
@@ -279,6 +284,7 @@ std::string OptionHelp(const TOption& option) {
     if (option.shortName) names += std::string("-") + option.shortName + ", ";
     names += std::string("--") + option.name;
     if (option.argument) names += std::string(" ") + option.argument;
+    if (option.flags & kStream) names += "[=FILE]";
     names.resize(std::max<std::size_t>(names.size(), 20), ' ');
     std::string help = names + " ";
     for (const char c : option.madeHelp ? option.madeHelp() : std::string(option.help))
@@ -286,9 +292,48 @@ std::string OptionHelp(const TOption& option) {
     return help + "\n";
 }
 
+// --NAME=FILE of an output to standard output: the file kept, the option left as a switch.
+QStringList TakeStreamFiles(const QStringList& arguments, TOptions& o) {
+    QStringList rest;
+    for (const QString& argument : arguments) {
+        const qsizetype equals = argument.indexOf('=');
+        const TOption* stream = nullptr;
+        for (const TOption& option : kOptions)
+            if ((option.flags & kStream) && equals > 2 && argument.startsWith("--") &&
+                argument.mid(2, equals - 2) == option.name)
+                stream = &option;
+        if (!stream) {
+            rest << argument;
+            continue;
+        }
+        const std::string file = argument.mid(equals + 1).toStdString();
+        if (file.empty())
+            throw UsageError(std::string("--") + stream->name + "= needs a file name");
+        o.streamFiles[stream->name] = file;
+        rest << "--" + QString(stream->name);
+    }
+    return rest;
+}
+
+// At most one output may use standard output: two would run together there (a summary before
+// JSON is no longer JSON).
+void CheckStandardOutput(const TOptions& o) {
+    std::vector<std::string> onStandardOutput;
+    for (const TOption* option : o.outputs)
+        if ((option->flags & kStream) && !o.streamFiles.count(option->name))
+            onStandardOutput.push_back(std::string("--") + option->name);
+    if (onStandardOutput.size() > 1)
+        throw UsageError(onStandardOutput[0] + " and " + onStandardOutput[1] +
+                         " would both write to standard output; name a file for one of them, "
+                         "as " +
+                         onStandardOutput[1] + "=FILE");
+}
+
 }  // namespace
 
-TOptions ReadOptions(const QStringList& arguments) {
+TOptions ReadOptions(const QStringList& givenArguments) {
+    TOptions o;
+    const QStringList arguments = TakeStreamFiles(givenArguments, o);
     QCommandLineParser parser;
     parser.addPositionalArgument("FORMFILE", "form file");
     for (const TOption& option : kOptions) {
@@ -298,7 +343,6 @@ TOptions ReadOptions(const QStringList& arguments) {
             QCommandLineOption(names << option.name, "", option.argument ? option.argument : ""));
     }
     if (!parser.parse(arguments)) throw UsageError(parser.errorText().toStdString());
-    TOptions o;
     if (parser.isSet("help")) {
         o.help = true;
         return o;
@@ -324,6 +368,7 @@ TOptions ReadOptions(const QStringList& arguments) {
     }
     o.anyOutput = !o.outputs.empty();
     if (!o.anyOutput) o.outputs.push_back(&Option("text"));
+    CheckStandardOutput(o);
     CheckDefinition(o);
     return o;
 }
@@ -354,6 +399,9 @@ std::string HelpText() {
     for (const TOption& option : kOptions)
         if (!(option.flags & kDefinition)) help += OptionHelp(option);
     return help + R"(
+At most one of --text, --summary, --json and --sql-expression may write to standard output;
+the others name a file, as --json=FILE.
+
 Files are written only when the whole run succeeds (under temporary names until then), all
 of them or none, and never over an input: the database, the CSV file or the form file (nor
 to standard output when it is one). An output is a file: a device, a FIFO or a folder in its
@@ -394,12 +442,42 @@ void DeclareOutputs(const TOptions& o, const TRegressionComponents& regressions,
     files.CheckStream(STDOUT_FILENO, "standard output");
     for (const TOption* option : o.outputs)
         if (option->declare) option->declare(o, regressions, files);
+    for (const auto& [name, file] : o.streamFiles)
+        files.Declare(QString::fromStdString(file), "--" + name);
+}
+
+void WriteStreamFiles(const TOptions& o, const QJsonArray& json,
+                      std::map<std::string, std::string>& streamText, std::string& out,
+                      tav::TOutputFiles& files) {
+    if (o.json) {
+        QJsonObject document;
+        document["regressions"] = json;
+        (o.streamFiles.count("json") ? streamText["json"] : out) +=
+            QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
+    }
+    for (const auto& [name, file] : o.streamFiles)
+        files.Write(QString::fromStdString(file), "--" + name,
+                    QByteArray::fromStdString(streamText[name]));
 }
 
 void WriteOutputs(const TRegressionOutputs& outputs, TStage stage) {
-    for (const TOption* option : outputs.options.outputs)
-        if ((option->flags & kPage ? TStage::Pages : TStage::Results) == stage)
+    for (const TOption* option : outputs.options.outputs) {
+        if ((option->flags & kPage ? TStage::Pages : TStage::Results) != stage) continue;
+        if (!outputs.options.streamFiles.count(option->name)) {
             option->write(outputs);
+            continue;
+        }
+        const TRegressionOutputs toFile{outputs.options,
+                                        outputs.dataset,
+                                        outputs.regression,
+                                        outputs.prediction,
+                                        outputs.several,
+                                        outputs.files,
+                                        outputs.streamText[option->name],
+                                        outputs.json,
+                                        outputs.streamText};
+        option->write(toFile);
+    }
 }
 
 QString FilePrefix(const tav::TDataSet& dataset, bool several) {

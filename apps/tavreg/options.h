@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,9 @@ struct TOptions {
     std::string diagnostics;  // the folder of the diagnostic plots
     // The outputs asked for, in the table's order; the report as text when none is.
     std::vector<const TOption*> outputs;
+    // The file an output that writes to standard output goes to instead (--json=FILE), by the
+    // option's name.
+    std::map<std::string, std::string> streamFiles;
     bool anyOutput = false;  // whether an output option is given
 };
 
@@ -60,6 +64,8 @@ struct TRegressionOutputs {
     tav::TOutputFiles& files;
     std::string& out;  // standard output, written when the whole run has succeeded
     QJsonArray& json;  // the statistics of each regression, for --json
+    // What goes to the files of TOptions::streamFiles, by option name, written with the rest.
+    std::map<std::string, std::string>& streamText;
 };
 
 // When an output is written for each regression: what the fit says comes first, and the pages of
@@ -86,6 +92,12 @@ void DeclareOutputs(const TOptions& options, const TRegressionComponents& regres
 
 // Writes the outputs of one regression that are asked for and belong to `stage`.
 void WriteOutputs(const TRegressionOutputs& outputs, TStage stage);
+
+// Hands the text of the outputs that name a file (--json=FILE and the like) to `files`, and with
+// --json the whole JSON document to its file or to `out`; done once every regression is written.
+void WriteStreamFiles(const TOptions& options, const QJsonArray& json,
+                      std::map<std::string, std::string>& streamText, std::string& out,
+                      tav::TOutputFiles& files);
 
 // The prefix of the files of a regression: its component's name and '-' when there are several.
 QString FilePrefix(const tav::TDataSet& dataset, bool several);

@@ -68,6 +68,14 @@ TEST(TavregWrites, TargetsThatAreNotFilesOrNamedTwiceAreRefusedBeforeAnything) {
         {onCopy + QStringList{"--json"}, db, 2, "standard output is the database"},
         {kFit + QStringList{"--json"}, "/dev/full", 1,
          "Cannot write standard output: No space left on device"},
+        {kFit + QStringList{"--summary", "--json"},
+         {},
+         2,
+         "--json and --summary would both write to standard output"},
+        {onCopy + QStringList{"--json=" + db},
+         {},
+         2,
+         "is the database: an output never replaces an input"},
     };
     for (const auto& c : cases) {
         const TRun r = Tavreg(c.args, c.out);
@@ -92,6 +100,21 @@ TEST(TavregWrites, TargetsThatAreNotFilesOrNamedTwiceAreRefusedBeforeAnything) {
     EXPECT_TRUE(real.readAll().startsWith("%PDF"));
     ASSERT_EQ(stat(QFile::encodeName(d + "/real.pdf").constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // Outputs that name a file go there; standard output keeps the one left to it.
+    const QString out = d + "/out";
+    ASSERT_EQ(Tavreg(kFit + QStringList{"--json=" + d + "/fit.json", "--summary=" + d + "/fit.txt",
+                                        "--sql-expression"},
+                     out)
+                  .exitCode,
+              0);
+    const auto text = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    EXPECT_TRUE(text(d + "/fit.json").startsWith("{\n    \"regressions\": ["));
+    EXPECT_TRUE(text(d + "/fit.txt").startsWith("Regression: table sales"));
+    EXPECT_TRUE(text(out).startsWith("-41.82") && !text(out).contains("Regression"));
 }
 
 // A file system of 64 KiB, filled but for a few bytes: needs root to mount it.
@@ -125,8 +148,11 @@ class FullDisk : public testing::Test {
 };
 
 TEST_F(FullDisk, EveryOutputFailsWithOneLineAndChangesNothing) {
-    const QStringList outputs[] = {
-        {"--pdf", Path("old")}, {"--plots", Path("")}, {"--diagnostics", Path("")}, {"--json"}};
+    const QStringList outputs[] = {{"--pdf", Path("old")},
+                                   {"--plots", Path("")},
+                                   {"--diagnostics", Path("")},
+                                   {"--json"},
+                                   {"--summary=" + Path("old")}};
     for (const QStringList& output : outputs) {
         const TRun r = Tavreg(kFit + output, output[0] == "--json" ? Path("out") : QString());
         QFile::remove(Path("out"));  // standard output fails; the shell made its file
