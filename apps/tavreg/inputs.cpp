@@ -4,11 +4,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <iostream>
 
 #include "engine/tavclasses.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
+#include "factors.h"
 #include "host/csvtable.h"
 #include "outputs.h"
 
@@ -17,8 +19,8 @@ namespace tavreg {
 namespace {
 
 // The one regression of a definition on the command line.
-std::unique_ptr<tav::TComponent> CommandLineComponent(const TOptions& o,
-                                                      TRegressionComponents& regressions) {
+std::unique_ptr<tav::TComponent> CommandLineComponent(const TOptions& o, TInputs& inputs) {
+    TRegressionComponents& regressions = inputs.regressions;
     // A CSV file is read into a database in memory, named as the file, holding its table.
     const std::string db = o.csv.empty() ? o.db : o.csv;
     const std::string table =
@@ -27,19 +29,22 @@ std::unique_ptr<tav::TComponent> CommandLineComponent(const TOptions& o,
         component->SetName("Regression");
         component->SetDatabaseName(db);
         component->SetDescription(o.description);
-        for (std::size_t k = 0; k < o.controls.size(); ++k)
-            component->SetControl(static_cast<int>(k) + 1, o.controls[k]);
+        // With factors, the controls come with the levels (ExpandFactors).
+        if (!HasFactors(o))
+            for (std::size_t k = 0; k < o.controls.size(); ++k)
+                component->SetControl(static_cast<int>(k) + 1, o.controls[k]);
         component->SetResponse(*o.response);
         regressions.push_back({component.get(), component.get()});
         return std::unique_ptr<tav::TComponent>(std::move(component));
     };
-    if (!table.empty()) {
+    if (!table.empty() && !HasFactors(o)) {
         auto t = std::make_unique<tav::TTAVTable>();
         t->SetTableName(table);
         return define(std::move(t));
     }
     auto q = std::make_unique<tav::TTAVQuery>();
     q->SetSQLText(o.sql);
+    if (HasFactors(o)) inputs.factorQuery = q.get();
     return define(std::move(q));
 }
 
@@ -80,7 +85,7 @@ tav::TFormContents FormComponents(const TOptions& o, tav::TOutputFiles& files,
 TInputs OpenInputs(const TOptions& o, tav::TOutputFiles& files) {
     TInputs inputs;
     if (o.commandLineDefinition) {
-        inputs.component = CommandLineComponent(o, inputs.regressions);
+        inputs.component = CommandLineComponent(o, inputs);
         files.AddInput(QString::fromStdString(o.csv.empty() ? o.db : o.csv),
                        o.csv.empty() ? "the database" : "the CSV file");
     } else {
@@ -100,6 +105,25 @@ void ImportCsv(const TOptions& o, const TRegressionComponents& regressions) {
     if (o.id.empty() && !imported.rowNames.empty())
         for (const auto& [ds, reg] : regressions) reg->SetIdField(imported.rowNames);
     if (!o.quiet) std::cerr << OneLine("tavreg: " + tav::CsvImportSummary(o.csv, imported)) << "\n";
+    auto text = [&](const std::string& field) {
+        return std::any_of(imported.textColumns.begin(), imported.textColumns.end(),
+                           [&](const std::string& c) { return tav::SameFieldName(c, field); });
+    };
+    auto check = [&](const std::string& option, const std::string& term, const std::string& field) {
+        if (!field.empty() && text(field))
+            throw tav::Exception(option + " '" + term + "': the column " + field + " is text in " +
+                                 o.csv +
+                                 " (not numbers, or numbers in quotes as R writes a factor's "
+                                 "levels); Factor(" +
+                                 field + ") fits one indicator per level");
+    };
+    for (std::size_t k = 0; k < o.controls.size(); ++k) {
+        if (!o.factors[k].empty()) continue;
+        check("--x", o.x[k], o.controls[k].Field1());
+        if (const auto* kind = o.controls[k].Kind(); kind != nullptr && kind->fields == 2)
+            check("--x", o.x[k], o.controls[k].Field2());
+    }
+    if (o.response) check("--y", o.y, o.response->FieldName());
 }
 
 }  // namespace tavreg

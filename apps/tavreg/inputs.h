@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "engine/tavquery.h"
 #include "host/formfile.h"
 #include "host/outputfiles.h"
 #include "options.h"
@@ -13,6 +14,7 @@ namespace tavreg {
 struct TInputs {
     tav::TFormContents form;                     // the components of a form file
     std::unique_ptr<tav::TComponent> component;  // or the one of the command line
+    tav::TTAVQuery* factorQuery = nullptr;       // which is this query when it has factors
     TRegressionComponents regressions;
 };
 
@@ -23,7 +25,8 @@ struct TInputs {
 TInputs OpenInputs(const TOptions& options, tav::TOutputFiles& files);
 
 // Reads the CSV file of --csv into its table in memory; its row names name the records unless
-// --id names another field.
+// --id names another field. Raises tav::Exception when a variable reads a text column as a number
+// (a factor's levels, as R writes them in quotes): Factor(FIELD) is what such a column needs.
 void ImportCsv(const TOptions& options, const TRegressionComponents& regressions);
 
 }  // namespace tavreg

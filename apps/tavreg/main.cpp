@@ -13,6 +13,7 @@
 #include <iostream>
 #include <optional>
 
+#include "factors.h"
 #include "inputs.h"
 #include "options.h"
 #include "outputs.h"
@@ -142,6 +143,7 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     const tavreg::TInputs inputs = tavreg::OpenInputs(o, files);
     tavreg::DeclareOutputs(o, inputs.regressions, files);
     if (!o.csv.empty()) tavreg::ImportCsv(o, inputs.regressions);
+    if (inputs.factorQuery) tavreg::ExpandFactors(o, *inputs.factorQuery);
 
     TRun run{o, headless, inputs.regressions.size() > 1, files};
     bool allValid = true;

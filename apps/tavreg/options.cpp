@@ -257,7 +257,11 @@ void CheckDefinition(TOptions& o) {
     } else if (!o.table.empty() || !o.sql.empty() || !o.y.empty() || !o.x.empty()) {
         throw UsageError("--table, --sql, --y and --x need --db or --csv");
     }
-    for (const auto& term : o.x) o.controls.push_back(ControlTerm(term));
+    for (const auto& term : o.x) {
+        const std::optional<std::string> factor = FactorField(term);
+        o.factors.push_back(factor.value_or(""));
+        o.controls.push_back(factor ? tav::TIndepVar() : ControlTerm(term));
+    }
     if (o.commandLineDefinition) o.response = ResponseTerm(o.y);
     if (!o.commandLineDefinition && o.formFile.empty()) o.formFile = TAV_EXAMPLE_FORM;
 }

@@ -28,8 +28,10 @@ struct TOptions {
     bool commandLineDefinition = false;
     std::string db, csv, table, sql, description, y, id;
     std::vector<std::string> x;
-    // The definition's variables, checked before anything is opened.
+    // The definition's variables, checked before anything is opened; for a Factor(FIELD) term,
+    // FIELD in `factors` at its place (the variables there come once the levels are known).
     std::vector<tav::TIndepVar> controls;
+    std::vector<std::string> factors;
     std::optional<tav::TDependentVar> response;
     std::optional<tav::TFitMethod> method;
     std::optional<int> timeout;

@@ -20,10 +20,8 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Field names compare as the datasets compare them: without regard to case.
-bool SameField(const std::string& a, const std::string& b) {
-    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
-}
+// Field names compare as the datasets compare them.
+bool SameField(const std::string& a, const std::string& b) { return tav::SameFieldName(a, b); }
 
 // `value` with `digits` significant digits: in plain decimals from 1E-4 up to 1E15, in exponent
 // form beyond, so that a small slope never prints as 0.0000.

@@ -154,6 +154,14 @@ std::string ResponseTermList() {
     return Listed(terms);
 }
 
+std::optional<std::string> FactorField(const std::string& term) {
+    const TTerm t = Split(term);
+    if (t.function != "Factor") return std::nullopt;
+    if (t.args.size() != 1) Fail(term, "Factor takes 1 argument");
+    if (t.args[0].empty()) Fail(term, "the field name is empty");
+    return t.args[0];
+}
+
 std::string ControlTermLines() {
     std::string lines;
     for (const tav::TTransformationKind& kind : tav::TransformationKinds()) {
@@ -163,7 +171,10 @@ std::string ControlTermLines() {
         lines +=
             (lines.empty() ? "" : "\n") + std::string(2, ' ') + syntax + std::string(kind.help);
     }
-    return lines;
+    return lines +
+           "\n  Factor(FIELD)    one indicator (0 or 1) per level of FIELD but the first, in\n"
+           "                   sorted order, named FIELD and the level as R names them\n"
+           "                   (Diet2, Diet3, ...); each counts as a control variable";
 }
 
 }  // namespace tavreg

@@ -3,6 +3,7 @@
 // the table of transformation kinds (variables/transformations.h).
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -23,6 +24,10 @@ class UsageError : public std::runtime_error {
 // name are part of it.
 tav::TIndepVar ControlTerm(const std::string& term);
 tav::TDependentVar ResponseTerm(const std::string& term);
+
+// The field of a term Factor(FIELD), which stands for indicators of the field's levels (see
+// factors.h); none for any other term. Raises UsageError for a malformed Factor term.
+std::optional<std::string> FactorField(const std::string& term);
 
 // The term of a variable's entries `v` in this syntax, which ControlTerm or ResponseTerm reads
 // back as the same definition; "" for a kind the syntax has no term for.

@@ -115,11 +115,13 @@ struct TColumnScan {
     bool present = false;
     bool integer = true;
     bool number = true;
-    bool point = false;  // some cell has the decimal mark '.'
-    bool comma = false;  // some cell has the decimal mark ','
+    bool point = false;     // some cell has the decimal mark '.'
+    bool comma = false;     // some cell has the decimal mark ','
+    bool unquoted = false;  // some cell is not in quotes
 
-    void Add(std::string_view cell, char separator) {
+    void Add(std::string_view cell, char separator, bool quoted) {
         present = true;
+        unquoted = unquoted || !quoted;
         if (!number) return;
         const TNumberText t = ScanNumber(cell);
         if (t.whole) {
@@ -153,6 +155,18 @@ struct TRawField {
 // without the blanks around it).
 bool IsMissing(const TRawField& field, std::string_view value) {
     return value.empty() || (!field.quoted && value == "NA");
+}
+
+// The columns' types once every record is scanned. Row names are text. So is a column whose
+// every cell is a quoted numeral: R writes factors and text that way and numbers never
+// (ChickWeight's "1" .. "4" are levels, not amounts), unless the writer quoted every cell of the
+// file.
+void SettleTypes(std::vector<TColumnScan>& scans, bool rowNames) {
+    if (rowNames && !scans.empty()) scans[0].number = false;
+    const bool quotesMeanText =
+        std::any_of(scans.begin(), scans.end(), [](const TColumnScan& s) { return s.unquoted; });
+    for (TColumnScan& s : scans)
+        if (quotesMeanText && s.present && !s.unquoted) s.number = false;
 }
 
 TCsvType TypeOf(const TColumnScan& s) {
@@ -489,14 +503,14 @@ TCsvTable TCsvTable::Parse(std::string_view text, const std::string& source) {
             table.missing_.push_back(missing);
             if (!missing) {
                 table.text_ += f.text;
-                scans[k].Add(value, table.separator_);
+                scans[k].Add(value, table.separator_, f.quoted);
             }
             table.ends_.push_back(table.text_.size());
         }
         ++table.rows_;
     }
     table.rowNames_ = records.RowNames();
-    if (table.rowNames_) scans[0].number = false;
+    SettleTypes(scans, table.rowNames_);
     for (const TColumnScan& s : scans) {
         table.types_.push_back(TypeOf(s));
         table.marks_.push_back(s.comma ? ',' : '.');
@@ -660,11 +674,11 @@ TCsvShape ScanCsv(TCsvText& text, const std::string& source) {
         for (std::size_t k = 0; k < shape.names.size(); ++k) {
             const TRawField& f = records.Field(k);
             const std::string_view value = Trimmed(f.text);
-            if (!IsMissing(f, value)) shape.scans[k].Add(value, shape.separator);
+            if (!IsMissing(f, value)) shape.scans[k].Add(value, shape.separator, f.quoted);
         }
         ++shape.rows;
     }
-    if (shape.rowNames) shape.scans[0].number = false;
+    SettleTypes(shape.scans, shape.rowNames);
     return shape;
 }
 

@@ -24,15 +24,6 @@ std::string Upper(std::string s) {
     return s;
 }
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 bool Has(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
 std::unique_ptr<TField> MakeField(TFieldClass cls, TDataSet* ds, const std::string& name, int index,
@@ -157,6 +148,15 @@ struct TDataSet::Impl {
 
 TDataSet::TDataSet(TComponent* owner) : TComponent(owner), impl_(std::make_unique<Impl>()) {
     InstallMessageBoxes();
+}
+
+bool SameFieldName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
 }
 
 TDataSet::~TDataSet() { Close(); }
@@ -354,7 +354,7 @@ TField* TDataSet::FindFieldUncached(const std::string& name) const {
     for (const auto& f : fields_)
         if (f->FieldName() == name) return f.get();
     for (const auto& f : fields_)
-        if (EqualsNoCase(f->FieldName(), name)) return f.get();
+        if (SameFieldName(f->FieldName(), name)) return f.get();
     return nullptr;
 }
 

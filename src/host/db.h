@@ -261,4 +261,8 @@ class TQuery : public TDataSet {
 // "name" with embedded quotes doubled.
 std::string QuoteIdentifier(const std::string& name);
 
+// Whether two field names name the same field, as FieldByName finds fields: equal but for the
+// case of ASCII letters.
+bool SameFieldName(const std::string& a, const std::string& b);
+
 }  // namespace tav

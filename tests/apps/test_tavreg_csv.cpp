@@ -115,6 +115,8 @@ TEST(TavregCsv, FailuresNameTheCulpritWithTheirExitStatus) {
     const QString ragged = QString::fromStdString(data.dir.Path("ragged.csv"));
     tavtest::WriteFile(ragged.toStdString(), "a,b,c\n1,2,3\n4,5\n");
     const QString missing = QString::fromStdString(data.dir.Path("missing.csv"));
+    const QString chicks = QString(TAV_EXAMPLES_DIR) + "/ChickWeight.csv",
+                  cars = QString(TAV_EXAMPLES_DIR) + "/mtcars.csv";
     struct Case {
         QStringList args;
         int exitCode;
@@ -138,6 +140,23 @@ TEST(TavregCsv, FailuresNameTheCulpritWithTheirExitStatus) {
         {{"--csv", csv, "--table", "other", "--y", "y", "--x", "x1"},
          1,
          "Database '" + csv + "': no such table: other"},
+        // Factors and text columns: mtcars and ChickWeight as write.csv writes them.
+        {{"--csv", chicks, "--y", "weight", "--x", "Diet"},
+         1,
+         "--x 'Diet': the column Diet is text in " + chicks},
+        {{"--csv", chicks, "--y", "weight", "--x", "Factor(Feed)"},
+         1,
+         "tavreg: Factor(Feed): Field 'Feed' not found\n"},
+        {{"--csv", cars, "--y", "mpg", "--x", "Factor(carb)", "--x", "Factor(cyl)", "--x",
+          "Factor(gear)", "--x", "wt", "--x", "hp"},
+         1,
+         "Factor(gear): its 3 levels give 2 indicators, which make at least 11 control "
+         "variables; a fit may have ten\n"},
+        {{"--csv", cars, "--sql", "SELECT *, 1 AS am1 FROM mtcars", "--y", "mpg", "--x",
+          "Factor(am)"},
+         1,
+         "Factor(am): its indicator am1 would have the name of a field of the data\n"},
+        {{"--csv", cars, "--y", "mpg", "--x", "Factor(gear,2)"}, 2, "Factor takes 1 argument"},
     };
     for (const Case& c : cases) {
         const TProgramResult r = Tavreg(c.args);

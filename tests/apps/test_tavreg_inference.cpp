@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QVariantList>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -80,6 +81,53 @@ TEST(TavregInference, JsonAndPredictionAgreeWithR) {
     }
     EXPECT_EQ(fit["confidenceLevel"].toDouble(), 0.95);
     EXPECT_EQ(fit["leverage"].toArray().size(), 31);
+}
+
+TEST(TavregInference, FactorAgreesWithRInEveryStatistic) {
+    // R's ChickWeight as write.csv wrote it (row names, Diet's levels in quotes), read with no
+    // option; the indicators Diet2..4 come from the database.
+    const auto r = Tavreg({"--csv", QString(TAV_EXAMPLES_DIR) + "/ChickWeight.csv", "--y", "weight",
+                           "--x", "Time", "--x", "Factor(Diet)", "--json", "--quiet"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QJsonObject fit =
+        QJsonDocument::fromJson(r.out.toUtf8()).object()["regressions"].toArray()[0].toObject();
+    EXPECT_EQ(fit["terms"].toArray().toVariantList(),
+              (QVariantList{"Time", "Diet2", "Diet3", "Diet4"}));
+    const auto ref = Reference("chickweight-factor.ref");
+    const QJsonObject anova = fit["anova"].toObject();
+    std::map<std::string, double> got = {
+        {"r2 1", fit["RSquared"].toDouble()},
+        {"adjr2 1", fit["adjRSquared"].toDouble()},
+        {"sigma 1", fit["residualStdError"].toDouble()},
+        {"f 1", fit["F"].toDouble()},
+        {"f_p 1", fit["fPValue"].toDouble()},
+        {"loglik 1", fit["logLikelihood"].toDouble()},
+        {"aic 1", fit["aic"].toDouble()},
+        {"bic 1", fit["bic"].toDouble()},
+        {"dw 1", fit["durbinWatson"].toDouble()},
+        {"anova_ss 1", anova["regression"].toObject()["SS"].toDouble()},
+        {"anova_ss 2", anova["residual"].toObject()["SS"].toDouble()}};
+    const std::pair<const char*, const char*> vectors[] = {{"coef", "b"},
+                                                           {"se", "stdErrors"},
+                                                           {"t", "tValues"},
+                                                           {"p", "pValues"},
+                                                           {"vif", "vif"},
+                                                           {"resid", "residuals"},
+                                                           {"hat", "leverage"},
+                                                           {"rstandard", "standardizedResiduals"},
+                                                           {"rstudent", "studentizedResiduals"},
+                                                           {"cooks", "cooksDistance"}};
+    for (const auto& [name, key] : vectors) {
+        const QJsonArray values = fit[key].toArray();
+        const int first = ref.count(std::string(name) + " 0") ? 0 : 1;
+        for (int i = 0; ref.count(name + (" " + std::to_string(i + first))); ++i)
+            got[name + (" " + std::to_string(i + first))] = values[i].toDouble();
+    }
+    EXPECT_EQ(got.size(), 11u + 4 * 5 + 4 + 5 * 12);  // scalars, terms, controls, records
+    for (const auto& [name, value] : got) {
+        ASSERT_TRUE(ref.count(name)) << name;
+        EXPECT_NEAR(value, ref.at(name), 1E-9 * std::fabs(ref.at(name))) << name;
+    }
 }
 
 TEST(TavregInference, SummaryReadsAsAReaderNeedsIt) {

@@ -54,7 +54,14 @@ cases <- list(
          formula = Employed ~ GNPdeflator + GNP + Unemployed + ArmedForces + Population + Year,
          new = data.frame(GNPdeflator = c(90, 120), GNP = c(300, 560), Unemployed = c(300, 450),
                           ArmedForces = c(250, 300), Population = c(110, 131),
-                          Year = c(1950, 1963)))
+                          Year = c(1950, 1963))),
+    # A factor: Diet's levels 1 to 4 as indicators of 2, 3 and 4, as R codes them. The records
+    # are R's ChickWeight as write.csv writes it (examples/ChickWeight.csv), so no NAME.csv; the
+    # statistics of the first 12 of its 578 records.
+    list(name = "chickweight-factor",
+         data = ChickWeight[, c("weight", "Time", "Diet")], write = FALSE, records = 12,
+         formula = weight ~ Time + Diet,
+         new = data.frame(Time = c(0, 10, 21), Diet = factor(c(1, 2, 4), levels = 1:4)))
 )
 
 # The shortest of 15 or 17 significant digits that reads back as x itself.
@@ -164,11 +171,13 @@ make_case <- function(case) {
         put(sprintf("pred_pred%d_upper", level), pred[, "upr"])
     }
 
-    put("resid", residuals(fit))
-    put("hat", hatvalues(fit))
-    put("rstandard", rstandard(fit))
-    put("rstudent", rstudent(fit))
-    put("cooks", cooks.distance(fit))
+    # Per record: every record, or the first `records` of a large data set.
+    shown <- seq_len(min(n, if (is.null(case$records)) n else case$records))
+    put("resid", residuals(fit)[shown])
+    put("hat", hatvalues(fit)[shown])
+    put("rstandard", rstandard(fit)[shown])
+    put("rstudent", rstudent(fit)[shown])
+    put("cooks", cooks.distance(fit)[shown])
 
     # Variance inflation: 1 / (1 - R^2) of each control on the others, with an intercept.
     X <- model.matrix(fit)[, -1, drop = FALSE]
@@ -186,7 +195,7 @@ make_case <- function(case) {
         paste("# model:", paste(deparse(case$formula, width.cutoff = 500L), collapse = " ")),
         "# fitted by lm (QR); statistics of summary, confint, anova, logLik, AIC, BIC, predict,",
         "# hatvalues, rstandard, rstudent, cooks.distance; vif and dw as make_references.R computes them")
-    write_data(d, paste0(case$name, ".csv"))
+    if (!isFALSE(case$write)) write_data(d, paste0(case$name, ".csv"))
     writeLines(c(header, out), paste0(case$name, ".ref"))
     cat(sprintf("%-20s n = %3d (dropped %d), p = %d, kappa = %.3g\n", case$name, n,
                 nrow(d) - n, p, kappa(model.matrix(fit), exact = TRUE)))
