@@ -7,7 +7,10 @@
 #include <QJsonObject>
 #include <cstring>
 
+#include "host/csvtable.h"
 #include "host/db.h"
+#include "host/formfile.h"
+#include "host/sysutils.h"
 #include "outputs.h"
 #include "pages.h"
 #include "plots.h"
@@ -213,6 +216,24 @@ const TOption kOptions[] = {
          if (!r.options.json)
              r.out += Printable(PredictionText(r.dataset.Name(), r.regression, *r.prediction));
      }},
+    {"predict-csv", "FILE", kOutput | kStream, Keep<&TOptions::predictCsv>,
+     "predict the response for each row of the CSV file FILE (read as --csv\n"
+     "reads one; its numeric columns give the fields' values) and write, as\n"
+     "CSV to standard output, the row's columns, then fit, se.fit, conf.lwr,\n"
+     "conf.upr, pred.lwr, pred.upr (at --level) and reason; a row without a\n"
+     "prediction keeps its place, with empty cells and the reason",
+     [](const TRegressionOutputs& r) {
+         const std::string& path = r.options.predictCsv;
+         const tav::TCsvTable rows = tav::TCsvTable::Parse(tav::ReadTextFile(path), path);
+         r.out += PredictionTable(r.regression, rows, r.options.level, r.out.empty(),
+                                  r.several ? r.dataset.Name() : std::string());
+     },
+     [](const TOptions& o, const TRegressionComponents&, tav::TOutputFiles& files) {
+         files.AddInput(QString::fromStdString(o.predictCsv), "the --predict-csv file");
+     }},
+    {"predict-out", "FILE", kOutput,
+     [](TOptions& o, const std::string& file) { o.streamFiles["predict-csv"] = file; },
+     "write the table of --predict-csv to FILE instead of standard output"},
     {"level", "L", kOutput,
      [](TOptions& o, const std::string& level) { o.level = ParseLevel(level); },
      "the confidence level of every interval (default 0.95; 0.99 or 99%)"},
@@ -288,7 +309,7 @@ std::string OptionHelp(const TOption& option) {
     if (option.shortName) names += std::string("-") + option.shortName + ", ";
     names += std::string("--") + option.name;
     if (option.argument) names += std::string(" ") + option.argument;
-    if (option.flags & kStream) names += "[=FILE]";
+    if ((option.flags & kStream) && !option.argument) names += "[=FILE]";
     names.resize(std::max<std::size_t>(names.size(), 20), ' ');
     std::string help = names + " ";
     for (const char c : option.madeHelp ? option.madeHelp() : std::string(option.help))
@@ -303,8 +324,8 @@ QStringList TakeStreamFiles(const QStringList& arguments, TOptions& o) {
         const qsizetype equals = argument.indexOf('=');
         const TOption* stream = nullptr;
         for (const TOption& option : kOptions)
-            if ((option.flags & kStream) && equals > 2 && argument.startsWith("--") &&
-                argument.mid(2, equals - 2) == option.name)
+            if ((option.flags & kStream) && !option.argument && equals > 2 &&
+                argument.startsWith("--") && argument.mid(2, equals - 2) == option.name)
                 stream = &option;
         if (!stream) {
             rest << argument;
@@ -322,6 +343,8 @@ QStringList TakeStreamFiles(const QStringList& arguments, TOptions& o) {
 // At most one output may use standard output: two would run together there (a summary before
 // JSON is no longer JSON).
 void CheckStandardOutput(const TOptions& o) {
+    if (o.streamFiles.count("predict-csv") && o.predictCsv.empty())
+        throw UsageError("--predict-out names where --predict-csv writes, and there is none");
     std::vector<std::string> onStandardOutput;
     for (const TOption* option : o.outputs)
         if ((option->flags & kStream) && !o.streamFiles.count(option->name))
@@ -403,8 +426,8 @@ std::string HelpText() {
     for (const TOption& option : kOptions)
         if (!(option.flags & kDefinition)) help += OptionHelp(option);
     return help + R"(
-At most one of --text, --summary, --json and --sql-expression may write to standard output;
-the others name a file, as --json=FILE.
+At most one of --text, --summary, --json, --sql-expression and --predict-csv may write to
+standard output; the others name a file, as --json=FILE (--predict-out FILE for the last).
 
 Files are written only when the whole run succeeds (under temporary names until then), all
 of them or none, and never over an input: the database, the CSV file or the form file (nor

@@ -38,6 +38,7 @@ struct TOptions {
     int64_t memoryLimit = tav::kDefaultSqliteHeapLimit;
     double level = tav::kDefaultConfidenceLevel;  // of every interval
     std::optional<std::vector<TFieldValue>> predict;
+    std::string predictCsv;  // the CSV file of new rows to predict
     bool json = false, show = false, quiet = false;
     std::string pdf, plots;
     std::string diagnostics;  // the folder of the diagnostic plots

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #include "engine/plotstats.h"
@@ -259,36 +261,115 @@ void CheckPredictionFields(const std::vector<std::vector<std::string>>& read,
                                  " (they read " + List(all) + ")");
 }
 
-TPrediction Prediction(const tav::TTAVRegression& r, const std::vector<TFieldValue>& values,
-                       double level, bool everyValueRead) {
-    TPrediction p;
+namespace {
+
+// The fields the control variables read, each once, in their order.
+std::vector<std::string> PredictionFields(const tav::TTAVRegression& r) {
+    std::vector<std::string> fields;
     for (uint16_t k = 1; k <= r.VarCount(); ++k) {
         const tav::TIndepVar& var = *r.GetcVar(k);
-        if (!Holds(p.fields, var.Field1())) p.fields.push_back(var.Field1());
-        if (ReadsTwoFields(var) && !Holds(p.fields, var.Field2())) p.fields.push_back(var.Field2());
+        if (!Holds(fields, var.Field1())) fields.push_back(var.Field1());
+        if (ReadsTwoFields(var) && !Holds(fields, var.Field2())) fields.push_back(var.Field2());
     }
-    if (everyValueRead) CheckPredictionFields({p.fields}, values);
+    return fields;
+}
+
+}  // namespace
+
+std::optional<TPrediction> TryPrediction(const tav::TTAVRegression& r,
+                                         const std::vector<TFieldValue>& values, double level,
+                                         std::string& reason) {
+    TPrediction p;
+    p.fields = PredictionFields(r);
     for (const TFieldValue& v : values)
         if (Holds(p.fields, v.field)) p.at.push_back(v);
-    auto valueOf = [&](const std::string& field) {
+    auto valueOf = [&](const std::string& field) -> std::optional<double> {
         for (const TFieldValue& v : p.at)
             if (SameField(v.field, field)) return v.value;
-        throw tav::Exception("--predict: no value for " + field + " (give one for each of " +
-                             List(p.fields) + ")");
+        reason = "no value for " + field + " (give one for each of " + List(p.fields) + ")";
+        return std::nullopt;
     };
     tav::npvector x;
     for (uint16_t k = 1; k <= r.VarCount(); ++k) {
         const tav::TIndepVar& var = *r.GetcVar(k);
-        const double field1 = valueOf(var.Field1());
-        const double field2 = ReadsTwoFields(var) ? valueOf(var.Field2()) : 0.0;
-        tav::TSkipReason reason;
-        x[k] = var.ValueOf(field1, field2, reason);
-        if (reason != tav::TSkipReason::None)
-            throw tav::Exception("--predict: " + var.OutputTerm() + " has no value there (" +
-                                 tav::SkipReasonText(reason) + ")");
+        const std::optional<double> field1 = valueOf(var.Field1());
+        const std::optional<double> field2 =
+            ReadsTwoFields(var) ? valueOf(var.Field2()) : std::optional<double>(0.0);
+        if (!field1 || !field2) return std::nullopt;
+        tav::TSkipReason skip;
+        x[k] = var.ValueOf(*field1, *field2, skip);
+        if (skip != tav::TSkipReason::None) {
+            reason = var.OutputTerm() + " has no value there (" + tav::SkipReasonText(skip) + ")";
+            return std::nullopt;
+        }
     }
     p.interval = r.PredictInterval(x, r.VarCount(), level);
     return p;
+}
+
+TPrediction Prediction(const tav::TTAVRegression& r, const std::vector<TFieldValue>& values,
+                       double level, bool everyValueRead) {
+    if (everyValueRead) CheckPredictionFields({PredictionFields(r)}, values);
+    std::string reason;
+    std::optional<TPrediction> p = TryPrediction(r, values, level, reason);
+    if (!p) throw tav::Exception("--predict: " + reason);
+    return *p;
+}
+
+namespace {
+
+// A cell of CSV output: in quotes when it holds a comma, a quote or a line break.
+std::string CsvCell(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string quoted = "\"";
+    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+// A number as R's write.csv writes it: 15 significant digits, or 17 where 15 do not read back
+// as the same double; nothing for a value that is not finite.
+std::string CsvNumber(double value) {
+    if (!std::isfinite(value)) return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    if (std::strtod(text, nullptr) != value) std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+}  // namespace
+
+std::string PredictionTable(const tav::TTAVRegression& r, const tav::TCsvTable& rows, double level,
+                            bool header, const std::string& component) {
+    std::string out;
+    const std::string first = component.empty() ? "" : CsvCell(component) + ",";
+    if (header) {
+        if (!component.empty()) out += "component,";
+        for (int c = 0; c < rows.ColumnCount(); ++c) out += CsvCell(rows.ColumnName(c)) + ",";
+        out += "fit,se.fit,conf.lwr,conf.upr,pred.lwr,pred.upr,reason\n";
+    }
+    for (int64_t i = 0; i < rows.RowCount(); ++i) {
+        std::vector<TFieldValue> values;
+        out += first;
+        for (int c = 0; c < rows.ColumnCount(); ++c) {
+            const std::optional<std::string_view> cell = rows.Cell(i, c);
+            out += (cell ? CsvCell(*cell) : std::string()) + ",";
+            if (!cell || rows.ColumnType(c) == tav::TCsvType::Text) continue;
+            values.push_back({rows.ColumnName(c), rows.ColumnType(c) == tav::TCsvType::Integer
+                                                      ? static_cast<double>(rows.Integer(i, c))
+                                                      : rows.Real(i, c)});
+        }
+        std::string reason;
+        if (const std::optional<TPrediction> p = TryPrediction(r, values, level, reason)) {
+            const tav::TPredictionInterval& v = p->interval;
+            for (const double number : {v.fit, v.seFit, v.confidence.lower, v.confidence.upper,
+                                        v.prediction.lower, v.prediction.upper})
+                out += CsvNumber(number) + ",";
+            out += "\n";
+        } else {
+            out += ",,,,,," + CsvCell(reason) + "\n";
+        }
+    }
+    return out;
 }
 
 std::string PredictionText(const std::string& name, const tav::TTAVRegression& r,

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <QJsonObject>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/tavcore.h"
+#include "host/csvtable.h"
 
 namespace tavreg {
 
@@ -38,11 +40,24 @@ struct TPrediction {
 };
 TPrediction Prediction(const tav::TTAVRegression& r, const std::vector<TFieldValue>& values,
                        double level, bool everyValueRead = true);
+// The same without the check of unread values, and with why there is none (a field without a
+// value, a value a variable cannot take) in place of the exception.
+std::optional<TPrediction> TryPrediction(const tav::TTAVRegression& r,
+                                         const std::vector<TFieldValue>& values, double level,
+                                         std::string& reason);
 // Raises tav::Exception naming a value whose field no list of `read` holds.
 void CheckPredictionFields(const std::vector<std::vector<std::string>>& read,
                            const std::vector<TFieldValue>& values);
 std::string PredictionText(const std::string& name, const tav::TTAVRegression& r,
                            const TPrediction& p);
 QJsonObject PredictionJson(const TPrediction& p);
+
+// A prediction for each row of `rows` (a CSV file's table) as CSV, as R's predict(fit, newdata,
+// interval = ...) gives it: the row's cells as the file has them, then fit, se.fit, conf.lwr,
+// conf.upr, pred.lwr, pred.upr at `level` and a reason; a row that has no prediction keeps its
+// place with empty cells and its reason. The header line first when `header`; with `component`,
+// a first column naming the regression.
+std::string PredictionTable(const tav::TTAVRegression& r, const tav::TCsvTable& rows, double level,
+                            bool header, const std::string& component);
 
 }  // namespace tavreg

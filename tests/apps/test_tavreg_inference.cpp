@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -81,6 +82,35 @@ TEST(TavregInference, JsonAndPredictionAgreeWithR) {
     }
     EXPECT_EQ(fit["confidenceLevel"].toDouble(), 0.95);
     EXPECT_EQ(fit["leverage"].toArray().size(), 31);
+}
+
+TEST(TavregInference, PredictionTableAgreesWithRRowByRow) {
+    // R's new points for trees, with a row between them that has no prediction (log of -1).
+    QTemporaryDir tmp;
+    const QString rows = tmp.filePath("new.csv"), out = tmp.filePath("out.csv");
+    tavtest::WriteFile(rows.toStdString(), "Girth,Height\n10,70\n-1,70\n15,80\n21,90\n");
+    const auto r = Tavreg(kTreesFit + QStringList{"--predict-csv", rows, "--predict-out", out,
+                                                  "--level", "90%", "--summary"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("Regression: table trees"));
+    QFile file(out);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[0], "Girth,Height,fit,se.fit,conf.lwr,conf.upr,pred.lwr,pred.upr,reason");
+    EXPECT_TRUE(lines[2].startsWith("-1,70,,,,,,,Ln(Girth) has no value there"))
+        << lines[2].toStdString();
+    const auto ref = Reference("trees.ref");
+    const char* names[] = {"pred_fit",          "pred_se",           "pred_conf90_lower",
+                           "pred_conf90_upper", "pred_pred90_lower", "pred_pred90_upper"};
+    for (int row = 1; row <= 3; ++row) {
+        const QStringList cells = lines[row == 1 ? 1 : row + 1].split(',');
+        for (int k = 0; k < 6; ++k) {
+            const double expected = ref.at(names[k] + (" " + std::to_string(row)));
+            EXPECT_NEAR(cells[2 + k].toDouble(), expected, 1E-9 * std::fabs(expected)) << names[k];
+        }
+        EXPECT_EQ(cells[8], "");
+    }
 }
 
 TEST(TavregInference, FactorAgreesWithRInEveryStatistic) {
