@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QEnterEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -20,10 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/tavclasses.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
 #include "forms/tavplot.h"
 #include "host/apphint.h"
+#include "host/formfile.h"
 #include "host/forms.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
@@ -648,26 +651,37 @@ TEST(AppHint, PartsOfAHintAndWhatSetsIt) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Pictures of the plot kinds on the sample data, for the documentation. Run by hand:
-//   TAV_SAMPLE_DB=<build>/examples/sales.db TAV_PLOT_PICTURES=<folder>
-//     test_forms --gtest_also_run_disabled_tests --gtest_filter='*PlotPictures*'
+// The pictures of the documentation: the report, matrix and plot windows of the bundled example's
+// SalesTable. scripts/pictures.sh runs it:
+//   TAV_EXAMPLE_FORM=<build>/examples/sales.dfm TAV_PICTURES=docs/images
+//     test_forms --gtest_also_run_disabled_tests --gtest_filter='*Pictures*'
 
-TEST(PlotPictures, DISABLED_SampleData) {
-    const QString db = qEnvironmentVariable("TAV_SAMPLE_DB");
-    const QString folder = qEnvironmentVariable("TAV_PLOT_PICTURES");
-    if (db.isEmpty() || folder.isEmpty()) GTEST_SKIP() << "TAV_SAMPLE_DB and TAV_PLOT_PICTURES";
-    TTAVTable sales;
-    sales.SetDatabaseName(db.toStdString());
-    sales.SetTableName("sales");
-    sales.SetControl1(None("ADVERT"));
-    sales.SetControl2(None("PRICE"));
-    sales.SetControl3(None("STORES"));
-    TDependentVar response;
-    response.SetField("SALES");
-    sales.SetResponse(response);
-    sales.Open();
+TEST(Pictures, DISABLED_TheExample) {
+    const QString form = qEnvironmentVariable("TAV_EXAMPLE_FORM");
+    const QString folder = qEnvironmentVariable("TAV_PICTURES");
+    if (form.isEmpty() || folder.isEmpty()) GTEST_SKIP() << "TAV_EXAMPLE_FORM and TAV_PICTURES";
+    TFormContents contents =
+        ReadForm(TAVClassRegistry(), ReadTextFile(form.toStdString()), [&](TComponent& c) {
+            dynamic_cast<TDataSet&>(c).SetBaseDirectory(
+                QFileInfo(form).absolutePath().toStdString());
+        });
+    auto& sales = dynamic_cast<TTAVTable&>(*contents.components.at(0));
+    if (!sales.Active()) sales.Open();
     sales.ReLoad();
     sales.Execute();
+    {
+        // The report window, and the matrix window its Matrix menu opens on the correlations.
+        tavtest::TModalDriver driver([&](QDialog* d) {
+            const bool report = d->objectName() == "RegressionOutputForm";
+            d->show();
+            QApplication::processEvents();
+            EXPECT_TRUE(d->grab().save(folder + (report ? "/report.png" : "/matrix.png")));
+            if (!report) return;
+            tavtest::Child<QAction>(*d, "Correlation1")->trigger();
+            tavtest::Child<QAction>(*d, "Zoom1")->trigger();
+        });
+        sales.Output();
+    }
     WithPlots(sales, [&](TTAVPlotForm& form) {
         const std::pair<const char*, std::function<void()>> pictures[] = {
             {"plot_scatter.png", [&] { Trigger(form, "X011"); }},
