@@ -67,7 +67,10 @@ tav::TFormContents FormComponents(const TOptions& o, tav::TOutputFiles& files,
                                  if (o.timeout) ds.SetQueryTimeout(*o.timeout);
                              });
     } catch (const tav::Exception& e) {
-        throw tav::Exception(o.formFile + ": " + e.Message());
+        const bool csv = path.endsWith(".csv", Qt::CaseInsensitive);
+        throw tav::Exception(
+            o.formFile + ": " +
+            (csv ? "a CSV file, not a form file: give it with --csv" : e.Message()));
     }
     for (tav::TComponent* c : form.components) {
         auto* ds = dynamic_cast<tav::TDataSet*>(c);

@@ -94,7 +94,18 @@ bool Report(const tavreg::TRegressionComponent& component, TRun& run) {
     const tavreg::TOptions& o = run.options;
     if (!ds.Active()) ds.Open();
     THeldMessages held;
-    reg.ReLoad();
+    try {
+        reg.ReLoad();
+    } catch (const tav::EDatabaseError& e) {
+        // A field name mistyped: say which there are.
+        const std::string message = e.Message();
+        if (!ds.Active() || message.find("' not found") == std::string::npos) throw;
+        tav::TStringList names;
+        ds.GetFieldNames(names);
+        std::string fields;
+        for (int k = 0; k < names.Count(); ++k) fields += (k ? ", " : "") + names[k];
+        throw tav::EDatabaseError(message + " (the fields are " + fields + ")");
+    }
     const std::string summary = reg.LoadSummary();
     const int terms = reg.VarCount() + 1;
     if (reg.DataCount() > 0 && reg.DataCount() < terms)
@@ -156,7 +167,10 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
             throw;
         } catch (const std::exception& e) {
             // Name the component once: the dataset's own errors may name it already.
-            const std::string message = tav::ErrorMessage(e);
+            std::string message = tav::ErrorMessage(e);
+            if (message.find("file is not a database") != std::string::npos &&
+                QString::fromStdString(o.db).endsWith(".csv", Qt::CaseInsensitive))
+                message += "; a CSV file is read with --csv";
             const std::string prefix = component.dataset->Name() + ": ";
             throw tav::Exception(message.rfind(prefix, 0) == 0 ? message : prefix + message);
         }

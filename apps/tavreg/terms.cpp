@@ -84,6 +84,21 @@ const tav::TTransformationKind* Named(const std::string& name, tav::TRole role) 
     return nullptr;
 }
 
+// " (Log?)" for "log": the name a term has when only the case of its letters differs.
+std::string Suggest(const std::string& name) {
+    std::vector<std::string> known = {"Factor"};
+    for (const tav::TTransformationKind& kind : tav::TransformationKinds())
+        if (!kind.SyntaxName().empty()) known.emplace_back(kind.SyntaxName());
+    for (const std::string& k : known)
+        if (k.size() == name.size() &&
+            std::equal(k.begin(), k.end(), name.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) ==
+                       std::tolower(static_cast<unsigned char>(b));
+            }))
+            return " (" + k + "?)";
+    return "";
+}
+
 void Expect(const std::string& term, const TTerm& t, const tav::TTransformationKind& kind) {
     const auto count = static_cast<std::size_t>(kind.Arity());
     if (t.args.size() != count)
@@ -111,8 +126,9 @@ void Define(const std::string& term, tav::TRole role, tav::TStringList& v) {
     const TTerm t = Split(term);
     const tav::TTransformationKind* kind = Named(t.function, role);
     if (kind == nullptr)
-        Fail(term, role == tav::TRole::Control ? "unknown transformation " + t.function
-                                               : "the response takes " + Names(role));
+        Fail(term, role == tav::TRole::Control
+                       ? "unknown transformation " + t.function + Suggest(t.function)
+                       : "the response takes " + Names(role));
     if (!t.function.empty()) Expect(term, t, *kind);
     if (const tav::TParameterRule* p = kind->parameter) {
         const std::string& text = t.args[static_cast<std::size_t>(kind->fields)];

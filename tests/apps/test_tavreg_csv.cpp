@@ -157,6 +157,13 @@ TEST(TavregCsv, FailuresNameTheCulpritWithTheirExitStatus) {
          1,
          "Factor(am): its indicator am1 would have the name of a field of the data\n"},
         {{"--csv", cars, "--y", "mpg", "--x", "Factor(gear,2)"}, 2, "Factor takes 1 argument"},
+        // A newcomer's mistakes get the way out.
+        {{cars}, 1, cars + ": a CSV file, not a form file: give it with --csv\n"},
+        {{"--db", cars, "--table", "mtcars", "--y", "mpg"}, 1, "; a CSV file is read with --csv\n"},
+        {{"--csv", cars, "--y", "mpg", "--x", "weight"},
+         1,
+         "Field 'weight' not found (the fields are row.names, mpg, cyl, disp, hp, drat, wt,"},
+        {{"--csv", cars, "--y", "mpg", "--x", "log(wt)"}, 2, "unknown transformation log (Log?)"},
     };
     for (const Case& c : cases) {
         const TProgramResult r = Tavreg(c.args);
