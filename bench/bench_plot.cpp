@@ -18,7 +18,7 @@
 #include "bench_support.h"
 #include "engine/tavquery.h"
 #include "forms/tavplot.h"
-#include "host/forms.h"
+#include "host/widgets/forms.h"
 
 namespace {
 

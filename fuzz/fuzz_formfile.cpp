@@ -6,7 +6,7 @@
 
 #include "engine/tavclasses.h"
 #include "fuzz_support.h"
-#include "host/formfile.h"
+#include "host/data/formfile.h"
 
 using namespace tav;
 

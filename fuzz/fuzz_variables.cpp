@@ -14,8 +14,8 @@
 
 #include "engine/tavquery.h"
 #include "fuzz_support.h"
-#include "host/db.h"
-#include "host/dialogs.h"
+#include "host/base/messages.h"
+#include "host/data/db.h"
 #include "variables/tavtypes.h"
 
 using namespace tav;

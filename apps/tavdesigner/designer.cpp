@@ -29,11 +29,11 @@
 #include "engine/tavclasses.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
-#include "host/db.h"
-#include "host/dialogs.h"
-#include "host/forms.h"
-#include "host/outputfiles.h"
-#include "host/sysutils.h"
+#include "host/base/messages.h"
+#include "host/base/sysutils.h"
+#include "host/data/db.h"
+#include "host/data/outputfiles.h"
+#include "host/widgets/forms.h"
 
 namespace tav {
 

@@ -11,7 +11,7 @@
 #include <QStringList>
 #include <vector>
 
-#include "host/formfile.h"
+#include "host/data/formfile.h"
 
 class QLabel;
 class QListWidget;

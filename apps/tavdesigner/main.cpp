@@ -7,7 +7,7 @@
 #include "design/tav32reg.h"
 #include "designer.h"
 #include "forms/installwindows.h"
-#include "host/db.h"
+#include "host/data/db.h"
 
 namespace {
 

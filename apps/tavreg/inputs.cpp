@@ -9,7 +9,7 @@
 #include "engine/tavclasses.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
-#include "host/csvtable.h"
+#include "host/data/csvtable.h"
 #include "outputs.h"
 
 namespace tavreg {

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "host/formfile.h"
-#include "host/outputfiles.h"
+#include "host/data/formfile.h"
+#include "host/data/outputfiles.h"
 #include "options.h"
 
 namespace tavreg {

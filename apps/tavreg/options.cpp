@@ -6,7 +6,7 @@
 #include <QJsonObject>
 #include <cstring>
 
-#include "host/db.h"
+#include "host/data/db.h"
 #include "outputs.h"
 #include "pages.h"
 #include "plots.h"

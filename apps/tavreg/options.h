@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "engine/tavcore.h"
-#include "host/dbconnection.h"
-#include "host/outputfiles.h"
+#include "host/data/dbconnection.h"
+#include "host/data/outputfiles.h"
 #include "summary.h"
 #include "terms.h"
 

@@ -6,9 +6,9 @@
 
 #include "engine/tavreport.h"
 #include "forms/tavoutpt.h"
-#include "host/forms.h"
-#include "host/printing.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/widgets/forms.h"
+#include "host/widgets/printing.h"
 
 namespace tavreg {
 

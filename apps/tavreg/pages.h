@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/tavcore.h"
-#include "host/outputfiles.h"
+#include "host/data/outputfiles.h"
 
 class QDialog;
 

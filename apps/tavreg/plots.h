@@ -5,7 +5,7 @@
 #include <QString>
 
 #include "engine/tavcore.h"
-#include "host/outputfiles.h"
+#include "host/data/outputfiles.h"
 
 namespace tavreg {
 

@@ -9,8 +9,8 @@
 #include "engine/plotstats.h"
 #include "engine/tavtable.h"
 #include "forms/diagplots.h"
-#include "host/db.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/data/db.h"
 #include "report.h"
 #include "terms.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 
 namespace tavreg {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 
 namespace tav {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "host/formfile.h"
+#include "host/data/formfile.h"
 
 namespace tav {
 

@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QPainter>
 
-#include "host/controls.h"
-#include "host/forms.h"
+#include "host/widgets/controls.h"
+#include "host/widgets/forms.h"
 
 namespace tav::dlgparts {
 

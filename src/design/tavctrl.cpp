@@ -5,8 +5,8 @@
 
 #include "design/dlgparts.h"
 #include "engine/tavquery.h"
-#include "host/forms.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/widgets/forms.h"
 
 namespace tav {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "host/controls.h"
+#include "host/widgets/controls.h"
 #include "variables/tavtypes.h"
 
 class QFrame;

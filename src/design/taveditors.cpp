@@ -6,8 +6,8 @@
 #include "design/tavresp.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
-#include "host/dialogs.h"
-#include "host/sysutils.h"
+#include "host/base/messages.h"
+#include "host/base/sysutils.h"
 
 namespace tav {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "host/controls.h"
+#include "host/widgets/controls.h"
 #include "variables/tavtypes.h"
 
 class QLabel;

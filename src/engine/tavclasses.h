@@ -2,7 +2,7 @@
 // form files, the designer and the property editors all read.
 #pragma once
 
-#include "host/formfile.h"
+#include "host/data/formfile.h"
 
 namespace tav {
 

@@ -6,8 +6,8 @@
 
 #include "engine/tavforms.h"
 #include "engine/tavprogress.h"
-#include "host/db.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/data/db.h"
 
 namespace tav {
 

@@ -17,7 +17,7 @@
 
 #include "engine/tavinference.h"
 #include "engine/tavreport.h"
-#include "host/dialogs.h"
+#include "host/base/messages.h"
 #include "matrix/matrix.h"
 #include "variables/tavtypes.h"
 

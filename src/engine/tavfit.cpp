@@ -13,7 +13,7 @@
 
 #include "engine/tavcore.h"
 #include "engine/tavforms.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 
 namespace tav {
 

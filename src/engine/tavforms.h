@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/dialogs.h"
+#include "host/base/messages.h"
 
 namespace tav {
 

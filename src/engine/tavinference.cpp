@@ -20,8 +20,8 @@
 
 #include "engine/tavcore.h"
 #include "engine/tavfactor.h"
-#include "host/db.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/data/db.h"
 
 namespace tav {
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "host/sqltext.h"
+#include "host/base/sqltext.h"
 
 namespace tav {
 

@@ -9,7 +9,7 @@
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
 #include "engine/tavwindows.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 
 namespace tav {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/classes.h"
+#include "host/base/classes.h"
 
 namespace tav {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "engine/tavcore.h"
-#include "host/db.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/data/db.h"
 #include "variables/transformations.h"
 
 namespace tav {

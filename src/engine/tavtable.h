@@ -2,7 +2,7 @@
 #pragma once
 
 #include "engine/tavcore.h"
-#include "host/db.h"
+#include "host/data/db.h"
 
 namespace tav {
 

@@ -1,6 +1,6 @@
 // Everything that sets the table component apart from the query component.
 #include "engine/tavcore.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 
 namespace tav {
 

@@ -11,6 +11,7 @@
 #include <numeric>
 
 #include "engine/tavcore.h"
+#include "host/data/db.h"
 #include "variables/tavtypes.h"
 
 namespace tav {

@@ -7,7 +7,8 @@
 #include "forms/loadgage.h"
 #include "forms/tavoutpt.h"
 #include "forms/tavplot.h"
-#include "host/forms.h"
+#include "host/widgets/dialogs.h"
+#include "host/widgets/forms.h"
 
 namespace tav {
 
@@ -50,6 +51,7 @@ void RegisterRegressionWindows() {
     static TQtLoadProgressWindows progressWindows;
     SetRegressionWindows(&windows);
     SetLoadProgressWindows(&progressWindows);
+    InstallMessageBoxes();
 }
 
 }  // namespace tav

@@ -4,8 +4,9 @@
 
 namespace tav {
 
-// Installs the report and plot windows for Output and ShowPlots and the load progress dialog for
-// ShowLoadProgress; calling it again is harmless.
+// Installs the report and plot windows for Output and ShowPlots, the load progress dialog for
+// ShowLoadProgress, and the message box that shows MessageDlg's messages where no hook answers
+// them; calling it again is harmless.
 void RegisterRegressionWindows();
 
 }  // namespace tav

@@ -8,7 +8,7 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include "host/forms.h"
+#include "host/widgets/forms.h"
 
 namespace tav {
 

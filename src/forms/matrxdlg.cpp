@@ -3,7 +3,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "host/forms.h"
+#include "host/widgets/forms.h"
 
 namespace tav {
 

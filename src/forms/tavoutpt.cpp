@@ -12,9 +12,9 @@
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
 #include "forms/matrxdlg.h"
-#include "host/dialogs.h"
-#include "host/forms.h"
-#include "host/sysutils.h"
+#include "host/base/messages.h"
+#include "host/base/sysutils.h"
+#include "host/widgets/forms.h"
 
 namespace tav {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "engine/tavreport.h"
-#include "host/classes.h"
-#include "host/printing.h"
+#include "host/base/classes.h"
+#include "host/widgets/printing.h"
 
 class QLabel;
 class QMenu;

@@ -20,9 +20,9 @@
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
 #include "forms/plotglyphs.h"
-#include "host/apphint.h"
-#include "host/forms.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/widgets/apphint.h"
+#include "host/widgets/forms.h"
 #include "matrix/matrix.h"
 
 namespace tav {

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "host/dialogs.h"
+#include "host/base/messages.h"
 
 namespace tav {
 

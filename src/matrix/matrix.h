@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 #include "matrix/fixedarray.h"
 #include "matrix/maxdata.h"
 

@@ -9,14 +9,11 @@
 #include <exception>
 #include <string>
 
-#include "host/classes.h"
-#include "host/db.h"
+#include "host/base/classes.h"
+#include "host/base/fields.h"
 #include "variables/transformations.h"
 
 namespace tav {
-
-class TDataSet;
-class TField;
 
 // A control (independent) variable: entries Usage, Transformation, Field1, Field2, Exponent,
 // ScaleFactor. Usage and Transformation are coupled by their setters.
@@ -43,12 +40,12 @@ class TIndepVar : public TStringList {
     void SetScaleFactor(const std::string& value) { SetParameters(5, value); }
 
     // Whether the dataset's current record can be used for this variable, and if not, why.
-    bool ValidTransformation(const TDataSet& dataSet) const {
+    bool ValidTransformation(const TFieldSource& dataSet) const {
         return CheckRecord(dataSet) == TSkipReason::None;
     }
-    TSkipReason CheckRecord(const TDataSet& dataSet) const;
+    TSkipReason CheckRecord(const TFieldSource& dataSet) const;
     // The variable's value on the current record; call only for records found valid.
-    double Process(const TDataSet& dataSet) const;
+    double Process(const TFieldSource& dataSet) const;
     // The variable's term in the fitted equation ("Ln(SALES)", "PRICE*UNITS", ...).
     std::string OutputTerm() const;
     // The variable's value for the values of its fields (field2 read by the kinds of two fields
@@ -80,11 +77,11 @@ class TDependentVar : public TStringList {
     void SetField(const std::string& value) { SetParameters(2, value); }
     void SetScaleFactor(const std::string& value) { SetParameters(5, value); }
 
-    bool ValidTransformation(const TDataSet& dataSet) const {
+    bool ValidTransformation(const TFieldSource& dataSet) const {
         return CheckRecord(dataSet) == TSkipReason::None;
     }
-    TSkipReason CheckRecord(const TDataSet& dataSet) const;
-    double Process(const TDataSet& dataSet) const;
+    TSkipReason CheckRecord(const TFieldSource& dataSet) const;
+    double Process(const TFieldSource& dataSet) const;
     std::string OutputTerm() const;
     // The kind the transformation code names; null for a code no response has.
     const TTransformationKind* Kind() const { return FindKind(Transformation(), TRole::Response); }
@@ -109,8 +106,8 @@ bool NumericField(const TField* field);
 class TPreparedVar {
   public:
     // Looks the fields up and adds them to `reader`, which reads them for every record.
-    void Prepare(const TIndepVar& var, const TDataSet& ds, TRowReader& reader);
-    void Prepare(const TDependentVar& var, const TDataSet& ds, TRowReader& reader);
+    void Prepare(const TIndepVar& var, const TFieldSource& ds, TRowReader& reader);
+    void Prepare(const TDependentVar& var, const TFieldSource& ds, TRowReader& reader);
     // The field as it is, stored as a number, is every load's commonest case: answered here.
     TSkipReason Check() {
         if (plain_ && !field1_.failed && field1_.cell->state == TField::TState::Value)
@@ -134,10 +131,10 @@ class TPreparedVar {
         std::exception_ptr error;
     };
     class TRecordOperands;
-    void Prepare(const TStringList& var, TRole role, const TDataSet& ds, TRowReader& reader);
+    void Prepare(const TStringList& var, TRole role, const TFieldSource& ds, TRowReader& reader);
     TSkipReason CheckAny();
     double ProcessAny();
-    static void Resolve(TSlot& slot, const TDataSet& ds, const std::string& name,
+    static void Resolve(TSlot& slot, const TFieldSource& ds, const std::string& name,
                         TRowReader& reader);
     static void Parse(TNumber& number, const std::string& text);
     static double Number(const TNumber& number);

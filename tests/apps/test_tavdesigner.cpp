@@ -17,7 +17,7 @@
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
 #include "forms/tavoutpt.h"
-#include "host/formfile.h"
+#include "host/data/formfile.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
 

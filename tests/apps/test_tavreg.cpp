@@ -14,8 +14,8 @@
 
 #include "engine/tavclasses.h"
 #include "engine/tavtable.h"
-#include "host/formfile.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/data/formfile.h"
 #include "support/tav_test_support.h"
 
 using namespace tav;

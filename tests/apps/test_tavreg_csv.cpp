@@ -6,7 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "host/formfile.h"
+#include "host/data/formfile.h"
 #include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
 

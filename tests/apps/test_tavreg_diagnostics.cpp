@@ -8,7 +8,7 @@
 #include <QImage>
 #include <QXmlStreamReader>
 
-#include "host/formfile.h"
+#include "host/data/formfile.h"
 #include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <regex>
 
-#include "host/formfile.h"
+#include "host/data/formfile.h"
 #include "support/tav_pg_support.h"
 #include "support/tav_test_support.h"
 

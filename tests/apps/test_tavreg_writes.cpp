@@ -12,7 +12,7 @@
 
 #include "design/tav32reg.h"
 #include "designer.h"
-#include "host/outputfiles.h"
+#include "host/data/outputfiles.h"
 #include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
 

@@ -11,7 +11,7 @@
 #include "design/tavresp.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
-#include "host/forms.h"
+#include "host/widgets/forms.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
 

@@ -9,7 +9,7 @@
 
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 #include "support/tav_test_support.h"
 
 using namespace tav;

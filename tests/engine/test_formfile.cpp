@@ -8,7 +8,7 @@
 #include "engine/tavclasses.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
-#include "host/formfile.h"
+#include "host/data/formfile.h"
 #include "support/tav_test_support.h"
 
 using namespace tav;

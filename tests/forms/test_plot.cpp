@@ -23,8 +23,8 @@
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
 #include "forms/tavplot.h"
-#include "host/apphint.h"
-#include "host/forms.h"
+#include "host/widgets/apphint.h"
+#include "host/widgets/forms.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
 

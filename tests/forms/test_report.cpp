@@ -13,9 +13,9 @@
 #include "engine/tavtable.h"
 #include "forms/matrxdlg.h"
 #include "forms/tavoutpt.h"
-#include "host/forms.h"
-#include "host/printing.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/widgets/forms.h"
+#include "host/widgets/printing.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
 

@@ -6,9 +6,9 @@
 #include <sstream>
 #include <thread>
 
-#include "host/csvtable.h"
-#include "host/db.h"
-#include "host/dbconnection.h"
+#include "host/data/csvtable.h"
+#include "host/data/db.h"
+#include "host/data/dbconnection.h"
 #include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
 

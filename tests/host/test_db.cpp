@@ -4,9 +4,9 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 
-#include "host/classes.h"
-#include "host/db.h"
-#include "host/sysutils.h"
+#include "host/base/classes.h"
+#include "host/base/sysutils.h"
+#include "host/data/db.h"
 #include "support/tav_test_support.h"
 #include "variables/tavtypes.h"
 

@@ -8,10 +8,10 @@
 #include <cmath>
 #include <iterator>
 
-#include "host/classes.h"
-#include "host/db.h"
-#include "host/dbconnection.h"
-#include "host/sysutils.h"
+#include "host/base/classes.h"
+#include "host/base/sysutils.h"
+#include "host/data/db.h"
+#include "host/data/dbconnection.h"
 #include "support/tav_pg_support.h"
 #include "variables/tavtypes.h"
 

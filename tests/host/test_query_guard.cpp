@@ -7,9 +7,9 @@
 #include <QFileInfo>
 #include <thread>
 
-#include "host/db.h"
-#include "host/sqltext.h"
-#include "host/sysutils.h"
+#include "host/base/sqltext.h"
+#include "host/base/sysutils.h"
+#include "host/data/db.h"
 #include "support/tav_test_support.h"
 
 using namespace tav;

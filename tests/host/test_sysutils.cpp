@@ -15,7 +15,7 @@
 #include <string>
 #include <tuple>
 
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 
 namespace tav {
 namespace {

@@ -14,7 +14,7 @@
 #include "engine/tavprogress.h"
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
-#include "host/dialogs.h"
+#include "host/base/messages.h"
 #include "variables/tavtypes.h"
 
 namespace tavtest {

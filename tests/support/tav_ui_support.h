@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "host/forms.h"
+#include "host/widgets/forms.h"
 
 namespace tavtest {
 

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "host/db.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/data/db.h"
 #include "support/tav_test_support.h"
 #include "variables/tavtypes.h"
 

@@ -1,4 +1,4 @@
-#include "host/apphint.h"
+#include "host/widgets/apphint.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "host/forms.h"
+#include "host/widgets/forms.h"
 
 namespace tav {
 

@@ -7,8 +7,9 @@
 // dataset owns them and frees them at Close.
 //
 // DatabaseName is either the name of a Qt Sql connection the application has configured, or the
-// path of an existing SQLite file (opened read-only: reading never creates a file). The header
-// exposes no Qt types, so the variable library can read fields through it.
+// path of an existing SQLite file (opened read-only: reading never creates a file). The fields and
+// the interface through which they read the current record are the base library's
+// (host/base/fields.h). The header exposes no Qt types.
 #pragma once
 
 #include <array>
@@ -17,80 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "host/classes.h"
+#include "host/base/classes.h"
+#include "host/base/fields.h"
 
 namespace tav {
 
-class TDataSet;
 class TCursor;
-
-// Base of all fields. Values are read from the dataset's current record.
-class TField {
-  public:
-    virtual ~TField() = default;
-    TField(const TField&) = delete;
-    TField& operator=(const TField&) = delete;
-
-    const std::string& FieldName() const { return name_; }
-    // The column's declared type as the database reports it ("SMALLINT", "MONEY", ...).
-    const std::string& DeclaredType() const { return declaredType_; }
-    int Index() const { return index_; }
-    TDataSet* DataSet() const { return dataSet_; }
-    virtual const char* ClassName() const { return "TField"; }
-
-    bool IsNull() const;
-    // Whether the value is a text that is empty or only blanks: a missing value where a number
-    // is read.
-    bool IsBlank() const;
-    // Both questions at once, for loaders that ask them of every value.
-    enum class TState { Value, Null, Blank };
-    TState State() const;
-    // The state, and where the value is stored as a number, the number (`isNumber` true); one look
-    // at the value's type. Any other value is read with AsFloat.
-    TState Peek(double& number, bool& isNumber) const;
-    // The value as a double; 0 for a null value. A text that is not a number raises
-    // EConvertError naming the field, the record and the text.
-    double AsFloat() const;
-    std::string AsString() const;
-
-  protected:
-    TField(TDataSet* dataSet, std::string name, int index, std::string declaredType)
-        : dataSet_(dataSet),
-          name_(std::move(name)),
-          declaredType_(std::move(declaredType)),
-          index_(index) {}
-
-  private:
-    friend class TDataSet;
-    TDataSet* dataSet_;
-    std::string name_;
-    std::string declaredType_;
-    int index_;
-};
-
-#define TAV_FIELD_CLASS(Name, Base)                                               \
-    class Name : public Base {                                                    \
-      public:                                                                     \
-        Name(TDataSet* ds, std::string name, int index, std::string declaredType) \
-            : Base(ds, std::move(name), index, std::move(declaredType)) {}        \
-        const char* ClassName() const override { return #Name; }                  \
-    }
-
-TAV_FIELD_CLASS(TNumericField, TField);
-TAV_FIELD_CLASS(TFloatField, TNumericField);
-TAV_FIELD_CLASS(TCurrencyField, TFloatField);
-TAV_FIELD_CLASS(TIntegerField, TNumericField);
-TAV_FIELD_CLASS(TSmallintField, TIntegerField);
-TAV_FIELD_CLASS(TWordField, TIntegerField);
-TAV_FIELD_CLASS(TStringField, TField);
-TAV_FIELD_CLASS(TBooleanField, TField);
-TAV_FIELD_CLASS(TDateTimeField, TField);
-TAV_FIELD_CLASS(TDateField, TDateTimeField);
-TAV_FIELD_CLASS(TTimeField, TDateTimeField);
-TAV_FIELD_CLASS(TBlobField, TField);
-TAV_FIELD_CLASS(TMemoField, TBlobField);
-
-#undef TAV_FIELD_CLASS
 
 // Field classes by declared column type.
 enum class TFieldClass {
@@ -111,33 +44,6 @@ enum class TFieldClass {
 // `fallback`.
 TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallback);
 
-// A value of the current record as a loader first looks at it: its state and, where it is stored
-// as a number, the number. `converted` is for the reader's user, who may keep another reading of
-// the value (AsFloat's) in `number` once it has made one.
-struct TCell {
-    TField::TState state = TField::TState::Null;
-    bool isNumber = false;
-    bool converted = false;
-    double number = 0;
-};
-
-// The values of chosen fields of the current record, read in one pass over the record (one look
-// at each value's type): what a loader reads of every record.
-class TRowReader {
-  public:
-    static constexpr int kCapacity = 32;
-    void Clear() { count_ = 0; }
-    // The cell that will hold `field`'s value; raises std::length_error past kCapacity fields.
-    TCell* Add(const TField* field);
-    // Reads the cells from the current record of `dataSet`.
-    void Read(const TDataSet& dataSet);
-
-  private:
-    int count_ = 0;
-    int columns_[kCapacity] = {};
-    TCell cells_[kCapacity];
-};
-
 // A bound on every statement of every dataset in the process, whatever their QueryTimeout says:
 // for an application that must not hang on a form file's datasets (tavreg --timeout,
 // tavdesigner). A statement's bound is the smaller of its dataset's QueryTimeout and the cap,
@@ -146,7 +52,7 @@ class TRowReader {
 void SetStatementTimeoutCap(int seconds);
 int StatementTimeoutCap();
 
-class TDataSet : public TComponent {
+class TDataSet : public TComponent, public TFieldSource {
   public:
     explicit TDataSet(TComponent* owner = nullptr);
     ~TDataSet() override;
@@ -186,12 +92,12 @@ class TDataSet : public TComponent {
     int FieldCount() const { return static_cast<int>(fields_.size()); }
     TField* Fields(int index) const;
     // Case-insensitive lookup; raises EDatabaseError "Field 'X' not found".
-    TField* FieldByName(const std::string& name) const;
+    TField* FieldByName(const std::string& name) const override;
     TField* FindField(const std::string& name) const;
     // Appends the names of all fields in column order.
     void GetFieldNames(TStringList& list) const;
     // Looks at the given columns of the current record (TRowReader's work).
-    void PeekCells(const int* columns, int count, TCell* cells) const;
+    void PeekCells(const int* columns, int count, TCell* cells) const override;
 
     void DisableControls() { ++disableCount_; }
     void EnableControls() {
@@ -208,8 +114,14 @@ class TDataSet : public TComponent {
     virtual std::string CountStatement() const = 0;
     void CheckInactive() const;
 
+    bool FieldIsNull(const TField& field) const override;
+    bool FieldIsBlank(const TField& field) const override;
+    TField::TState FieldState(const TField& field) const override;
+    TField::TState FieldPeek(const TField& field, double& number, bool& isNumber) const override;
+    double FieldAsFloat(const TField& field) const override;
+    std::string FieldAsString(const TField& field) const override;
+
   private:
-    friend class TField;
     TField* FindFieldUncached(const std::string& name) const;
     // The bound its connection runs statements with: QueryTimeout under the process's cap.
     int StatementTimeout() const;

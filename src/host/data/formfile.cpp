@@ -1,4 +1,4 @@
-#include "host/formfile.h"
+#include "host/data/formfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "host/outputfiles.h"
+#include "host/data/outputfiles.h"
 
 namespace tav {
 

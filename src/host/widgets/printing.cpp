@@ -1,4 +1,4 @@
-#include "host/printing.h"
+#include "host/widgets/printing.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -13,9 +13,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "host/forms.h"
-#include "host/outputfiles.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/data/outputfiles.h"
+#include "host/widgets/forms.h"
 
 namespace tav {
 

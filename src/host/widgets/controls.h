@@ -16,7 +16,7 @@
 #include <functional>
 #include <vector>
 
-#include "host/dialogs.h"
+#include "host/base/messages.h"
 
 class QButtonGroup;
 class QRadioButton;

@@ -27,8 +27,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "host/dbconnection.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/data/dbconnection.h"
 
 namespace tav {
 

@@ -1,4 +1,4 @@
-#include "host/forms.h"
+#include "host/widgets/forms.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -8,8 +8,8 @@
 #include <exception>
 #include <utility>
 
-#include "host/dialogs.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/widgets/dialogs.h"
 
 namespace tav {
 

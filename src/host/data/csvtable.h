@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 
 namespace tav {
 

@@ -1,8 +1,8 @@
 // Message boxes without a window library: the hook, the presenter a window library installs,
 // and the texts. The matrix and variable libraries report through MessageDlg here.
-#include <utility>
+#include "host/base/messages.h"
 
-#include "host/dialogs.h"
+#include <utility>
 
 namespace tav {
 

@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "host/db.h"
-#include "host/sqltext.h"
+#include "host/base/sqltext.h"
+#include "host/data/db.h"
 
 namespace tav {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 
 namespace tav {
 

@@ -1,8 +1,8 @@
-#include "host/classes.h"
+#include "host/base/classes.h"
 
 #include <algorithm>
 
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
 
 namespace tav {
 

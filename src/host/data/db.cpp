@@ -1,4 +1,4 @@
-#include "host/db.h"
+#include "host/data/db.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -10,10 +10,9 @@
 #include <cctype>
 #include <limits>
 
-#include "host/dbconnection.h"
-#include "host/dialogs.h"
-#include "host/sqltext.h"
-#include "host/sysutils.h"
+#include "host/base/sqltext.h"
+#include "host/base/sysutils.h"
+#include "host/data/dbconnection.h"
 
 namespace tav {
 
@@ -155,9 +154,7 @@ struct TDataSet::Impl {
     }
 };
 
-TDataSet::TDataSet(TComponent* owner) : TComponent(owner), impl_(std::make_unique<Impl>()) {
-    InstallMessageBoxes();
-}
+TDataSet::TDataSet(TComponent* owner) : TComponent(owner), impl_(std::make_unique<Impl>()) {}
 
 TDataSet::~TDataSet() { Close(); }
 
@@ -368,24 +365,24 @@ void TDataSet::GetFieldNames(TStringList& list) const {
     for (const auto& f : fields_) list.Add(f->FieldName());
 }
 
-// Fields
+// Fields: their values, read from the current record
 
-bool TField::IsNull() const {
-    dataSet_->CheckActive();
-    const auto& d = *dataSet_->impl_;
-    return d.eof || d.cursor->IsNull(index_);
+bool TDataSet::FieldIsNull(const TField& field) const {
+    CheckActive();
+    const auto& d = *impl_;
+    return d.eof || d.cursor->IsNull(field.Index());
 }
 
-bool TField::IsBlank() const {
-    dataSet_->CheckActive();
-    const auto& d = *dataSet_->impl_;
-    return !d.eof && d.cursor->IsBlankText(index_);
+bool TDataSet::FieldIsBlank(const TField& field) const {
+    CheckActive();
+    const auto& d = *impl_;
+    return !d.eof && d.cursor->IsBlankText(field.Index());
 }
 
-TField::TState TField::State() const {
-    dataSet_->CheckActive();
-    const auto& d = *dataSet_->impl_;
-    return d.eof ? TState::Null : d.cursor->State(index_);
+TField::TState TDataSet::FieldState(const TField& field) const {
+    CheckActive();
+    const auto& d = *impl_;
+    return d.eof ? TField::TState::Null : d.cursor->State(field.Index());
 }
 
 void TDataSet::PeekCells(const int* columns, int count, TCell* cells) const {
@@ -397,28 +394,21 @@ void TDataSet::PeekCells(const int* columns, int count, TCell* cells) const {
     impl_->cursor->PeekCells(columns, count, cells);
 }
 
-TCell* TRowReader::Add(const TField* field) {
-    if (count_ == kCapacity) throw std::length_error("a row reader holds 32 fields at most");
-    columns_[count_] = field->Index();
-    return &cells_[count_++];
-}
-
-void TRowReader::Read(const TDataSet& dataSet) { dataSet.PeekCells(columns_, count_, cells_); }
-
-TField::TState TField::Peek(double& number, bool& isNumber) const {
-    dataSet_->CheckActive();
-    const auto& d = *dataSet_->impl_;
+TField::TState TDataSet::FieldPeek(const TField& field, double& number, bool& isNumber) const {
+    CheckActive();
+    const auto& d = *impl_;
     isNumber = false;
-    return d.eof ? TState::Null : d.cursor->Peek(index_, number, isNumber);
+    return d.eof ? TField::TState::Null : d.cursor->Peek(field.Index(), number, isNumber);
 }
 
-double TField::AsFloat() const {
-    dataSet_->CheckActive();
-    const auto& d = *dataSet_->impl_;
-    if (d.eof || d.cursor->IsNull(index_)) return 0.0;
+double TDataSet::FieldAsFloat(const TField& field) const {
+    CheckActive();
+    const auto& d = *impl_;
+    const int index = field.Index();
+    if (d.eof || d.cursor->IsNull(index)) return 0.0;
     double number;
-    if (d.cursor->Number(index_, number)) return number;
-    const QVariant v = d.cursor->Value(index_);
+    if (d.cursor->Number(index, number)) return number;
+    const QVariant v = d.cursor->Value(index);
     switch (v.typeId()) {
         case QMetaType::QDate:
         case QMetaType::QDateTime:
@@ -430,10 +420,10 @@ double TField::AsFloat() const {
     }
     const std::string text = v.toString().toStdString();
     const QString qtext = QString::fromStdString(text);
-    if (dynamic_cast<const TTimeField*>(this)) {
+    if (dynamic_cast<const TTimeField*>(&field)) {
         const QTime time = QTime::fromString(qtext, Qt::ISODateWithMs);
         if (time.isValid()) return DayFraction(time);
-    } else if (dynamic_cast<const TDateTimeField*>(this)) {
+    } else if (dynamic_cast<const TDateTimeField*>(&field)) {
         QDateTime dt = QDateTime::fromString(qtext, Qt::ISODate);
         if (!dt.isValid()) dt = QDateTime(QDate::fromString(qtext, Qt::ISODate), QTime(0, 0));
         if (dt.isValid()) return ToDays(dt);
@@ -442,15 +432,16 @@ double TField::AsFloat() const {
         return StrToFloat(text);
     } catch (const EConvertError&) {
         throw EConvertError("'" + text + "' is not a valid floating point value for field '" +
-                            FieldName() + "' in record " + IntToStr(d.recNo));
+                            field.FieldName() + "' in record " + IntToStr(d.recNo));
     }
 }
 
-std::string TField::AsString() const {
-    dataSet_->CheckActive();
-    const auto& d = *dataSet_->impl_;
-    if (d.eof || d.cursor->IsNull(index_)) return {};
-    const QVariant v = d.cursor->Value(index_);
+std::string TDataSet::FieldAsString(const TField& field) const {
+    CheckActive();
+    const auto& d = *impl_;
+    const int index = field.Index();
+    if (d.eof || d.cursor->IsNull(index)) return {};
+    const QVariant v = d.cursor->Value(index);
     if (v.typeId() == QMetaType::Double) return FloatToStr(v.toDouble());
     return v.toString().toStdString();
 }

@@ -29,8 +29,8 @@
 #include <variant>
 #include <vector>
 
-#include "host/classes.h"
-#include "host/sysutils.h"
+#include "host/base/classes.h"
+#include "host/base/sysutils.h"
 
 namespace tav {
 

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "host/dbconnection.h"
-#include "host/sysutils.h"
+#include "host/base/sysutils.h"
+#include "host/data/dbconnection.h"
 
 namespace tav {
 

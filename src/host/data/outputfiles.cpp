@@ -1,4 +1,4 @@
-#include "host/outputfiles.h"
+#include "host/data/outputfiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,10 +1,10 @@
-// Message boxes of the host layer.
+// Message boxes of the host layer, without a window library.
 //
 // MessageDlg is the classic framework's standard message box. It shows a real QMessageBox and
 // runs its modal loop, unless the application has installed a hook (tests and headless runs do):
 // the hook then receives the message and answers it. The message side needs no window library;
-// the QMessageBox is the window library's presenter. The header exposes no Qt types, so that the
-// matrix and variable libraries can report through it.
+// the QMessageBox is the widget library's presenter (host/widgets/dialogs.h). The header exposes
+// no Qt types, so that the matrix and variable libraries can report through it.
 #pragma once
 
 #include <cstdint>
@@ -58,11 +58,11 @@ TMessageDlgHook SetMessageDlgHook(TMessageDlgHook hook);
 // Caption of the classic message box for a dialog type ("Warning", "Error", ...).
 std::string MsgDlgCaption(TMsgDlgType type);
 
-// Who shows a message when no hook is installed: the window library installs a real message box
-// (InstallMessageBoxes, done as soon as the host's datasets or windows are used). Without one, as
-// in a program of the matrix library alone, MessageDlg shows nothing and answers mrNone.
+// Who shows a message when no hook is installed: the widget library installs a real message box
+// (InstallMessageBoxes, done as soon as its windows are used or the regression windows are
+// registered). Without one, as in a program of the matrix library alone, MessageDlg shows nothing
+// and answers mrNone.
 void SetMessageDlgPresenter(TMessageDlgHook presenter);
 bool HasMessageDlgPresenter();
-void InstallMessageBoxes();
 
 }  // namespace tav

@@ -1,4 +1,4 @@
-#include "host/controls.h"
+#include "host/widgets/controls.h"
 
 #include <QButtonGroup>
 #include <QFocusEvent>
@@ -7,7 +7,7 @@
 #include <QRadioButton>
 #include <algorithm>
 
-#include "host/forms.h"
+#include "host/widgets/forms.h"
 
 namespace tav {
 

@@ -1,4 +1,4 @@
-#include "host/sqltext.h"
+#include "host/base/sqltext.h"
 
 #include <algorithm>
 #include <cctype>
