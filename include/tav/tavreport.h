@@ -1,30 +1,13 @@
-// The texts of a regression report, as Output hands them to the output window: thirteen texts
-// (line breaks are LF CR) and the two matrix line lists.
+// A regression report as the output window lays it out: the page made from the report's texts
+// (engine/reporttexts.h), and the page as plain text.
 #pragma once
 
 #include <string>
 
+#include "engine/reporttexts.h"
 #include "host/base/classes.h"
 
 namespace tav {
-
-struct TRegressionReport {
-    std::string DependentVariable;     // 1
-    std::string IndependentVariables;  // 2
-    std::string Observations;          // 3
-    std::string DegreesOfFreedom;      // 4
-    std::string Coefficients;          // 5
-    std::string ResidualMeanSquare;    // 6
-    std::string SSE;                   // 7
-    std::string SSR;                   // 8
-    std::string Means;                 // 9
-    std::string StdDevs;               // 10
-    std::string StdErrors;             // 11
-    std::string TValues;               // 12
-    std::string FStatistic;            // 13
-    TStringList CovarianceLines;
-    TStringList CorrelationLines;
-};
 
 // The report window's page as the window shows it, made from a report: the header sections, the
 // label texts (SST and R squared derived from the SSE and SSR texts, as the window derives them),

@@ -15,15 +15,18 @@
 #include <memory>
 #include <string>
 
-#include "engine/tavinference.h"
-#include "engine/tavreport.h"
+#include "engine/fitstats.h"
+#include "engine/reporttexts.h"
+#include "engine/tavrecords.h"
 #include "host/base/messages.h"
+#include "host/base/sqltext.h"
 #include "matrix/matrix.h"
 #include "variables/tavtypes.h"
 
 namespace tav {
 
 class TDataSet;
+class TTAVInference;
 
 // How Execute fits the coefficients.
 //   NormalEquations  X'X inverted by LU decomposition in double precision, always.
@@ -51,20 +54,6 @@ const char* FitMethodToStr(TFitMethod method);
 TFitMethod StrToFitMethod(const std::string& text);
 const char* FitPathToStr(TFitPath path);
 const char* FitProblemToStr(TFitProblem problem);
-
-// What the last load did with the records: how many it read and used, why it skipped the others
-// (the first reason met, per variable), and how many it left unread at the MaxData cap.
-struct TLoadAccount {
-    int32_t recordCount = 0;  // RecordCount of the dataset at the load
-    int32_t read = 0;
-    int32_t used = 0;
-    int32_t notRead = 0;  // left after MaxData usable records
-    // skipped[0][r]: for the response; skipped[k][r]: for the k-th control variable in use.
-    int32_t skipped[MaxTerms + 1][kSkipReasonCount] = {};
-
-    int32_t Skipped() const;
-    bool Capped() const { return notRead > 0; }
-};
 
 // What sets the table and query components apart.
 struct TTAVVariant {
@@ -149,7 +138,7 @@ class TTAVRegression {
     // is usable. Errors of the dataset and of the variables propagate; the load is then unusable.
     void ReLoad();
     // What the last load read, used and skipped, and why.
-    const TLoadAccount& GetLoadAccount() const { return account_; }
+    const TLoadAccount& GetLoadAccount() const { return records_.Account(); }
     // Who loaded record i (1..DataCount, the index the other accessors take) is: its position in
     // the result set (from 1, skipped records counted), its label (the text of IdField, "" when
     // the load had no IdField or the field was null), and the name a person is shown: the label,
@@ -158,7 +147,7 @@ class TTAVRegression {
     std::string GetRecordLabel(int32_t i) const;
     std::string GetRecordName(int32_t i) const;
     // Whether the last load labelled its records (it had an IdField).
-    bool HasRecordLabels() const { return labelled_; }
+    bool HasRecordLabels() const { return records_.Labelled(); }
     // The account in one line: "287 of 300 records used; 13 skipped: 8 for Ln(ADVERT) (ln or
     // square root of a value <= 1E-20), 5 for PROFIT (null field)", and where the load stopped
     // at the cap, "; only the first 2500 of 100000 records were read".
@@ -229,9 +218,9 @@ class TTAVRegression {
     // record diagnostics as the accessors give them (NaN without a valid fit).
     double GetStatisticsDigits() const;
 
-    // Inference from the last Execute (tavinference.h). Indices as for Getb: 0 is the intercept.
-    // The standard error of b[j], its t value, the two-sided p-value of that t with GetDOF degrees
-    // of freedom, and its confidence interval at `level`.
+    // Inference from the last Execute (TTAVInference, tavinference.h). Indices as for Getb: 0 is
+    // the intercept. The standard error of b[j], its t value, the two-sided p-value of that t with
+    // GetDOF degrees of freedom, and its confidence interval at `level`.
     double GetStdErrorOfb(uint16_t j) const;
     double GettValue(uint16_t j) const;
     double GetPValue(uint16_t j) const;
@@ -300,6 +289,8 @@ class TTAVRegression {
     bool LoadValues();
 
   private:
+    // The inference reads the fit's arrays and results where they are.
+    friend class TTAVInference;
     struct Arrays {
         mbynp x, XDesign;
         npbym XDesignT, XtXInvXt;
@@ -309,10 +300,6 @@ class TTAVRegression {
         // Work storage of the QR path: the design matrix column by column, and the response.
         long double qrDesign[MaxData * MaxTerms];
         long double qrResponse[MaxData];
-        // Who each loaded record is: its position in the result set, and where its label ends
-        // in labels_ (it starts where the one before ends).
-        int64_t position[MaxData + 1];
-        std::size_t labelEnd[MaxData + 1];
     };
 
     void SetcVarArrays(const TIndepVar& var);
@@ -339,41 +326,11 @@ class TTAVRegression {
     void ComputeF();
     void ComputeCovarMatrix();
     void ComputeCorrMatrix();
-    // What the inference and the diagnostics are computed from, once per fit and on request.
-    struct TSums {
-        long double sse, ssr;  // of the residuals, and of the fitted values about the mean
-    };
-    struct TDiagnostics {
-        bool ready = false;             // computed for the current fit
-        bool valid = false;             // the centred controls have full rank
-        int32_t m = 0;                  // control variables in the fit (not aliased)
-        int32_t column[MaxTerms] = {};  // their numbers, 1..VarCount
-        long double mean[MaxTerms] = {}, length[MaxTerms] = {};
-        // W = P R^-1 of the column-pivoted QR of the centred, unit-length controls, its rows in
-        // the order of `column`: for a point z of those controls, 1/n + |z' W|^2 is its leverage.
-        long double w[MaxTerms][MaxTerms] = {};
-        long double variance[MaxTerms] = {};  // of b[j] per unit error variance, by term
-        double vif[MaxTerms] = {};            // by control variable number
-        double digits = 0;                    // GetStatisticsDigits
-        double leverage[MaxData], rstandard[MaxData], rstudent[MaxData], cooks[MaxData];
-        // Work storage of the factorisation, its extended-precision elements each split in two
-        // doubles: the design and one column.
-        double designHigh[MaxData * MaxTerms], designLow[MaxData * MaxTerms];
-        double workHigh[MaxData], workLow[MaxData];
-        // The t quantile of the last confidence level asked for, and its degrees of freedom.
-        double quantileLevel = 0, quantileDf = 0, quantile = 0;
-        bool sumsReady = false;
-        TSums sums{};
-    };
-    double ResidualDOF() const;
     // Whether the fit's results have a value: not after an overflow, nor on singular normal
-    // equations; Inferable also asks for a fit.
+    // equations.
     bool Valued() const;
-    bool Inferable() const;
-    double Quantile(double level) const;
-    TSums Sums() const;
+    // The terms that took part in the fit: the intercept and the control variables not aliased.
     int32_t FittedTerms() const;
-    const TDiagnostics& Diagnostics() const;
 
     // The QR path: fills b, v, yHat, e, XtX, XtXInv and XtXInvXt; returns the estimated digits.
     double FitByQR();
@@ -385,7 +342,7 @@ class TTAVRegression {
     // Allocated at construction as zero pages: a component whose data are never loaded costs
     // next to nothing however many a form holds.
     TZeroedBlock<Arrays> d_;
-    TZeroedBlock<TDiagnostics> diagnostics_;
+    std::unique_ptr<TTAVInference> inference_;
 
     double yMax_ = 0, yMin_ = 0, yBar_ = 0, yStdErr_ = 0, RSquared_ = 0, SSR_ = 0, SST_ = 0,
            SSE_ = 0, Syx_ = 0, MSE_ = 0, F_ = 0;
@@ -400,7 +357,6 @@ class TTAVRegression {
     uint16_t dataCount_ = 0;
     uint16_t varCount_ = 0;
     uint16_t dof_ = 0;
-    TLoadAccount account_;
     double conditionEstimate_ = std::numeric_limits<double>::quiet_NaN();
     TFitMethod fitMethod_ = TFitMethod::Auto;
     TFitPath fitPath_ = TFitPath::None;
@@ -417,11 +373,8 @@ class TTAVRegression {
     std::array<TPreparedVar, MaxTerms + 1> prepared_;
     TRowReader reader_;
     std::string idField_;
-    // The labels of the loaded records one after another: one buffer, cleared at each load and
-    // keeping its capacity, so that loads allocate only while labels outgrow every earlier load
-    // (a fixed slot per record would cut long labels or reserve MaxData times the longest).
-    std::string labels_;
-    bool labelled_ = false;
+    // What the last load read and skipped, and who the records it used are.
+    TTAVRecords records_;
 };
 
 }  // namespace tav

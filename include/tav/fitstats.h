@@ -1,15 +1,6 @@
-// What a fit tells beyond its coefficients: tests, intervals, the analysis of variance, the
-// likelihood and the diagnostics of the records, as TTAVRegression's accessors return them.
-//
-// Everything is computed on request from the members of the last Execute (its coefficients,
-// covariances, residuals and loaded values), whichever path fitted them; nothing reads the
-// database again. A statistic that does not exist for the fit (no residual degree of freedom, an
-// aliased control variable, a record with leverage 1) is NaN.
+// What a fit's inference returns, as values: intervals, the analysis of variance and predictions
+// with their intervals (TTAVRegression's accessors and TTAVInference compute them).
 #pragma once
-
-#include <string>
-
-#include "host/base/sqltext.h"
 
 namespace tav {
 
@@ -48,8 +39,6 @@ struct TPredictionInterval {
     TInterval confidence;
     TInterval prediction;
 };
-
-// The SQL written by ScoringSQL: TSqlDialect (host/sqltext.h), the databases' lexical rules.
 
 // Raises EConvertError unless 0 < level < 1.
 void CheckConfidenceLevel(double level);
