@@ -6,11 +6,11 @@
 #include <QFileInfo>
 #include <iostream>
 
-#include "engine/tavclasses.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "host/data/csvtable.h"
 #include "outputs.h"
+#include "tav/csvtable.h"
+#include "tav/tavclasses.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 namespace tavreg {
 

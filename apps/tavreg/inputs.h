@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "host/data/formfile.h"
-#include "host/data/outputfiles.h"
 #include "options.h"
+#include "tav/formfile.h"
+#include "tav/outputfiles.h"
 
 namespace tavreg {
 

@@ -6,11 +6,11 @@
 #include <QJsonObject>
 #include <cstring>
 
-#include "host/data/db.h"
 #include "outputs.h"
 #include "pages.h"
 #include "plots.h"
 #include "report.h"
+#include "tav/db.h"
 
 namespace tavreg {
 

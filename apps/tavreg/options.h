@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/tavcore.h"
-#include "host/data/dbconnection.h"
-#include "host/data/outputfiles.h"
 #include "summary.h"
+#include "tav/db.h"
+#include "tav/outputfiles.h"
+#include "tav/tavcore.h"
 #include "terms.h"
 
 namespace tavreg {

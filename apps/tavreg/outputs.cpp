@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/base/sysutils.h"
+#include "tav/sysutils.h"
 #include "terms.h"
 
 namespace tavreg {

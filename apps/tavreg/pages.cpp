@@ -4,11 +4,11 @@
 #include <QFileInfo>
 #include <exception>
 
-#include "engine/tavreport.h"
-#include "forms/tavoutpt.h"
-#include "host/base/sysutils.h"
-#include "host/widgets/forms.h"
-#include "host/widgets/printing.h"
+#include "tav/forms.h"
+#include "tav/printing.h"
+#include "tav/sysutils.h"
+#include "tav/tavoutpt.h"
+#include "tav/tavreport.h"
 
 namespace tavreg {
 

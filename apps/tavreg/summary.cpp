@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <sstream>
 
-#include "engine/plotstats.h"
-#include "engine/tavtable.h"
-#include "forms/diagplots.h"
-#include "host/base/sysutils.h"
-#include "host/data/db.h"
 #include "report.h"
+#include "tav/db.h"
+#include "tav/diagplots.h"
+#include "tav/plotstats.h"
+#include "tav/sysutils.h"
+#include "tav/tavtable.h"
 #include "terms.h"
 
 namespace tavreg {

@@ -16,7 +16,7 @@
 #include <functional>
 #include <vector>
 
-#include "host/base/messages.h"
+#include "tav/messages.h"
 
 class QButtonGroup;
 class QRadioButton;

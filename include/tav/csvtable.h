@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/base/sysutils.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 
@@ -85,6 +85,7 @@ class TCsvTable {
 // The table a CSV file becomes: its file name without the last suffix ("sales.csv" -> "sales").
 std::string CsvTableName(const std::string& path);
 
+// What an import made: the table, its size, the separator found and the columns read as text.
 struct TCsvImport {
     std::string table;
     int64_t rows = 0;

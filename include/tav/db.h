@@ -9,7 +9,7 @@
 // DatabaseName is either the name of a Qt Sql connection the application has configured, or the
 // path of an existing SQLite file (opened read-only: reading never creates a file). The fields and
 // the interface through which they read the current record are the base library's
-// (host/base/fields.h). The header exposes no Qt types.
+// (tav/fields.h). The header exposes no Qt types.
 #pragma once
 
 #include <array>
@@ -18,31 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "host/base/classes.h"
-#include "host/base/fields.h"
+#include "tav/classes.h"
+#include "tav/fields.h"
 
 namespace tav {
 
 class TCursor;
-
-// Field classes by declared column type.
-enum class TFieldClass {
-    Float,
-    Currency,
-    Integer,
-    Smallint,
-    Word,
-    String,
-    Boolean,
-    DateTime,
-    Date,
-    Time,
-    Blob,
-    Memo
-};
-// Maps a declared column type to a field class; an empty type (an expression column) gives
-// `fallback`.
-TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallback);
 
 // A bound on every statement of every dataset in the process, whatever their QueryTimeout says:
 // for an application that must not hang on a form file's datasets (tavreg --timeout,
@@ -52,6 +33,20 @@ TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallb
 void SetStatementTimeoutCap(int seconds);
 int StatementTimeoutCap();
 
+// A bound on the memory SQLite may take in this process (its heap: page caches, sorts, values
+// being built), so that a query asking for gigabytes ends in "out of memory" instead of taking
+// them. SQLite knows only one bound for the whole process: it is a hard one (an allocation past
+// it fails; a soft bound only asks caches to shrink and stops no query), applied when the first
+// SQLite connection of the library opens, and raised by the size of the images registered with
+// RegisterSqliteImage while they are held, which are data, not a query's working memory. 0 for
+// no bound; kDefaultSqliteHeapLimit without a call.
+constexpr int64_t kDefaultSqliteHeapLimit = int64_t{1} << 30;
+void SetSqliteHeapLimit(int64_t bytes);
+int64_t SqliteHeapLimit();
+
+// A dataset: a component that reads the result set of its statement (SelectStatement) through
+// its own connection; not made on its own, only as a TTable or a TQuery. Its fields exist while
+// it is open.
 class TDataSet : public TComponent, public TFieldSource {
   public:
     explicit TDataSet(TComponent* owner = nullptr);
@@ -169,6 +164,11 @@ class TQuery : public TDataSet {
   private:
     TStringList sql_;
 };
+
+// Whether a DatabaseName is a connection URL: postgresql://user@host:port/dbname (also
+// postgres://), with options as query items (?sslmode=require). A password is refused: libpq takes
+// it from PGPASSWORD or ~/.pgpass.
+bool IsConnectionUrl(const std::string& databaseName);
 
 // "name" with embedded quotes doubled.
 std::string QuoteIdentifier(const std::string& name);

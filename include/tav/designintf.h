@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "host/data/formfile.h"
+#include "tav/formfile.h"
 
 namespace tav {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/plotstats.h"
+#include "tav/plotstats.h"
 
 class QPainter;
 

@@ -1,8 +1,8 @@
 // The widget library's message box: a QMessageBox as the presenter of MessageDlg
-// (host/base/messages.h).
+// (tav/messages.h).
 #pragma once
 
-#include "host/base/messages.h"
+#include "tav/messages.h"
 
 namespace tav {
 

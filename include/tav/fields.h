@@ -80,6 +80,25 @@ TAV_FIELD_CLASS(TMemoField, TBlobField);
 
 #undef TAV_FIELD_CLASS
 
+// Field classes by declared column type.
+enum class TFieldClass {
+    Float,
+    Currency,
+    Integer,
+    Smallint,
+    Word,
+    String,
+    Boolean,
+    DateTime,
+    Date,
+    Time,
+    Blob,
+    Memo
+};
+// Maps a declared column type to a field class; an empty type (an expression column) gives
+// `fallback`.
+TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallback);
+
 // A value of the current record as a loader first looks at it: its state and, where it is stored
 // as a number, the number. `converted` is for the reader's user, who may keep another reading of
 // the value (AsFloat's) in `number` once it has made one.

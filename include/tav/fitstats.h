@@ -7,6 +7,7 @@ namespace tav {
 // The confidence level used when none is given.
 inline constexpr double kDefaultConfidenceLevel = 0.95;
 
+// An interval from `lower` to `upper`; both NaN where the statistic does not exist.
 struct TInterval {
     double lower;
     double upper;

@@ -17,6 +17,8 @@ namespace tav {
 
 [[noreturn]] void RaiseIndexError(const char* what, int64_t index, int64_t lo, int64_t hi);
 
+// A vector of the elements Lo..Hi held in place (no allocation); indices outside raise
+// std::out_of_range.
 template <typename T, int32_t Lo, int32_t Hi>
 class TFixedVector {
   public:

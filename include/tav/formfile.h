@@ -29,11 +29,12 @@
 #include <variant>
 #include <vector>
 
-#include "host/base/classes.h"
-#include "host/base/sysutils.h"
+#include "tav/classes.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 
+// A form file that cannot be read: the message names the line (1 for the first).
 class EReadError : public Exception {
   public:
     EReadError(int line, const std::string& message);
@@ -87,6 +88,7 @@ struct TClassInfo {
     const TPropertyInfo* FindProperty(const std::string& name) const;
 };
 
+// The classes a form file may create, by name, with their published properties.
 class TClassRegistry {
   public:
     void Register(TClassInfo info);

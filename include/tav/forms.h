@@ -1,5 +1,6 @@
-// Window behaviours of the host layer: modal and non-modal show, immediate repaint, the bar gauge,
-// and the guard that keeps exceptions out of Qt's event loop.
+// Widgets of the host layer that several windows share: the bar gauge, the header bar and the
+// bevelled panel. The window behaviours (modal show and its hook, immediate repaint, the guard of
+// event handlers) are in tav/modal.h, which this header includes.
 #pragma once
 
 #include <QColor>
@@ -7,29 +8,9 @@
 #include <functional>
 #include <vector>
 
-class QDialog;
+#include "tav/modal.h"
 
 namespace tav {
-
-// The modal-show hook receives each window once it is shown (non-modally), may act on it, and the
-// window is closed when the hook returns. Tests and headless runs install one; without a hook a
-// window runs its real modal loop. Installing returns the previous hook.
-using TModalHook = std::function<void(QDialog* form)>;
-TModalHook SetModalHook(TModalHook hook);
-bool HasModalHook();
-
-// Shows `form` modally and returns its result (the modal result the window ended with).
-int ShowModal(QDialog* form);
-
-// Shows a window without waiting for it.
-void ShowNonModal(QWidget* form);
-
-// Repaints a window at once, without returning to the event loop (the framework's Update).
-void UpdateNow(QWidget* form);
-
-// Runs an event handler; an Exception (or any std::exception) it raises is shown in an error
-// message box instead of unwinding through Qt's event loop.
-void Guarded(const std::function<void()>& handler);
 
 // A horizontal bar gauge from MinValue to MaxValue that shows its percentage as text.
 class TGauge : public QWidget {

@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <string>
 
-#include "host/base/sysutils.h"
-#include "matrix/fixedarray.h"
-#include "matrix/maxdata.h"
+#include "tav/fixedarray.h"
+#include "tav/maxdata.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 

@@ -3,7 +3,7 @@
 // MessageDlg is the classic framework's standard message box. It shows a real QMessageBox and
 // runs its modal loop, unless the application has installed a hook (tests and headless runs do):
 // the hook then receives the message and answers it. The message side needs no window library;
-// the QMessageBox is the widget library's presenter (host/widgets/dialogs.h). The header exposes
+// the QMessageBox is the widget library's presenter (tav/dialogs.h). The header exposes
 // no Qt types, so that the matrix and variable libraries can report through it.
 #pragma once
 

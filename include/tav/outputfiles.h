@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "host/base/sysutils.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 

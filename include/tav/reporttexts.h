@@ -4,10 +4,11 @@
 
 #include <string>
 
-#include "host/base/classes.h"
+#include "tav/classes.h"
 
 namespace tav {
 
+// The texts by their number in the report (the output window shows them in that order).
 struct TRegressionReport {
     std::string DependentVariable;     // 1
     std::string IndependentVariables;  // 2

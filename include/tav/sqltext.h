@@ -17,6 +17,7 @@ namespace tav {
 // Both: -- comments to the line end.
 enum class TSqlDialect { SQLite, PostgreSQL };
 
+// The first statement of an SQL text as ReadStatement finds it.
 struct TStatementText {
     // The first statement, without the blanks, comments and semicolons before and after it.
     std::string statement;

@@ -15,13 +15,13 @@
 #include <memory>
 #include <string>
 
-#include "engine/fitstats.h"
-#include "engine/reporttexts.h"
-#include "engine/tavrecords.h"
-#include "host/base/messages.h"
-#include "host/base/sqltext.h"
-#include "matrix/matrix.h"
-#include "variables/tavtypes.h"
+#include "tav/fitstats.h"
+#include "tav/matrix.h"
+#include "tav/messages.h"
+#include "tav/reporttexts.h"
+#include "tav/sqltext.h"
+#include "tav/tavrecords.h"
+#include "tav/tavtypes.h"
 
 namespace tav {
 
@@ -78,6 +78,12 @@ struct TTAVVariant {
 extern const TTAVVariant TableVariant;
 extern const TTAVVariant QueryVariant;
 
+// The regression of a component: not made on its own, only as the base of TTAVTable and TTAVQuery,
+// which hand it themselves as its dataset. Not copyable. The definitions are kept as set; ReLoad
+// reads the records into the arrays, Execute fits them, and the accessors read the last results
+// (until the next load or fit). The inference and the diagnostics are TTAVInference's, the
+// record accounting TTAVRecords', both owned by the regression; the SQL of the fitted equation is
+// FittedEquationSQL's (tavscoring.h).
 class TTAVRegression {
   public:
     TTAVRegression(const TTAVRegression&) = delete;

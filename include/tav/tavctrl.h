@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "host/widgets/controls.h"
-#include "variables/tavtypes.h"
+#include "tav/controls.h"
+#include "tav/tavtypes.h"
 
 class QFrame;
 class QLabel;
@@ -34,6 +34,8 @@ extern std::string helpString;
 extern std::unique_ptr<TIndepVar> Parameters;
 }  // namespace Tavctrl
 
+// The dialog itself: OpenForm runs it modally and returns when it is closed; the handlers below are
+// its controls' events.
 class TControlDefDlg : public TForm {
   public:
     explicit TControlDefDlg(QWidget* parent = nullptr);

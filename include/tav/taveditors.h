@@ -5,8 +5,8 @@
 // component's setter, which clears ValuesLoaded.
 #pragma once
 
-#include "design/designintf.h"
-#include "variables/tavtypes.h"
+#include "tav/designintf.h"
+#include "tav/tavtypes.h"
 
 namespace tav {
 
@@ -26,6 +26,8 @@ class TVariableProperty : public TClassProperty {
     TTAVRegression& Regression() const;
 };
 
+// The editor of a control variable property (ControlVar01..ControlVar10): Edit opens the control
+// variable dialog on a copy of the variable and stores the definition it gives back.
 class TControlVarProperty : public TVariableProperty {
   public:
     void Edit() override;
@@ -36,6 +38,8 @@ class TControlVarProperty : public TVariableProperty {
     void SetNewParameters(TTAVRegression& Component, const TIndepVar& Variable) const;
 };
 
+// The editor of ResponseVarY: Edit opens the response dialog on a copy of the variable and stores
+// the definition it gives back.
 class TResponseVarProperty : public TVariableProperty {
   public:
     void Edit() override;

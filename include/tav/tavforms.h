@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/base/messages.h"
+#include "tav/messages.h"
 
 namespace tav {
 

@@ -11,16 +11,18 @@
 #include <array>
 #include <cstdint>
 
-#include "engine/fitstats.h"
-#include "matrix/fixedarray.h"
-#include "matrix/matrix.h"
-#include "matrix/maxdata.h"
+#include "tav/fitstats.h"
+#include "tav/fixedarray.h"
+#include "tav/matrix.h"
+#include "tav/maxdata.h"
 
 namespace tav {
 
 class TTAVRegression;
 enum class TFitPath;
 
+// Made by the regression for itself; reads its members when asked, so it lives no longer than
+// its regression. Its cache holds the factorisation and the sums of the last fit until Invalidate.
 class TTAVInference {
   public:
     // Reads the members of `regression`, which owns it and outlives it.

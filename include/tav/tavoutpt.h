@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/tavreport.h"
-#include "host/base/classes.h"
-#include "host/widgets/printing.h"
+#include "tav/classes.h"
+#include "tav/printing.h"
+#include "tav/tavreport.h"
 
 class QLabel;
 class QMenu;
@@ -25,6 +25,7 @@ class TTAVRegression;
 class THeaderControl;
 class TPanel;
 
+// The window: Open fills it with the report texts and runs its modal loop.
 class TRegressionOutputForm : public QDialog {
   public:
     explicit TRegressionOutputForm(QWidget* parent = nullptr);

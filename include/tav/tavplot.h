@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "forms/plotcanvas.h"
+#include "tav/plotcanvas.h"
 
 class QAction;
 class QFrame;
@@ -51,6 +51,8 @@ enum class TClassicPlot {
 // "residual-input-order", "residual-response", "residual-fitted", "ecdf".
 QString ClassicPlotFileName(TClassicPlot kind, uint16_t variable = 0);
 
+// The window: TablePlot and QueryPlot fill it from a component and run its modal loop; Render
+// draws one plot without showing it.
 class TTAVPlotForm : public QDialog {
   public:
     explicit TTAVPlotForm(QWidget* parent = nullptr);

@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "matrix/fixedarray.h"
-#include "matrix/maxdata.h"
-#include "variables/transformations.h"
+#include "tav/fixedarray.h"
+#include "tav/maxdata.h"
+#include "tav/transformations.h"
 
 namespace tav {
 

@@ -1,11 +1,11 @@
 // A regression report as the output window lays it out: the page made from the report's texts
-// (engine/reporttexts.h), and the page as plain text.
+// (tav/reporttexts.h), and the page as plain text.
 #pragma once
 
 #include <string>
 
-#include "engine/reporttexts.h"
-#include "host/base/classes.h"
+#include "tav/classes.h"
+#include "tav/reporttexts.h"
 
 namespace tav {
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "host/widgets/controls.h"
-#include "variables/tavtypes.h"
+#include "tav/controls.h"
+#include "tav/tavtypes.h"
 
 class QLabel;
 
@@ -28,6 +28,8 @@ extern std::string helpString;
 extern std::unique_ptr<TDependentVar> Parameters;  // exists only while OpenForm runs
 }  // namespace Tavresp
 
+// The dialog itself: OpenForm runs it modally and returns when it is closed; the handlers below are
+// its controls' events.
 class TResponseDefDlg : public TForm {
   public:
     explicit TResponseDefDlg(QWidget* parent = nullptr);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "host/base/sqltext.h"
+#include "tav/sqltext.h"
 
 namespace tav {
 

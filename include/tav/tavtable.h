@@ -1,11 +1,13 @@
 // TTAVTable: a table that fits a multiple linear regression to its own records.
 #pragma once
 
-#include "engine/tavcore.h"
-#include "host/data/db.h"
+#include "tav/db.h"
+#include "tav/tavcore.h"
 
 namespace tav {
 
+// The table component: a TTable (its TableName, DatabaseName, ...) that is its own regression's
+// dataset. Open it before ReLoad; the regression reads the table's records.
 class TTAVTable : public TTable, public TTAVRegression {
   public:
     explicit TTAVTable(TComponent* owner = nullptr)

@@ -9,9 +9,9 @@
 #include <exception>
 #include <string>
 
-#include "host/base/classes.h"
-#include "host/base/fields.h"
-#include "variables/transformations.h"
+#include "tav/classes.h"
+#include "tav/fields.h"
+#include "tav/transformations.h"
 
 namespace tav {
 

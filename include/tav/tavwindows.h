@@ -4,12 +4,13 @@
 // RegisterRegressionWindows installs them, which <tav/tav.h> does for a host program.
 #pragma once
 
-#include "engine/tavreport.h"
+#include "tav/reporttexts.h"
 
 namespace tav {
 
 class TTAVRegression;
 
+// The windows the engine shows: implemented by the windows library, installed once per process.
 class TRegressionWindows {
   public:
     virtual ~TRegressionWindows() = default;

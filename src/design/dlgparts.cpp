@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QPainter>
 
-#include "host/widgets/controls.h"
-#include "host/widgets/forms.h"
+#include "tav/controls.h"
+#include "tav/forms.h"
 
 namespace tav::dlgparts {
 

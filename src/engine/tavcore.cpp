@@ -1,14 +1,14 @@
-#include "engine/tavcore.h"
+#include "tav/tavcore.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
-#include "engine/tavforms.h"
-#include "engine/tavinference.h"
-#include "engine/tavprogress.h"
-#include "host/base/sysutils.h"
-#include "host/data/db.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
+#include "tav/tavforms.h"
+#include "tav/tavinference.h"
+#include "tav/tavprogress.h"
 
 namespace tav {
 

@@ -11,10 +11,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/tavcore.h"
-#include "engine/tavforms.h"
-#include "engine/tavinference.h"
-#include "host/base/sysutils.h"
+#include "tav/sysutils.h"
+#include "tav/tavcore.h"
+#include "tav/tavforms.h"
+#include "tav/tavinference.h"
 
 namespace tav {
 

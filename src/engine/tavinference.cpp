@@ -9,7 +9,7 @@
 // scaled), so nothing squares the condition of the design as cross products and a Cholesky factor
 // would (x, x^2 with x = 1E6 + i kept 5 digits of leverage that way). The factor is made once per
 // fit, on request, from the loaded values; the database is not read again.
-#include "engine/tavinference.h"
+#include "tav/tavinference.h"
 
 #include <algorithm>
 #include <boost/math/distributions/fisher_f.hpp>
@@ -20,10 +20,10 @@
 #include <numbers>
 #include <stdexcept>
 
-#include "engine/tavcore.h"
 #include "engine/tavfactor.h"
-#include "host/base/sysutils.h"
-#include "host/data/db.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
+#include "tav/tavcore.h"
 
 namespace tav {
 

@@ -1,8 +1,8 @@
-#include "engine/tavrecords.h"
+#include "tav/tavrecords.h"
 
 #include <stdexcept>
 
-#include "host/base/sysutils.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 

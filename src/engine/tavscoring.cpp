@@ -5,15 +5,15 @@
 // (the logarithm of a value <= 1E-20, a divisor of magnitude < 1E-20, a fractional power of a
 // negative value), the term is NULL and so is the score. Coefficients are written with 17
 // significant digits, which read back as the very doubles of the fit.
-#include "engine/tavscoring.h"
+#include "tav/tavscoring.h"
 
 #include <cmath>
 #include <string>
 
-#include "engine/tavcore.h"
-#include "host/base/sysutils.h"
-#include "host/data/db.h"
-#include "variables/transformations.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
+#include "tav/tavcore.h"
+#include "tav/transformations.h"
 
 namespace tav {
 

@@ -8,7 +8,7 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include "host/widgets/forms.h"
+#include "tav/forms.h"
 
 namespace tav {
 

@@ -3,7 +3,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "host/widgets/forms.h"
+#include "tav/forms.h"
 
 namespace tav {
 

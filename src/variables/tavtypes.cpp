@@ -1,11 +1,11 @@
-#include "variables/tavtypes.h"
+#include "tav/tavtypes.h"
 
 #include <cmath>
 #include <string_view>
 #include <vector>
 
-#include "host/base/fields.h"
-#include "host/base/sysutils.h"
+#include "tav/fields.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 

@@ -20,13 +20,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "forms/tavplot.h"
 #include "host/widgets/apphint.h"
-#include "host/widgets/forms.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
+#include "tav/forms.h"
+#include "tav/tavplot.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "host/widgets/forms.h"
+#include "tav/forms.h"
 
 namespace tavtest {
 

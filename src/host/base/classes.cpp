@@ -1,8 +1,8 @@
-#include "host/base/classes.h"
+#include "tav/classes.h"
 
 #include <algorithm>
 
-#include "host/base/sysutils.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 

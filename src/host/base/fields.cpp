@@ -1,8 +1,38 @@
-#include "host/base/fields.h"
+#include "tav/fields.h"
 
+#include <cctype>
 #include <stdexcept>
 
 namespace tav {
+
+namespace {
+
+std::string Upper(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool Has(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+
+}  // namespace
+
+TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallback) {
+    const std::string t = Upper(declaredType);
+    if (t.empty()) return fallback;
+    if (Has(t, "WORD") || Has(t, "UNSIGNED SMALLINT")) return TFieldClass::Word;
+    if (Has(t, "SMALLINT") || Has(t, "INT2") || Has(t, "TINYINT")) return TFieldClass::Smallint;
+    if (Has(t, "MONEY") || Has(t, "CURRENCY")) return TFieldClass::Currency;
+    if (Has(t, "BOOL")) return TFieldClass::Boolean;
+    if (Has(t, "DATETIME") || Has(t, "TIMESTAMP")) return TFieldClass::DateTime;
+    if (Has(t, "DATE")) return TFieldClass::Date;
+    if (Has(t, "TIME")) return TFieldClass::Time;
+    if (Has(t, "INT")) return TFieldClass::Integer;
+    if (Has(t, "MEMO") || Has(t, "CLOB") || Has(t, "LONGTEXT")) return TFieldClass::Memo;
+    if (Has(t, "CHAR") || Has(t, "TEXT") || Has(t, "STRING")) return TFieldClass::String;
+    if (Has(t, "BLOB") || Has(t, "BINARY") || Has(t, "BYTEA")) return TFieldClass::Blob;
+    // REAL, FLOAT, DOUBLE, NUMERIC, DECIMAL and types SQLite would give numeric affinity.
+    return TFieldClass::Float;
+}
 
 bool TField::IsNull() const { return source_->FieldIsNull(*this); }
 

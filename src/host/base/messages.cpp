@@ -1,6 +1,6 @@
 // Message boxes without a window library: the hook, the presenter a window library installs,
 // and the texts. The matrix and variable libraries report through MessageDlg here.
-#include "host/base/messages.h"
+#include "tav/messages.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "host/base/sqltext.h"
+#include "tav/sqltext.h"
 
 #include <algorithm>
 #include <cctype>

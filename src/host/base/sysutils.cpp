@@ -4,7 +4,7 @@
 // output never depends on the C library's locale or rounding quirks, and ties in the last shown
 // digit round away from zero as the classic framework did. Parsing runs std::from_chars on a
 // validated copy of the text, which is exact and ignores the locale as well.
-#include "host/base/sysutils.h"
+#include "tav/sysutils.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,5 +1,5 @@
 // The CSV reader and the import of a CSV file into an in-memory SQLite database.
-#include "host/data/csvtable.h"
+#include "tav/csvtable.h"
 
 #include <poll.h>
 #include <sqlite3.h>
@@ -16,9 +16,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "host/data/db.h"
 #include "host/data/dbconnection.h"
-#include "host/data/formfile.h"
+#include "tav/db.h"
+#include "tav/formfile.h"
 
 namespace tav {
 

@@ -1,4 +1,4 @@
-#include "host/data/db.h"
+#include "tav/db.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -10,18 +10,13 @@
 #include <cctype>
 #include <limits>
 
-#include "host/base/sqltext.h"
-#include "host/base/sysutils.h"
 #include "host/data/dbconnection.h"
+#include "tav/sqltext.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 
 namespace {
-
-std::string Upper(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -31,8 +26,6 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
             return false;
     return true;
 }
-
-bool Has(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
 std::unique_ptr<TField> MakeField(TFieldClass cls, TDataSet* ds, const std::string& name, int index,
                                   const std::string& type) {
@@ -105,24 +98,6 @@ TFieldClass ClassForMetaType(int typeId) {
         default:
             return TFieldClass::String;
     }
-}
-
-TFieldClass FieldClassForType(const std::string& declaredType, TFieldClass fallback) {
-    const std::string t = Upper(declaredType);
-    if (t.empty()) return fallback;
-    if (Has(t, "WORD") || Has(t, "UNSIGNED SMALLINT")) return TFieldClass::Word;
-    if (Has(t, "SMALLINT") || Has(t, "INT2") || Has(t, "TINYINT")) return TFieldClass::Smallint;
-    if (Has(t, "MONEY") || Has(t, "CURRENCY")) return TFieldClass::Currency;
-    if (Has(t, "BOOL")) return TFieldClass::Boolean;
-    if (Has(t, "DATETIME") || Has(t, "TIMESTAMP")) return TFieldClass::DateTime;
-    if (Has(t, "DATE")) return TFieldClass::Date;
-    if (Has(t, "TIME")) return TFieldClass::Time;
-    if (Has(t, "INT")) return TFieldClass::Integer;
-    if (Has(t, "MEMO") || Has(t, "CLOB") || Has(t, "LONGTEXT")) return TFieldClass::Memo;
-    if (Has(t, "CHAR") || Has(t, "TEXT") || Has(t, "STRING")) return TFieldClass::String;
-    if (Has(t, "BLOB") || Has(t, "BINARY") || Has(t, "BYTEA")) return TFieldClass::Blob;
-    // REAL, FLOAT, DOUBLE, NUMERIC, DECIMAL and types SQLite would give numeric affinity.
-    return TFieldClass::Float;
 }
 
 std::string QuoteIdentifier(const std::string& name) {

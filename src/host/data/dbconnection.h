@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "host/base/sqltext.h"
-#include "host/data/db.h"
+#include "tav/fields.h"
+#include "tav/sqltext.h"
 
 namespace tav {
 
@@ -103,9 +103,7 @@ std::unique_ptr<TConnection> OpenSqliteImage(const TSqliteImage& image, const st
                                              int timeoutSeconds);
 std::unique_ptr<TConnection> OpenQtConnection(const std::string& connectionName,
                                               const std::string& label, int timeoutSeconds);
-// A connection URL: postgresql://user@host:port/dbname (also postgres://), with options as query
-// items (?sslmode=require). A password is refused: libpq takes it from PGPASSWORD or ~/.pgpass.
-bool IsConnectionUrl(const std::string& databaseName);
+// IsConnectionUrl (tav/db.h) tells a connection URL.
 std::unique_ptr<TConnection> OpenConnectionUrl(const std::string& url, const std::string& label,
                                                int timeoutSeconds);
 
@@ -114,17 +112,6 @@ std::string TimeoutMessage(int seconds);
 // `label`: "STATEMENT" was refused: `reason`.
 std::string RefusedMessage(const std::string& label, const std::string& statement,
                            const std::string& reason);
-
-// A bound on the memory SQLite may take in this process (its heap: page caches, sorts, values
-// being built), so that a query asking for gigabytes ends in "out of memory" instead of taking
-// them. SQLite knows only one bound for the whole process: it is a hard one (an allocation past
-// it fails; a soft bound only asks caches to shrink and stops no query), applied when the first
-// SQLite connection of the library opens, and raised by the size of the images registered with
-// RegisterSqliteImage while they are held, which are data, not a query's working memory. 0 for
-// no bound; kDefaultSqliteHeapLimit without a call.
-constexpr int64_t kDefaultSqliteHeapLimit = int64_t{1} << 30;
-void SetSqliteHeapLimit(int64_t bytes);
-int64_t SqliteHeapLimit();
 
 TFieldClass ClassForMetaType(int typeId);
 

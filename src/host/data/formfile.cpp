@@ -1,4 +1,4 @@
-#include "host/data/formfile.h"
+#include "tav/formfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "host/data/outputfiles.h"
+#include "tav/outputfiles.h"
 
 namespace tav {
 

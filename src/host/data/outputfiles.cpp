@@ -1,4 +1,4 @@
-#include "host/data/outputfiles.h"
+#include "tav/outputfiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -27,8 +27,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "host/base/sysutils.h"
 #include "host/data/dbconnection.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 

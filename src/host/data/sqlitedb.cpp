@@ -16,8 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "host/base/sysutils.h"
 #include "host/data/dbconnection.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 

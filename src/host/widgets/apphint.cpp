@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "host/widgets/forms.h"
+#include "tav/forms.h"
 
 namespace tav {
 

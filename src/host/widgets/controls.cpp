@@ -1,4 +1,4 @@
-#include "host/widgets/controls.h"
+#include "tav/controls.h"
 
 #include <QButtonGroup>
 #include <QFocusEvent>
@@ -7,7 +7,7 @@
 #include <QRadioButton>
 #include <algorithm>
 
-#include "host/widgets/forms.h"
+#include "tav/forms.h"
 
 namespace tav {
 

@@ -1,5 +1,5 @@
 // The Qt side of the message boxes: QMessageBox as the presenter of MessageDlg.
-#include "host/widgets/dialogs.h"
+#include "tav/dialogs.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "host/widgets/forms.h"
+#include "tav/forms.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -8,8 +8,9 @@
 #include <exception>
 #include <utility>
 
-#include "host/base/sysutils.h"
-#include "host/widgets/dialogs.h"
+#include "tav/dialogs.h"
+#include "tav/modal.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 

@@ -1,4 +1,4 @@
-#include "host/widgets/printing.h"
+#include "tav/printing.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -13,9 +13,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "host/base/sysutils.h"
-#include "host/data/outputfiles.h"
-#include "host/widgets/forms.h"
+#include "tav/forms.h"
+#include "tav/outputfiles.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 
