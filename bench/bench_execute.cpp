@@ -36,8 +36,8 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 namespace {
 

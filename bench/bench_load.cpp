@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/tavtable.h"
+#include "tav/tavtable.h"
 
 namespace {
 

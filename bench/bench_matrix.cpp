@@ -5,7 +5,7 @@
 #include <memory>
 #include <random>
 
-#include "matrix/matrix.h"
+#include "tav/matrix.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/tavquery.h"
-#include "forms/tavplot.h"
-#include "host/forms.h"
+#include "tav/forms.h"
+#include "tav/tavplot.h"
+#include "tav/tavquery.h"
 
 namespace {
 

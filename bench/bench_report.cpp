@@ -8,7 +8,7 @@
 #include <string>
 
 #include "bench_support.h"
-#include "engine/tavquery.h"
+#include "tav/tavquery.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <functional>
 
-#include "forms/installwindows.h"
+#include "tav/installwindows.h"
 
 namespace tavbench {
 

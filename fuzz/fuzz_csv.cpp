@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "host/csvtable.h"
+#include "tav/csvtable.h"
 
 namespace {
 

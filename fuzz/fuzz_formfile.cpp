@@ -4,9 +4,9 @@
 #include <map>
 #include <string>
 
-#include "engine/tavclasses.h"
 #include "fuzz_support.h"
-#include "host/formfile.h"
+#include "tav/formfile.h"
+#include "tav/tavclasses.h"
 
 using namespace tav;
 

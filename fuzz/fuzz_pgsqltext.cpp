@@ -13,7 +13,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "host/sqltext.h"
+#include "tav/sqltext.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "host/sqltext.h"
+#include "tav/sqltext.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "host/sysutils.h"
+#include "tav/sysutils.h"
 
 using namespace tav;
 

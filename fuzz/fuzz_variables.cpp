@@ -12,11 +12,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/tavquery.h"
 #include "fuzz_support.h"
-#include "host/db.h"
-#include "host/dialogs.h"
-#include "variables/tavtypes.h"
+#include "tav/db.h"
+#include "tav/messages.h"
+#include "tav/tavquery.h"
+#include "tav/tavtypes.h"
 
 using namespace tav;
 

@@ -25,16 +25,17 @@
 #include <algorithm>
 #include <functional>
 
-#include "design/designintf.h"
-#include "design/tav32reg.h"
-#include "engine/tavclasses.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "host/db.h"
-#include "host/dialogs.h"
-#include "host/forms.h"
-#include "host/outputfiles.h"
-#include "host/sysutils.h"
+#include "tav/db.h"
+#include "tav/designintf.h"
+#include "tav/forms.h"
+#include "tav/messages.h"
+#include "tav/outputfiles.h"
+#include "tav/qtstrings.h"
+#include "tav/sysutils.h"
+#include "tav/tav32reg.h"
+#include "tav/tavclasses.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 namespace tav {
 
@@ -63,8 +64,6 @@ class TStatusLine : public QLabel {
 namespace {
 
 constexpr const char* kPage = "Brannock Statistics";
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 void ShowError(const std::exception& e) {
     MessageDlg(ErrorMessage(e), TMsgDlgType::mtError, mbOK, 0);
@@ -114,9 +113,8 @@ std::string Term(const std::string& typeName, const TStringList& entries) {
 
 // The regression and dataset sides of a component, or nulls.
 std::pair<TDataSet*, TTAVRegression*> Regression(TComponent* c) {
-    if (auto* t = dynamic_cast<TTAVTable*>(c)) return {t, t};
-    if (auto* q = dynamic_cast<TTAVQuery*>(c)) return {q, q};
-    return {nullptr, nullptr};
+    const TComponentKind kind = ComponentKind(c);
+    return {kind.dataSet, kind.regression};
 }
 
 }  // namespace

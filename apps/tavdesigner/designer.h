@@ -11,7 +11,7 @@
 #include <QStringList>
 #include <vector>
 
-#include "host/formfile.h"
+#include "tav/formfile.h"
 
 class QLabel;
 class QListWidget;

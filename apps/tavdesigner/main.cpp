@@ -4,10 +4,10 @@
 #include <QCommandLineParser>
 #include <iostream>
 
-#include "design/tav32reg.h"
 #include "designer.h"
-#include "forms/installwindows.h"
-#include "host/db.h"
+#include "tav/db.h"
+#include "tav/installwindows.h"
+#include "tav/tav32reg.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cstdio>
 
-#include "host/csvtable.h"
-#include "host/db.h"
+#include "tav/csvtable.h"
+#include "tav/db.h"
 
 namespace tavreg {
 

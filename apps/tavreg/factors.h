@@ -4,7 +4,7 @@
 // PostgreSQL and CSV input all work and the components fit indicators as any other field.
 #pragma once
 
-#include "engine/tavquery.h"
+#include "tav/tavquery.h"
 #include "options.h"
 
 namespace tavreg {

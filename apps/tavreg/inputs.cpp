@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <iostream>
 
-#include "engine/tavclasses.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
 #include "factors.h"
-#include "host/csvtable.h"
 #include "outputs.h"
+#include "tav/csvtable.h"
+#include "tav/tavclasses.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 namespace tavreg {
 

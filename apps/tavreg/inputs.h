@@ -4,10 +4,10 @@
 
 #include <memory>
 
-#include "engine/tavquery.h"
-#include "host/formfile.h"
-#include "host/outputfiles.h"
 #include "options.h"
+#include "tav/formfile.h"
+#include "tav/tavquery.h"
+#include "tav/outputfiles.h"
 
 namespace tavreg {
 

@@ -7,14 +7,14 @@
 #include <QJsonObject>
 #include <cstring>
 
-#include "host/csvtable.h"
-#include "host/db.h"
-#include "host/formfile.h"
-#include "host/sysutils.h"
 #include "outputs.h"
 #include "pages.h"
 #include "plots.h"
 #include "report.h"
+#include "tav/csvtable.h"
+#include "tav/db.h"
+#include "tav/formfile.h"
+#include "tav/sysutils.h"
 
 namespace tavreg {
 

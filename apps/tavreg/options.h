@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/tavcore.h"
-#include "host/dbconnection.h"
-#include "host/outputfiles.h"
 #include "summary.h"
+#include "tav/db.h"
+#include "tav/outputfiles.h"
+#include "tav/tavcore.h"
 #include "terms.h"
 
 namespace tavreg {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/sysutils.h"
+#include "tav/sysutils.h"
 #include "terms.h"
 
 namespace tavreg {

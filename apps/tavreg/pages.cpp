@@ -4,11 +4,11 @@
 #include <QFileInfo>
 #include <exception>
 
-#include "engine/tavreport.h"
-#include "forms/tavoutpt.h"
-#include "host/forms.h"
-#include "host/printing.h"
-#include "host/sysutils.h"
+#include "tav/forms.h"
+#include "tav/printing.h"
+#include "tav/sysutils.h"
+#include "tav/tavoutpt.h"
+#include "tav/tavreport.h"
 
 namespace tavreg {
 

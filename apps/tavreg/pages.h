@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/tavcore.h"
-#include "host/outputfiles.h"
+#include "tav/outputfiles.h"
+#include "tav/tavcore.h"
 
 class QDialog;
 

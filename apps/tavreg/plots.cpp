@@ -4,9 +4,9 @@
 #include <QDir>
 #include <QImage>
 
-#include "forms/diagplots.h"
-#include "forms/tavplot.h"
 #include "pages.h"
+#include "tav/diagplots.h"
+#include "tav/tavplot.h"
 
 namespace tavreg {
 

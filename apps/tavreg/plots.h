@@ -4,8 +4,8 @@
 
 #include <QString>
 
-#include "engine/tavcore.h"
-#include "host/outputfiles.h"
+#include "tav/outputfiles.h"
+#include "tav/tavcore.h"
 
 namespace tavreg {
 

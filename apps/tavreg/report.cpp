@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "tav/qtstrings.h"
+
 namespace tavreg {
 
 QJsonValue JsonNumber(double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(); }
@@ -19,7 +21,7 @@ QJsonArray Vector(int from, int to, const std::function<double(int)>& get) {
     return a;
 }
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+using tav::Q;
 
 // The term a skip is counted against: the response (0) or a control variable.
 std::string Term(const tav::TTAVRegression& r, int variable) {

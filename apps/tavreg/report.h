@@ -5,7 +5,7 @@
 #include <QString>
 #include <string>
 
-#include "engine/tavcore.h"
+#include "tav/tavcore.h"
 
 namespace tavreg {
 

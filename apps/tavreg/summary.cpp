@@ -8,12 +8,12 @@
 #include <cstring>
 #include <sstream>
 
-#include "engine/plotstats.h"
-#include "engine/tavtable.h"
-#include "forms/diagplots.h"
-#include "host/db.h"
-#include "host/sysutils.h"
 #include "report.h"
+#include "tav/db.h"
+#include "tav/diagplots.h"
+#include "tav/plotstats.h"
+#include "tav/sysutils.h"
+#include "tav/tavtable.h"
 #include "terms.h"
 
 namespace tavreg {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/tavcore.h"
-#include "host/csvtable.h"
+#include "tav/csvtable.h"
+#include "tav/tavcore.h"
 
 namespace tavreg {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "host/sysutils.h"
+#include "tav/sysutils.h"
 
 namespace tavreg {
 

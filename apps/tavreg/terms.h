@@ -1,13 +1,13 @@
 // The variable terms of tavreg's command line: FIELD, Log(F), Power(F,N), ... turned into the
 // components' variable definitions, checked when the command line is read. The terms are those of
-// the table of transformation kinds (variables/transformations.h).
+// the table of transformation kinds (tav/transformations.h).
 #pragma once
 
 #include <optional>
 #include <stdexcept>
 #include <string>
 
-#include "variables/tavtypes.h"
+#include "tav/tavtypes.h"
 
 namespace tavreg {
 

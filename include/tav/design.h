@@ -3,8 +3,8 @@
 // property editors that open them, the design-time interface and Register.
 #pragma once
 
-#include "design/designintf.h"
-#include "design/tav32reg.h"
-#include "design/taveditors.h"
-#include "design/tavctrl.h"
-#include "design/tavresp.h"
+#include "tav/designintf.h"
+#include "tav/tav32reg.h"
+#include "tav/tavctrl.h"
+#include "tav/taveditors.h"
+#include "tav/tavresp.h"

@@ -1,20 +1,20 @@
 // Everything a host application needs: #include <tav/tav.h> and link tav::tav.
 #pragma once
 
-#include "engine/tavcore.h"
-#include "engine/tavforms.h"
-#include "engine/tavprogress.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "forms/installwindows.h"
-#include "host/classes.h"
-#include "host/db.h"
-#include "host/dialogs.h"
-#include "host/forms.h"
-#include "host/sysutils.h"
-#include "matrix/matrix.h"
-#include "matrix/maxdata.h"
-#include "variables/tavtypes.h"
+#include "tav/classes.h"
+#include "tav/db.h"
+#include "tav/installwindows.h"
+#include "tav/matrix.h"
+#include "tav/maxdata.h"
+#include "tav/messages.h"
+#include "tav/modal.h"
+#include "tav/sysutils.h"
+#include "tav/tavcore.h"
+#include "tav/tavforms.h"
+#include "tav/tavprogress.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
+#include "tav/tavtypes.h"
 
 namespace tav {
 // A host that includes this header has the report and plot windows installed at start-up.

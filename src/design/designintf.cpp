@@ -1,9 +1,9 @@
-#include "design/designintf.h"
+#include "tav/designintf.h"
 
 #include <algorithm>
 #include <map>
 
-#include "host/sysutils.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 

@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QPainter>
 
-#include "host/controls.h"
-#include "host/forms.h"
+#include "tav/controls.h"
+#include "tav/forms.h"
 
 namespace tav::dlgparts {
 

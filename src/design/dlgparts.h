@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "variables/transformations.h"
+#include "tav/transformations.h"
 
 class QLabel;
 class QFrame;

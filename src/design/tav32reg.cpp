@@ -1,10 +1,10 @@
-#include "design/tav32reg.h"
+#include "tav/tav32reg.h"
 
 #include <QPainter>
 
-#include "design/designintf.h"
-#include "design/taveditors.h"
-#include "engine/tavclasses.h"
+#include "tav/designintf.h"
+#include "tav/tavclasses.h"
+#include "tav/taveditors.h"
 
 namespace tav {
 

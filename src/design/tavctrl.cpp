@@ -1,12 +1,14 @@
-#include "design/tavctrl.h"
+#include "tav/tavctrl.h"
 
 #include <QLabel>
 #include <QRadioButton>
 
 #include "design/dlgparts.h"
-#include "engine/tavquery.h"
-#include "host/forms.h"
-#include "host/sysutils.h"
+#include "tav/forms.h"
+#include "tav/qtstrings.h"
+#include "tav/sysutils.h"
+#include "tav/tavclasses.h"
+#include "tav/tavquery.h"
 
 namespace tav {
 
@@ -26,9 +28,6 @@ using dlgparts::MakePanel;
 namespace {
 
 constexpr const char* LB = "\n\r";
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
 
 // The help text of a kind's choice, before any note of the query variant.
 std::string HelpText(TTransformation kind) {
@@ -182,7 +181,7 @@ void TControlDefDlg::OpenForm(TTAVRegression* Component, const std::string& Prop
     cboxTableX_->ClearItems();
     cboxTableY_->ClearItems();
     TDataSet& dataSet = Component->DataSet();
-    ComponentType = dynamic_cast<TTAVQuery*>(&dataSet) != nullptr ? 1 : 0;
+    ComponentType = ComponentKind(&dataSet).query != nullptr ? 1 : 0;
     PropertyName = PropertyName_;
     setWindowTitle(Q(dataSet.Name() + " Control Variable Definition"));
     radioGroup1_->setTitle(Q("Set " + PropertyName + " to "));

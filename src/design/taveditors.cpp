@@ -1,13 +1,14 @@
-#include "design/taveditors.h"
+#include "tav/taveditors.h"
 
 #include <memory>
 
-#include "design/tavctrl.h"
-#include "design/tavresp.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "host/dialogs.h"
-#include "host/sysutils.h"
+#include "tav/messages.h"
+#include "tav/sysutils.h"
+#include "tav/tavclasses.h"
+#include "tav/tavctrl.h"
+#include "tav/tavquery.h"
+#include "tav/tavresp.h"
+#include "tav/tavtable.h"
 
 namespace tav {
 
@@ -44,14 +45,13 @@ TPropertyAttributes TVariableProperty::GetAttributes() const {
 }
 
 TTAVRegression& TVariableProperty::Regression() const {
-    TComponent* c = GetComponent(0);
-    if (auto* t = dynamic_cast<TTAVTable*>(c)) return *t;
-    if (auto* q = dynamic_cast<TTAVQuery*>(c)) return *q;
+    if (TTAVRegression* regression = ComponentKind(GetComponent(0)).regression)
+        return *regression;
     throw Exception("The selected component is not a regression component");
 }
 
 bool TVariableProperty::FieldNames(TTAVRegression& component, TStringList& names) const {
-    auto* table = dynamic_cast<TTAVTable*>(&component.DataSet());
+    TTAVTable* table = ComponentKind(&component.DataSet()).table;
     if (!table) {
         names.Add("...");
         return true;

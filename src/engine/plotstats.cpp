@@ -1,4 +1,4 @@
-#include "engine/plotstats.h"
+#include "tav/plotstats.h"
 
 #include <algorithm>
 #include <array>

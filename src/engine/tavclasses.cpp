@@ -1,9 +1,23 @@
-#include "engine/tavclasses.h"
+#include "tav/tavclasses.h"
 
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 namespace tav {
+
+TComponentKind ComponentKind(TComponent* component) {
+    TComponentKind kind;
+    if (auto* table = dynamic_cast<TTAVTable*>(component)) {
+        kind.table = table;
+        kind.dataSet = table;
+        kind.regression = table;
+    } else if (auto* query = dynamic_cast<TTAVQuery*>(component)) {
+        kind.query = query;
+        kind.dataSet = query;
+        kind.regression = query;
+    }
+    return kind;
+}
 
 namespace {
 

@@ -1,13 +1,14 @@
-#include "engine/tavcore.h"
+#include "tav/tavcore.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
-#include "engine/tavforms.h"
-#include "engine/tavprogress.h"
-#include "host/db.h"
-#include "host/sysutils.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
+#include "tav/tavforms.h"
+#include "tav/tavinference.h"
+#include "tav/tavprogress.h"
 
 namespace tav {
 
@@ -31,7 +32,7 @@ TTAVRegression::TTAVRegression(TDataSet& dataSet, const TTAVVariant& variant)
     : dataSet_(dataSet),
       variant_(variant),
       d_(AllocateZeroed<Arrays>()),
-      diagnostics_(AllocateZeroed<TDiagnostics>()) {
+      inference_(std::make_unique<TTAVInference>(*this)) {
     for (auto& var : controlVar_) var = std::make_unique<TIndepVar>();
     response_ = std::make_unique<TDependentVar>();
 }
@@ -64,26 +65,15 @@ void TTAVRegression::SetIdField(const std::string& v) {
     valuesLoaded_ = false;
 }
 
-int64_t TTAVRegression::GetRecordPosition(int32_t i) const {
-    if (i < 1 || i > dataCount_)
-        throw std::out_of_range("record " + IntToStr(i) + " of 1.." + IntToStr(dataCount_));
-    return d_->position[i];
-}
+int64_t TTAVRegression::GetRecordPosition(int32_t i) const { return records_.Position(i); }
 
-std::string TTAVRegression::GetRecordLabel(int32_t i) const {
-    GetRecordPosition(i);  // the range check
-    const std::size_t start = i == 1 ? 0 : d_->labelEnd[i - 1];
-    return labels_.substr(start, d_->labelEnd[i] - start);
-}
+std::string TTAVRegression::GetRecordLabel(int32_t i) const { return records_.Label(i); }
 
-std::string TTAVRegression::GetRecordName(int32_t i) const {
-    std::string label = GetRecordLabel(i);
-    return label.empty() ? IntToStr(GetRecordPosition(i)) : label;
-}
+std::string TTAVRegression::GetRecordName(int32_t i) const { return records_.Name(i); }
 
 void TTAVRegression::ReLoad() {
     valuesLoaded_ = false;
-    diagnostics_->ready = diagnostics_->sumsReady = false;
+    inference_->Invalidate();
     LoadValues();
 }
 
@@ -101,32 +91,10 @@ void TTAVRegression::CheckDataCount() {
                       mbOK, 0);
 }
 
-int32_t TLoadAccount::Skipped() const {
-    int32_t total = 0;
-    for (const auto& variable : skipped)
-        for (const int32_t count : variable) total += count;
-    return total;
-}
-
 std::string TTAVRegression::LoadSummary() const {
-    const TLoadAccount& a = account_;
-    std::string out = std::to_string(a.used) + " of " + std::to_string(a.read) + " records used";
-    if (const int skipped = a.Skipped()) {
-        out += "; " + std::to_string(skipped) + " skipped:";
-        const char* separator = " ";
-        for (int v = 0; v <= varCount_; ++v)
-            for (int k = 1; k < kSkipReasonCount; ++k)
-                if (const int count = a.skipped[v][k]) {
-                    out += separator + std::to_string(count) + " for " +
-                           (v == 0 ? response_->OutputTerm() : cVar_[v]->OutputTerm()) + " (" +
-                           SkipReasonText(static_cast<TSkipReason>(k)) + ")";
-                    separator = ", ";
-                }
-    }
-    if (a.Capped())
-        out += "; only the first " + std::to_string(a.read) + " of " +
-               std::to_string(a.recordCount) + " records were read";
-    return out;
+    return records_.Summary(varCount_, [this](int v) {
+        return v == 0 ? response_->OutputTerm() : cVar_[v]->OutputTerm();
+    });
 }
 
 bool TTAVRegression::ValidRecord(uint16_t count, TSkipReason& reason, uint16_t& variable) {
@@ -187,27 +155,26 @@ bool TTAVRegression::InvariantCol(uint16_t count) {
 }
 
 bool TTAVRegression::LoadValues() {
-    diagnostics_->ready = diagnostics_->sumsReady = false;
+    inference_->Invalidate();
     if (valuesLoaded_) return true;
     TControlsDisabled controlsDisabled(dataSet_);
     TLoadProgress progress;
 
     varCount_ = 0;
     for (auto& copy : cVar_) copy.reset();
-    account_ = TLoadAccount();
-    labels_.clear();
-    labelled_ = false;
+    records_.Start();
+    TLoadAccount& account = records_.Account();
     try {
         for (const auto& var : controlVar_) SetcVarArrays(*var);
         CheckDataCount();
-        account_.recordCount = dataSet_.RecordCount();
+        account.recordCount = dataSet_.RecordCount();
         dataSet_.First();
         reader_.Clear();
         prepared_[0].Prepare(*response_, dataSet_, reader_);
         for (int k = 1; k <= varCount_; ++k) prepared_[k].Prepare(*cVar_[k], dataSet_, reader_);
         // A field that is not there is an error like any other field's, before any record.
         const TField* id = idField_.empty() ? nullptr : dataSet_.FieldByName(idField_);
-        labelled_ = id != nullptr;
+        records_.SetLabelled(id != nullptr);
 
         uint16_t n = 0;
         progress.SetGaugeProgress(0);
@@ -216,7 +183,7 @@ bool TTAVRegression::LoadValues() {
 
         Arrays& d = *d_;
         while (!dataSet_.Eof() && n < MaxData) {
-            ++account_.read;
+            ++account.read;
             reader_.Read(dataSet_);
             TSkipReason reason = TSkipReason::None;
             uint16_t variable = 0;  // the response
@@ -242,9 +209,7 @@ bool TTAVRegression::LoadValues() {
                     ++n;
                     d.y[n] = yValue;
                     std::copy(values, values + varCount_, d.x.row(n));
-                    d.position[n] = account_.read;
-                    if (id) labels_ += id->AsString();
-                    d.labelEnd[n] = labels_.size();
+                    records_.Add(account.read, id ? id->AsString() : std::string());
                     if (variant_.gaugeFollowsLoad) {
                         // A count that disagrees with the rows read (rows added since it ran,
                         // a view whose rows change from one run to the next) shows a full
@@ -257,15 +222,16 @@ bool TTAVRegression::LoadValues() {
                     }
                 }
             }
-            if (reason != TSkipReason::None) ++account_.skipped[variable][static_cast<int>(reason)];
+            if (reason != TSkipReason::None) ++account.skipped[variable][static_cast<int>(reason)];
             dataSet_.Next();
         }
         dataCount_ = n;
-        account_.used = n;
-        if (!dataSet_.Eof()) account_.notRead = std::max(1, account_.recordCount - account_.read);
+        account.used = n;
+        if (!dataSet_.Eof()) account.notRead = std::max(1, account.recordCount - account.read);
     } catch (...) {
         // A load abandoned midway leaves nothing that could be mistaken for a usable one.
         dataCount_ = 0;
+        records_.Abandon();
         dof_ = 0;
         valuesLoaded_ = false;
         throw;

@@ -5,7 +5,7 @@
 #include <Eigen/Dense>
 #include <cstdint>
 
-#include "matrix/maxdata.h"
+#include "tav/maxdata.h"
 
 namespace tav::factor {
 

@@ -11,9 +11,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/tavcore.h"
-#include "engine/tavforms.h"
-#include "host/sysutils.h"
+#include "tav/sysutils.h"
+#include "tav/tavcore.h"
+#include "tav/tavforms.h"
+#include "tav/tavinference.h"
 
 namespace tav {
 
@@ -148,7 +149,7 @@ void TTAVRegression::Execute() {
     }
     // Nothing of an earlier fit may pass for a result of this one.
     SST_ = RSquared_ = Syx_ = F_ = 0.0;
-    diagnostics_->ready = diagnostics_->sumsReady = false;
+    inference_->Invalidate();
     fitPath_ = TFitPath::None;
     fitProblem_ = TFitProblem::None;
     estimatedDigits_ = kNaN;
@@ -381,6 +382,12 @@ void TTAVRegression::ComputeSST() { SST_ = GetSSE() + GetSSR(); }
 // R squared keeps its value when SST is 0 (Execute has reset it to 0), and is NaN when SST is
 // not a number at all. R squared, Syx and F are NaN, as every derived statistic, after an
 // overflow or on singular normal equations.
+int32_t TTAVRegression::FittedTerms() const {
+    int32_t terms = 1;
+    for (int32_t k = 1; k <= varCount_; ++k) terms += aliased_[k] ? 0 : 1;
+    return terms;
+}
+
 bool TTAVRegression::Valued() const {
     return fitProblem_ != TFitProblem::Overflow && fitProblem_ != TFitProblem::NumericallySingular;
 }

@@ -1,4 +1,4 @@
-#include "engine/tavforms.h"
+#include "tav/tavforms.h"
 
 namespace tav {
 

@@ -1,5 +1,5 @@
 // Tests, intervals, likelihood and record diagnostics of the last fit (the fitted equation as SQL
-// is in tavscoring.cpp).
+// is in tavscoring.cpp), and the regression's accessors that forward to them.
 //
 // Whatever path fitted the coefficients, the standard errors, the leverages, the variance
 // inflation factors and the prediction standard errors come from one factorisation: a
@@ -9,6 +9,8 @@
 // scaled), so nothing squares the condition of the design as cross products and a Cholesky factor
 // would (x, x^2 with x = 1E6 + i kept 5 digits of leverage that way). The factor is made once per
 // fit, on request, from the loaded values; the database is not read again.
+#include "tav/tavinference.h"
+
 #include <algorithm>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/students_t.hpp>
@@ -18,10 +20,10 @@
 #include <numbers>
 #include <stdexcept>
 
-#include "engine/tavcore.h"
 #include "engine/tavfactor.h"
-#include "host/db.h"
-#include "host/sysutils.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
+#include "tav/tavcore.h"
 
 namespace tav {
 
@@ -71,11 +73,34 @@ void CheckConfidenceLevel(double level) {
 
 // ------------------------------------------------------------------------------------ inference
 
+TTAVInference::TTAVInference(const TTAVRegression& regression)
+    : regression_(regression),
+      dataCount_(regression.dataCount_),
+      varCount_(regression.varCount_),
+      yBar_(regression.yBar_),
+      aliased_(regression.aliased_),
+      perfectFit_(regression.perfectFit_),
+      estimatedDigits_(regression.estimatedDigits_),
+      fitPath_(regression.fitPath_),
+      diagnostics_(AllocateZeroed<TDiagnostics>()) {}
+
+void TTAVInference::Invalidate() { diagnostics_->ready = diagnostics_->sumsReady = false; }
+
+bool TTAVInference::Valued() const { return regression_.Valued(); }
+
+int32_t TTAVInference::FittedTerms() const { return regression_.FittedTerms(); }
+
+double TTAVInference::Getb(uint16_t j) const { return regression_.Getb(j); }
+
+double TTAVInference::Predict(const npvector& Values, uint16_t Count) const {
+    return regression_.Predict(Values, Count);
+}
+
 // Not after an overflow, nor when the forced normal equations found X'X singular: their results
 // have no correct digit, and every statistic derived from them would pass for one.
-bool TTAVRegression::Inferable() const { return fitPath_ != TFitPath::None && Valued(); }
+bool TTAVInference::Inferable() const { return fitPath_ != TFitPath::None && Valued(); }
 
-double TTAVRegression::GetStdErrorOfb(uint16_t j) const {
+double TTAVInference::GetStdErrorOfb(uint16_t j) const {
     if (j > varCount_) RaiseIndexError("coefficient", j, 0, varCount_);
     if (!Inferable()) return kNaN;
     const ext rdf = ResidualDOF();
@@ -84,16 +109,14 @@ double TTAVRegression::GetStdErrorOfb(uint16_t j) const {
 }
 
 // A perfect fit's t values are ratios of rounding noise.
-double TTAVRegression::GettValue(uint16_t j) const {
+double TTAVInference::GettValue(uint16_t j) const {
     if (perfectFit_) return kNaN;
     return static_cast<double>(ext(Getb(j)) / ext(GetStdErrorOfb(j)));
 }
 
-double TTAVRegression::GetPValue(uint16_t j) const {
-    return TwoSidedP(GettValue(j), ResidualDOF());
-}
+double TTAVInference::GetPValue(uint16_t j) const { return TwoSidedP(GettValue(j), ResidualDOF()); }
 
-TInterval TTAVRegression::GetConfidenceInterval(uint16_t j, double level) const {
+TInterval TTAVInference::GetConfidenceInterval(uint16_t j, double level) const {
     CheckConfidenceLevel(level);
     const ext half = ext(Quantile(level)) * ext(GetStdErrorOfb(j));
     const ext b = Getb(j);
@@ -102,7 +125,7 @@ TInterval TTAVRegression::GetConfidenceInterval(uint16_t j, double level) const 
 
 // The quantile of the last level asked for is kept: intervals are asked for a coefficient at a
 // time, and the quantile costs more than everything else of an interval.
-double TTAVRegression::Quantile(double level) const {
+double TTAVInference::Quantile(double level) const {
     TDiagnostics& g = *diagnostics_;
     const double df = ResidualDOF();
     if (!(g.quantileLevel == level && g.quantileDf == df)) {
@@ -114,14 +137,14 @@ double TTAVRegression::Quantile(double level) const {
 }
 
 // n - r, r the terms that took part in the fit.
-double TTAVRegression::ResidualDOF() const {
+double TTAVInference::ResidualDOF() const {
     return static_cast<double>(int32_t{dataCount_} - FittedTerms());
 }
 
-TTAVRegression::TSums TTAVRegression::Sums() const {
+TTAVInference::TSums TTAVInference::Sums() const {
     TDiagnostics& g = *diagnostics_;
     if (g.sumsReady) return g.sums;
-    const Arrays& d = *d_;
+    const auto& d = *regression_.d_;
     ext sse = 0, ssr = 0;
     for (int32_t i = 1; i <= dataCount_; ++i) {
         const ext e = d.e.raw(i), deviation = ext(d.v.raw(i)) - ext(yBar_);
@@ -133,21 +156,21 @@ TTAVRegression::TSums TTAVRegression::Sums() const {
     return g.sums;
 }
 
-double TTAVRegression::GetAdjRSquared() const {
+double TTAVInference::GetAdjRSquared() const {
     const TSums s = Sums();
     const ext rdf = ResidualDOF();
     if (!Inferable() || !(rdf > 0) || !(s.sse + s.ssr > 0)) return kNaN;
     return static_cast<double>(1.0L - (s.sse / rdf) / ((s.sse + s.ssr) / (dataCount_ - 1)));
 }
 
-double TTAVRegression::GetResidualStdError() const {
+double TTAVInference::GetResidualStdError() const {
     const ext rdf = ResidualDOF();
     return Inferable() && rdf > 0 ? static_cast<double>(std::sqrt(Sums().sse / rdf)) : kNaN;
 }
 
-double TTAVRegression::GetFPValue() const { return GetAnova().regression.p; }
+double TTAVInference::GetFPValue() const { return GetAnova().regression.p; }
 
-TAnovaTable TTAVRegression::GetAnova() const {
+TAnovaTable TTAVInference::GetAnova() const {
     TAnovaTable t{};
     if (!Inferable()) {
         t.regression = t.residual = t.total = {kNaN, kNaN, kNaN, kNaN, kNaN};
@@ -176,7 +199,7 @@ TAnovaTable TTAVRegression::GetAnova() const {
 //   log L = -n/2 (log(2 pi) + 1 - log n + log SSE).
 // A saturated fit (no residual degree of freedom) and a perfect one have no likelihood: their
 // residual sum of squares is rounding noise, and its logarithm anything.
-double TTAVRegression::GetLogLikelihood() const {
+double TTAVInference::GetLogLikelihood() const {
     if (!Inferable() || dataCount_ == 0 || !(ResidualDOF() > 0) || perfectFit_) return kNaN;
     const ext n = dataCount_;
     return static_cast<double>(
@@ -184,23 +207,17 @@ double TTAVRegression::GetLogLikelihood() const {
 }
 
 // The coefficients of the fit (aliased variables take no part) and the error variance.
-double TTAVRegression::GetAIC() const {
+double TTAVInference::GetAIC() const {
     return static_cast<double>(-2 * ext(GetLogLikelihood()) + 2 * ext(FittedTerms() + 1));
 }
 
-double TTAVRegression::GetBIC() const {
+double TTAVInference::GetBIC() const {
     return static_cast<double>(-2 * ext(GetLogLikelihood()) +
                                std::log(ext(dataCount_)) * ext(FittedTerms() + 1));
 }
 
-int32_t TTAVRegression::FittedTerms() const {
-    int32_t terms = 1;
-    for (int32_t k = 1; k <= varCount_; ++k) terms += aliased_[k] ? 0 : 1;
-    return terms;
-}
-
-TPredictionInterval TTAVRegression::PredictInterval(const npvector& Values, uint16_t Count,
-                                                    double level) const {
+TPredictionInterval TTAVInference::PredictInterval(const npvector& Values, uint16_t Count,
+                                                   double level) const {
     CheckConfidenceLevel(level);
     if (Count != varCount_)
         throw EConvertError("a prediction needs " + IntToStr(varCount_) + " control values, not " +
@@ -381,14 +398,14 @@ double DigitsOf(ext relativeError) {
 
 }  // namespace
 
-const TTAVRegression::TDiagnostics& TTAVRegression::Diagnostics() const {
+const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
     using namespace factor;
     TDiagnostics& g = *diagnostics_;
     if (g.ready) return g;
     g.ready = true;
     g.valid = false;
     g.digits = kNaN;
-    const Arrays& d = *d_;
+    const auto& d = *regression_.d_;
     const int32_t n = dataCount_;
     g.m = 0;
     for (int32_t k = 1; k <= varCount_; ++k)
@@ -570,7 +587,7 @@ const TTAVRegression::TDiagnostics& TTAVRegression::Diagnostics() const {
     return g;
 }
 
-double TTAVRegression::GetStatisticsDigits() const {
+double TTAVInference::GetStatisticsDigits() const {
     if (!Inferable()) return kNaN;
     const TDiagnostics& g = Diagnostics();
     return g.valid ? g.digits : estimatedDigits_;
@@ -585,26 +602,26 @@ double Record(const double* values, uint16_t i, uint16_t count, const char* what
 
 }  // namespace
 
-double TTAVRegression::GetLeverage(uint16_t i) const {
+double TTAVInference::GetLeverage(uint16_t i) const {
     return Record(Diagnostics().leverage, i, dataCount_, "record");
 }
-double TTAVRegression::GetStandardizedResidual(uint16_t i) const {
+double TTAVInference::GetStandardizedResidual(uint16_t i) const {
     return Record(Diagnostics().rstandard, i, dataCount_, "record");
 }
-double TTAVRegression::GetStudentizedResidual(uint16_t i) const {
+double TTAVInference::GetStudentizedResidual(uint16_t i) const {
     return Record(Diagnostics().rstudent, i, dataCount_, "record");
 }
-double TTAVRegression::GetCooksDistance(uint16_t i) const {
+double TTAVInference::GetCooksDistance(uint16_t i) const {
     return Record(Diagnostics().cooks, i, dataCount_, "record");
 }
-double TTAVRegression::GetVIF(uint16_t k) const {
+double TTAVInference::GetVIF(uint16_t k) const {
     if (k < 1 || k > varCount_) RaiseIndexError("control variable", k, 1, varCount_);
     return Diagnostics().vif[k];
 }
 
-double TTAVRegression::GetDurbinWatson() const {
+double TTAVInference::GetDurbinWatson() const {
     if (!Inferable() || perfectFit_) return kNaN;
-    const Arrays& d = *d_;
+    const auto& d = *regression_.d_;
     ext differences = 0, squares = 0;
     for (int32_t i = 1; i <= dataCount_; ++i) {
         const ext e = d.e.raw(i);
@@ -613,5 +630,38 @@ double TTAVRegression::GetDurbinWatson() const {
     }
     return dataCount_ > 1 ? static_cast<double>(differences / squares) : kNaN;
 }
+
+// ------------------------------------------------------------------- the regression's accessors
+
+double TTAVRegression::GetStdErrorOfb(uint16_t j) const { return inference_->GetStdErrorOfb(j); }
+double TTAVRegression::GettValue(uint16_t j) const { return inference_->GettValue(j); }
+double TTAVRegression::GetPValue(uint16_t j) const { return inference_->GetPValue(j); }
+TInterval TTAVRegression::GetConfidenceInterval(uint16_t j, double level) const {
+    return inference_->GetConfidenceInterval(j, level);
+}
+double TTAVRegression::GetAdjRSquared() const { return inference_->GetAdjRSquared(); }
+double TTAVRegression::GetResidualStdError() const { return inference_->GetResidualStdError(); }
+double TTAVRegression::GetFPValue() const { return inference_->GetFPValue(); }
+TAnovaTable TTAVRegression::GetAnova() const { return inference_->GetAnova(); }
+double TTAVRegression::GetLogLikelihood() const { return inference_->GetLogLikelihood(); }
+double TTAVRegression::GetAIC() const { return inference_->GetAIC(); }
+double TTAVRegression::GetBIC() const { return inference_->GetBIC(); }
+TPredictionInterval TTAVRegression::PredictInterval(const npvector& Values, uint16_t Count,
+                                                    double level) const {
+    return inference_->PredictInterval(Values, Count, level);
+}
+double TTAVRegression::GetLeverage(uint16_t i) const { return inference_->GetLeverage(i); }
+double TTAVRegression::GetStandardizedResidual(uint16_t i) const {
+    return inference_->GetStandardizedResidual(i);
+}
+double TTAVRegression::GetStudentizedResidual(uint16_t i) const {
+    return inference_->GetStudentizedResidual(i);
+}
+double TTAVRegression::GetCooksDistance(uint16_t i) const {
+    return inference_->GetCooksDistance(i);
+}
+double TTAVRegression::GetVIF(uint16_t k) const { return inference_->GetVIF(k); }
+double TTAVRegression::GetDurbinWatson() const { return inference_->GetDurbinWatson(); }
+double TTAVRegression::GetStatisticsDigits() const { return inference_->GetStatisticsDigits(); }
 
 }  // namespace tav

@@ -1,4 +1,4 @@
-#include "engine/tavprogress.h"
+#include "tav/tavprogress.h"
 
 #include <algorithm>
 #include <utility>

@@ -29,8 +29,8 @@
 #include <limits>
 #include <optional>
 
-#include "engine/tavcore.h"
 #include "engine/tavfactor.h"
+#include "tav/tavcore.h"
 
 namespace tav {
 

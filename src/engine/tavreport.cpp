@@ -1,15 +1,18 @@
 // The regression report: thirteen texts and two matrix line lists, laid out character for
 // character as the output window expects them.
+#include "tav/tavreport.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
 
-#include "engine/tavcore.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "engine/tavwindows.h"
-#include "host/sysutils.h"
+#include "tav/sysutils.h"
+#include "tav/tavclasses.h"
+#include "tav/tavcore.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
+#include "tav/tavwindows.h"
 
 namespace tav {
 
@@ -111,9 +114,9 @@ const char* const kProductNotice =
     "tav regression components: least-squares fits straight from your database tables and queries";
 
 std::string ReportDataSetName(TTAVRegression& regression) {
-    if (auto* query = dynamic_cast<TTAVQuery*>(&regression.DataSet()))
-        return query->SQL().Count() > 0 ? query->SQL()[0] : std::string();
-    if (auto* table = dynamic_cast<TTAVTable*>(&regression.DataSet())) return table->TableName();
+    const TComponentKind kind = ComponentKind(&regression.DataSet());
+    if (kind.query) return kind.query->SQL().Count() > 0 ? kind.query->SQL()[0] : std::string();
+    if (kind.table) return kind.table->TableName();
     return {};
 }
 

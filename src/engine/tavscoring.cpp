@@ -5,13 +5,15 @@
 // (the logarithm of a value <= 1E-20, a divisor of magnitude < 1E-20, a fractional power of a
 // negative value), the term is NULL and so is the score. Coefficients are written with 17
 // significant digits, which read back as the very doubles of the fit.
+#include "tav/tavscoring.h"
+
 #include <cmath>
 #include <string>
 
-#include "engine/tavcore.h"
-#include "host/db.h"
-#include "host/sysutils.h"
-#include "variables/transformations.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
+#include "tav/tavcore.h"
+#include "tav/transformations.h"
 
 namespace tav {
 
@@ -56,18 +58,23 @@ class TWriter {
 
 }  // namespace
 
-std::string TTAVRegression::ScoringSQL(TSqlDialect dialect) const {
-    if (fitPath_ == TFitPath::None || fitProblem_ != TFitProblem::None)
+std::string FittedEquationSQL(const TTAVRegression& regression, TSqlDialect dialect) {
+    if (regression.GetFitPath() == TFitPath::None ||
+        regression.GetFitProblem() != TFitProblem::None)
         throw Exception("there is no valid fit to write as SQL");
-    const TWriter writer(dialect, dataSet_);
-    std::string sql = SqlNumber(Getb(0));
-    for (uint16_t k = 1; k <= varCount_; ++k) {
-        if (aliased_[k]) continue;
-        const double b = Getb(k);
+    const TWriter writer(dialect, regression.DataSet());
+    std::string sql = SqlNumber(regression.Getb(0));
+    for (uint16_t k = 1; k <= regression.VarCount(); ++k) {
+        if (regression.GetAliased(k)) continue;
+        const double b = regression.Getb(k);
         sql += std::signbit(b) ? " - " : " + ";
-        sql += SqlNumber(std::fabs(b)) + " * (" + writer.Term(*cVar_[k]) + ")";
+        sql += SqlNumber(std::fabs(b)) + " * (" + writer.Term(*regression.GetcVar(k)) + ")";
     }
     return sql;
+}
+
+std::string TTAVRegression::ScoringSQL(TSqlDialect dialect) const {
+    return FittedEquationSQL(*this, dialect);
 }
 
 }  // namespace tav

@@ -1,6 +1,6 @@
 // Everything that sets the table component apart from the query component.
-#include "engine/tavcore.h"
-#include "host/sysutils.h"
+#include "tav/sysutils.h"
+#include "tav/tavcore.h"
 
 namespace tav {
 

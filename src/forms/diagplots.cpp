@@ -1,4 +1,4 @@
-#include "forms/diagplots.h"
+#include "tav/diagplots.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>
@@ -10,8 +10,9 @@
 #include <cmath>
 #include <numeric>
 
-#include "engine/tavcore.h"
-#include "variables/tavtypes.h"
+#include "tav/db.h"
+#include "tav/tavcore.h"
+#include "tav/tavtypes.h"
 
 namespace tav {
 

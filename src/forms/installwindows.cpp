@@ -1,14 +1,17 @@
-#include "forms/installwindows.h"
+#include "tav/installwindows.h"
 
-#include "engine/tavprogress.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "engine/tavwindows.h"
+#include <typeinfo>
+
 #include "forms/loadgage.h"
-#include "forms/tavoutpt.h"
-#include "forms/tavplot.h"
-#include "host/dialogs.h"
-#include "host/forms.h"
+#include "tav/dialogs.h"
+#include "tav/forms.h"
+#include "tav/tavclasses.h"
+#include "tav/tavoutpt.h"
+#include "tav/tavplot.h"
+#include "tav/tavprogress.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
+#include "tav/tavwindows.h"
 
 namespace tav {
 
@@ -27,10 +30,13 @@ class TQtRegressionWindows final : public TRegressionWindows {
 
     void ShowPlots(TTAVRegression& regression) override {
         TTAVPlotForm form;
-        if (auto* query = dynamic_cast<TTAVQuery*>(&regression.DataSet()))
-            form.QueryPlot(*query);
+        const TComponentKind kind = ComponentKind(&regression.DataSet());
+        if (kind.query)
+            form.QueryPlot(*kind.query);
+        else if (kind.table)
+            form.TablePlot(*kind.table);
         else
-            form.TablePlot(dynamic_cast<TTAVTable&>(regression.DataSet()));
+            throw std::bad_cast();
     }
 };
 

@@ -8,7 +8,7 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include "host/forms.h"
+#include "tav/forms.h"
 
 namespace tav {
 

@@ -6,7 +6,7 @@
 
 #include <QDialog>
 
-#include "engine/tavprogress.h"
+#include "tav/tavprogress.h"
 
 class QLabel;
 class QFrame;

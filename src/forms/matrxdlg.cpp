@@ -3,7 +3,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "host/forms.h"
+#include "tav/forms.h"
 
 namespace tav {
 

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <string>
 
-#include "host/classes.h"
+#include "tav/classes.h"
 
 class QPlainTextEdit;
 class QPushButton;

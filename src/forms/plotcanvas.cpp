@@ -1,4 +1,4 @@
-#include "forms/plotcanvas.h"
+#include "tav/plotcanvas.h"
 
 #include <QPainter>
 #include <algorithm>

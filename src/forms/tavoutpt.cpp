@@ -1,4 +1,4 @@
-#include "forms/tavoutpt.h"
+#include "tav/tavoutpt.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,18 +9,20 @@
 #include <QStyle>
 #include <limits>
 
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
 #include "forms/matrxdlg.h"
-#include "host/dialogs.h"
-#include "host/forms.h"
-#include "host/sysutils.h"
+#include "tav/forms.h"
+#include "tav/messages.h"
+#include "tav/qtstrings.h"
+#include "tav/sysutils.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 namespace tav {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(DisplayText(s)); }
+// A text as the window shows it: the stored line breaks made ordinary ones.
+QString Shown(const std::string& s) { return Q(DisplayText(s)); }
 
 // The point just above (or below, for a positive offset) a button, from the form's outer
 // position, where its popup menu opens.
@@ -194,7 +196,7 @@ QLabel* TRegressionOutputForm::MakeLabel(const char* name, int x, int y, int w, 
 }
 
 void TRegressionOutputForm::SetReportMessage(const std::string& message) {
-    if (!message.empty()) panel2_->SetCaption(Q(message));
+    if (!message.empty()) panel2_->SetCaption(Shown(message));
 }
 
 void TRegressionOutputForm::ShowLines(const TStringList& lines) {
@@ -229,26 +231,26 @@ void TRegressionOutputForm::Open(TTAVRegression& InputData, const std::string& D
     const TReportPage page =
         MakeReportPage(report, dataSetName_, description_, DateTimeToStr(Now()), std::string());
     header1_->ClearSections();
-    header1_->AddSection(Q("Data: " + page.dataSetName));
-    header1_->AddSection(Q(page.description));
-    header1_->AddSection(Q(page.date));
+    header1_->AddSection(Shown("Data: " + page.dataSetName));
+    header1_->AddSection(Shown(page.description));
+    header1_->AddSection(Shown(page.date));
     topPanel_->SetCaption(
-        Q("Data: " + page.dataSetName + "  " + page.description + "  " + page.date));
-    labDepVarName_->setText(Q(page.depVarName));
-    labIndepVarNames_->setText(Q(page.indepVarNames));
-    labDataCount_->setText(Q(page.dataCount));
-    labDOF_->setText(Q(page.dof));
-    labMean_->setText(Q(page.mean));
-    labStdDev_->setText(Q(page.stdDev));
-    labCoeffs_->setText(Q(page.coeffs));
-    labStdErrCoeff_->setText(Q(page.stdErrCoeff));
-    labtValue_->setText(Q(page.tValue));
-    labSSR_->setText(Q(page.ssr));
-    labSSE_->setText(Q(page.sse));
-    labSST_->setText(Q(page.sst));
-    labsSquared_->setText(Q(page.sSquared));
-    labRsqr_->setText(Q(page.rSquared));
-    labFStat_->setText(Q(page.fStat));
+        Shown("Data: " + page.dataSetName + "  " + page.description + "  " + page.date));
+    labDepVarName_->setText(Shown(page.depVarName));
+    labIndepVarNames_->setText(Shown(page.indepVarNames));
+    labDataCount_->setText(Shown(page.dataCount));
+    labDOF_->setText(Shown(page.dof));
+    labMean_->setText(Shown(page.mean));
+    labStdDev_->setText(Shown(page.stdDev));
+    labCoeffs_->setText(Shown(page.coeffs));
+    labStdErrCoeff_->setText(Shown(page.stdErrCoeff));
+    labtValue_->setText(Shown(page.tValue));
+    labSSR_->setText(Shown(page.ssr));
+    labSSE_->setText(Shown(page.sse));
+    labSST_->setText(Shown(page.sst));
+    labsSquared_->setText(Shown(page.sSquared));
+    labRsqr_->setText(Shown(page.rSquared));
+    labFStat_->setText(Shown(page.fStat));
 
     const int points = matrixSize_ <= 7 ? 8 : 7;
     for (QLabel* label : reportLabels_) label->setFont(QFont("Arial", points));

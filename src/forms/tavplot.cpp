@@ -1,4 +1,4 @@
-#include "forms/tavplot.h"
+#include "tav/tavplot.h"
 
 #include <QAction>
 #include <QFrame>
@@ -17,13 +17,13 @@
 #include <string>
 #include <utility>
 
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
 #include "forms/plotglyphs.h"
-#include "host/apphint.h"
-#include "host/forms.h"
-#include "host/sysutils.h"
-#include "matrix/matrix.h"
+#include "host/widgets/apphint.h"
+#include "tav/forms.h"
+#include "tav/matrix.h"
+#include "tav/sysutils.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 namespace tav {
 

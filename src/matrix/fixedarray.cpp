@@ -1,4 +1,4 @@
-#include "matrix/fixedarray.h"
+#include "tav/fixedarray.h"
 
 namespace tav {
 

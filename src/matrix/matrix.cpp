@@ -1,4 +1,4 @@
-#include "matrix/matrix.h"
+#include "tav/matrix.h"
 
 #include <algorithm>
 #include <bit>
@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "host/dialogs.h"
+#include "tav/messages.h"
 
 namespace tav {
 

@@ -1,11 +1,11 @@
-#include "variables/tavtypes.h"
+#include "tav/tavtypes.h"
 
 #include <cmath>
 #include <string_view>
 #include <vector>
 
-#include "host/db.h"
-#include "host/sysutils.h"
+#include "tav/fields.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 
@@ -110,7 +110,7 @@ std::string TIndepVar::DefinitionError(const TStringList& entries) {
     return "";
 }
 
-TSkipReason TIndepVar::CheckRecord(const TDataSet& ds) const {
+TSkipReason TIndepVar::CheckRecord(const TFieldSource& ds) const {
     TRowReader reader;
     TPreparedVar prepared;
     prepared.Prepare(*this, ds, reader);
@@ -118,7 +118,7 @@ TSkipReason TIndepVar::CheckRecord(const TDataSet& ds) const {
     return prepared.Check();
 }
 
-double TIndepVar::Process(const TDataSet& ds) const {
+double TIndepVar::Process(const TFieldSource& ds) const {
     TRowReader reader;
     TPreparedVar prepared;
     prepared.Prepare(*this, ds, reader);
@@ -165,7 +165,7 @@ std::string TDependentVar::DefinitionError(const TStringList& entries) {
     return TransformationError(entries, TRole::Response);
 }
 
-TSkipReason TDependentVar::CheckRecord(const TDataSet& ds) const {
+TSkipReason TDependentVar::CheckRecord(const TFieldSource& ds) const {
     TRowReader reader;
     TPreparedVar prepared;
     prepared.Prepare(*this, ds, reader);
@@ -173,7 +173,7 @@ TSkipReason TDependentVar::CheckRecord(const TDataSet& ds) const {
     return prepared.Check();
 }
 
-double TDependentVar::Process(const TDataSet& ds) const {
+double TDependentVar::Process(const TFieldSource& ds) const {
     TRowReader reader;
     TPreparedVar prepared;
     prepared.Prepare(*this, ds, reader);
@@ -202,15 +202,15 @@ class TPreparedVar::TRecordOperands final : public TOperands {
     const TPreparedVar& var_;
 };
 
-void TPreparedVar::Prepare(const TIndepVar& var, const TDataSet& ds, TRowReader& reader) {
+void TPreparedVar::Prepare(const TIndepVar& var, const TFieldSource& ds, TRowReader& reader) {
     Prepare(var, TRole::Control, ds, reader);
 }
 
-void TPreparedVar::Prepare(const TDependentVar& var, const TDataSet& ds, TRowReader& reader) {
+void TPreparedVar::Prepare(const TDependentVar& var, const TFieldSource& ds, TRowReader& reader) {
     Prepare(var, TRole::Response, ds, reader);
 }
 
-void TPreparedVar::Prepare(const TStringList& var, TRole role, const TDataSet& ds,
+void TPreparedVar::Prepare(const TStringList& var, TRole role, const TFieldSource& ds,
                            TRowReader& reader) {
     field1_ = TSlot();
     field2_ = TSlot();
@@ -225,7 +225,7 @@ void TPreparedVar::Prepare(const TStringList& var, TRole role, const TDataSet& d
         Parse(parameter_, var[kind_->parameter->entry]);
 }
 
-void TPreparedVar::Resolve(TSlot& slot, const TDataSet& ds, const std::string& name,
+void TPreparedVar::Resolve(TSlot& slot, const TFieldSource& ds, const std::string& name,
                            TRowReader& reader) {
     try {
         slot.field = ds.FieldByName(name);

@@ -1,4 +1,4 @@
-#include "variables/transformations.h"
+#include "tav/transformations.h"
 
 #include <cmath>
 #include <cstdio>

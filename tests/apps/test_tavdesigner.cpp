@@ -11,16 +11,16 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "design/tav32reg.h"
-#include "design/tavctrl.h"
 #include "designer.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "forms/tavoutpt.h"
-#include "host/formfile.h"
 #include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
+#include "tav/formfile.h"
+#include "tav/tav32reg.h"
+#include "tav/tavctrl.h"
+#include "tav/tavoutpt.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 using tavtest::Child;

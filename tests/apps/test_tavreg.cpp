@@ -12,11 +12,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 
-#include "engine/tavclasses.h"
-#include "engine/tavtable.h"
-#include "host/formfile.h"
-#include "host/sysutils.h"
 #include "support/tav_test_support.h"
+#include "tav/formfile.h"
+#include "tav/sysutils.h"
+#include "tav/tavclasses.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 

@@ -6,9 +6,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "host/formfile.h"
 #include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
+#include "tav/formfile.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <QImage>
 #include <QXmlStreamReader>
 
-#include "host/formfile.h"
 #include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
+#include "tav/formfile.h"
 
 namespace {
 

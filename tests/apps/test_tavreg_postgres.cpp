@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <regex>
 
-#include "host/formfile.h"
 #include "support/tav_pg_support.h"
 #include "support/tav_test_support.h"
+#include "tav/formfile.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "design/tav32reg.h"
 #include "designer.h"
-#include "host/outputfiles.h"
 #include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
+#include "tav/outputfiles.h"
+#include "tav/tav32reg.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <QRadioButton>
 #include <QTimer>
 
-#include "design/tavctrl.h"
-#include "design/tavresp.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "host/forms.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
+#include "tav/forms.h"
+#include "tav/tavctrl.h"
+#include "tav/tavquery.h"
+#include "tav/tavresp.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 using tavtest::Child;

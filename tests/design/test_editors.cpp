@@ -4,15 +4,15 @@
 
 #include <QRadioButton>
 
-#include "design/designintf.h"
-#include "design/tav32reg.h"
-#include "design/tavctrl.h"
-#include "design/taveditors.h"
-#include "engine/tavclasses.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
+#include "tav/designintf.h"
+#include "tav/tav32reg.h"
+#include "tav/tavclasses.h"
+#include "tav/tavctrl.h"
+#include "tav/taveditors.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 using tavtest::Child;

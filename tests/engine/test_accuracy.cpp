@@ -29,10 +29,10 @@
 #include <utility>
 #include <vector>
 
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "matrix/matrix.h"
 #include "support/tav_fit_support.h"
+#include "tav/matrix.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 #ifndef TAV_TEST_DATA_DIR
 #error "TAV_TEST_DATA_DIR must name the folder of the test data (tests/data.cmake)"

@@ -7,10 +7,10 @@
 #include <QFile>
 #include <QWidget>
 
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "host/sysutils.h"
 #include "support/tav_test_support.h"
+#include "tav/sysutils.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 

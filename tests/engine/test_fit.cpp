@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "host/sysutils.h"
 #include "support/tav_test_support.h"
+#include "tav/sysutils.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 

@@ -5,11 +5,11 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "engine/tavclasses.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "host/formfile.h"
 #include "support/tav_test_support.h"
+#include "tav/formfile.h"
+#include "tav/tavclasses.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 

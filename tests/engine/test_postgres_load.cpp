@@ -10,14 +10,14 @@
 #include <cstdio>
 #include <sstream>
 
-#include "engine/tavclasses.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "host/formfile.h"
-#include "host/sysutils.h"
 #include "support/tav_pg_support.h"
 #include "support/tav_scoring_support.h"
 #include "support/tav_test_support.h"
+#include "tav/formfile.h"
+#include "tav/sysutils.h"
+#include "tav/tavclasses.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 using tavtest::Bits;

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "engine/tavtable.h"
 #include "support/tav_scoring_support.h"
 #include "support/tav_test_support.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 

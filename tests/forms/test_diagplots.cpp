@@ -9,9 +9,9 @@
 #include <QXmlStreamReader>
 #include <cmath>
 
-#include "engine/tavtable.h"
-#include "forms/diagplots.h"
 #include "support/tav_fit_support.h"
+#include "tav/diagplots.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 

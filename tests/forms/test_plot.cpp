@@ -21,15 +21,15 @@
 #include <string>
 #include <vector>
 
-#include "engine/tavclasses.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "forms/tavplot.h"
-#include "host/apphint.h"
-#include "host/formfile.h"
-#include "host/forms.h"
+#include "host/widgets/apphint.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
+#include "tav/formfile.h"
+#include "tav/forms.h"
+#include "tav/tavclasses.h"
+#include "tav/tavplot.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 

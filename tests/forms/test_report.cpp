@@ -9,15 +9,15 @@
 #include <QRegularExpression>
 #include <map>
 
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
 #include "forms/matrxdlg.h"
-#include "forms/tavoutpt.h"
-#include "host/forms.h"
-#include "host/printing.h"
-#include "host/sysutils.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
+#include "tav/forms.h"
+#include "tav/printing.h"
+#include "tav/sysutils.h"
+#include "tav/tavoutpt.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 using namespace tav;
 

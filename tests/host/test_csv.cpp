@@ -6,11 +6,11 @@
 #include <sstream>
 #include <thread>
 
-#include "host/csvtable.h"
-#include "host/db.h"
-#include "host/dbconnection.h"
+#include "host/data/dbconnection.h"
 #include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
+#include "tav/csvtable.h"
+#include "tav/db.h"
 
 using namespace tav;
 

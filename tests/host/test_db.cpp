@@ -4,11 +4,11 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 
-#include "host/classes.h"
-#include "host/db.h"
-#include "host/sysutils.h"
 #include "support/tav_test_support.h"
-#include "variables/tavtypes.h"
+#include "tav/classes.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
+#include "tav/tavtypes.h"
 
 using namespace tav;
 

@@ -8,12 +8,12 @@
 #include <cmath>
 #include <iterator>
 
-#include "host/classes.h"
-#include "host/db.h"
-#include "host/dbconnection.h"
-#include "host/sysutils.h"
+#include "host/data/dbconnection.h"
 #include "support/tav_pg_support.h"
-#include "variables/tavtypes.h"
+#include "tav/classes.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
+#include "tav/tavtypes.h"
 
 using namespace tav;
 

@@ -7,10 +7,10 @@
 #include <QFileInfo>
 #include <thread>
 
-#include "host/db.h"
-#include "host/sqltext.h"
-#include "host/sysutils.h"
 #include "support/tav_test_support.h"
+#include "tav/db.h"
+#include "tav/sqltext.h"
+#include "tav/sysutils.h"
 
 using namespace tav;
 

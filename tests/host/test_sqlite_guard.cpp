@@ -6,7 +6,7 @@
 #include <QFile>
 #include <cstdlib>
 
-#include "host/dbconnection.h"
+#include "host/data/dbconnection.h"
 #include "support/tav_test_support.h"
 
 using namespace tav;

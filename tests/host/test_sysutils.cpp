@@ -15,7 +15,7 @@
 #include <string>
 #include <tuple>
 
-#include "host/sysutils.h"
+#include "tav/sysutils.h"
 
 namespace tav {
 namespace {

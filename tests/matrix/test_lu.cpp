@@ -6,8 +6,8 @@
 #include <limits>
 #include <memory>
 
-#include "matrix/matrix.h"
 #include "support/tav_test_support.h"
+#include "tav/matrix.h"
 
 namespace tav {
 namespace {

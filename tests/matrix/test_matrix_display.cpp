@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "matrix/matrix.h"
 #include "support/tav_test_support.h"
+#include "tav/matrix.h"
 
 namespace tav {
 namespace {

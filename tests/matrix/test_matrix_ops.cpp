@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "matrix/matrix.h"
 #include "support/tav_test_support.h"
+#include "tav/matrix.h"
 
 namespace tav {
 namespace {

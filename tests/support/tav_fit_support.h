@@ -6,9 +6,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
 #include "support/tav_test_support.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
 
 namespace tavtest {
 

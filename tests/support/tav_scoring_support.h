@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/tavcore.h"
+#include "tav/tavcore.h"
 
 namespace tavtest {
 

@@ -11,11 +11,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "engine/tavprogress.h"
-#include "engine/tavquery.h"
-#include "engine/tavtable.h"
-#include "host/dialogs.h"
-#include "variables/tavtypes.h"
+#include "tav/messages.h"
+#include "tav/tavprogress.h"
+#include "tav/tavquery.h"
+#include "tav/tavtable.h"
+#include "tav/tavtypes.h"
 
 namespace tavtest {
 

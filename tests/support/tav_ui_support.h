@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "host/forms.h"
+#include "tav/forms.h"
 
 namespace tavtest {
 

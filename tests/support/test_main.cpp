@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "forms/installwindows.h"
+#include "tav/installwindows.h"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "host/db.h"
-#include "host/sysutils.h"
 #include "support/tav_test_support.h"
-#include "variables/tavtypes.h"
+#include "tav/db.h"
+#include "tav/sysutils.h"
+#include "tav/tavtypes.h"
 
 using namespace tav;
 

@@ -3,9 +3,9 @@
 // of the report, the definition dialogs' previews and tavreg's term syntax.
 #include <gtest/gtest.h>
 
-#include "design/tavctrl.h"
-#include "design/tavresp.h"
 #include "support/tav_ui_support.h"
+#include "tav/tavctrl.h"
+#include "tav/tavresp.h"
 #include "terms.h"
 #include "transformation_cases.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/tavquery.h"
 #include "support/tav_test_support.h"
-#include "variables/tavtypes.h"
+#include "tav/tavquery.h"
+#include "tav/tavtypes.h"
 
 namespace tavtest::transformations {
 
