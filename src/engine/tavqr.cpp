@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -78,6 +79,119 @@ struct TDoubleDouble {
         low -= std::fma(value, factor.high, -product) + value * factor.low;
     }
 };
+
+// Marks in `dependent` each of the `width` columns of A that lies within the rank tolerance of the
+// span of the columns before it (Gram-Schmidt in their order, twice for orthogonality; the columns
+// are overwritten); returns how many are marked.
+int32_t MarkDependent(Eigen::Map<Design>& A, int32_t width, bool* dependent) {
+    int32_t kept[MaxTerms];
+    int32_t keptCount = 0;
+    for (int32_t j = 0; j < width; ++j) {
+        auto column = A.col(j);
+        for (int pass = 0; pass < 2; ++pass)
+            for (int32_t m = 0; m < keptCount; ++m)
+                column -= A.col(kept[m]).dot(column) * A.col(kept[m]);
+        const ext norm = column.norm();
+        dependent[j] = !(norm > kRankTolerance);
+        if (dependent[j]) continue;
+        column /= norm;
+        kept[keptCount++] = j;
+    }
+    return width - keptCount;
+}
+
+// X'X of the q terms from a factor of all their columns: M^-T (A'A) M^-1, with A'A = R'R pivoted
+// back to the terms and M^-1 the map from the terms to the centred, scaled columns.
+Square TermsGram(const TQr& qr, int32_t q, const Terms& length, const Terms& mean) {
+    const auto& pivots = qr.colsPermutation().indices();
+    const Square upper = qr.matrixR().topLeftCorner(q, q).triangularView<Eigen::Upper>();
+    const Square gram = upper.transpose() * upper;
+    Square ata(q, q);
+    for (int32_t i = 0; i < q; ++i)
+        for (int32_t j = 0; j < q; ++j) ata(pivots(i), pivots(j)) = gram(i, j);
+    Square unmap = Square::Zero(q, q);
+    unmap(0, 0) = length(0);
+    for (int32_t k = 1; k < q; ++k) {
+        unmap(0, k) = length(0) * mean(k);
+        unmap(k, k) = length(k);
+    }
+    return unmap.transpose() * ata * unmap;
+}
+
+// Q' v (or Q v) of the factor's first `width` reflectors, one at a time (the blocked form Eigen
+// would choose costs more than it saves on a single vector).
+void ApplyQt(const TQr& qr, int32_t width, Eigen::Map<Records>& v) {
+    const auto n = v.size();
+    for (int32_t k = 0; k < width; ++k) {
+        ext workspace;
+        v.tail(n - k).applyHouseholderOnTheLeft(qr.householderQ().essentialVector(k),
+                                                qr.hCoeffs()(k), &workspace);
+    }
+}
+void ApplyQ(const TQr& qr, int32_t width, Eigen::Map<Records>& v) {
+    const auto n = v.size();
+    for (int32_t k = width - 1; k >= 0; --k) {
+        ext workspace;
+        v.tail(n - k).applyHouseholderOnTheLeft(qr.householderQ().essentialVector(k),
+                                                qr.hCoeffs()(k), &workspace);
+    }
+}
+
+// Estimated correct digits of the coefficients b = M c. The computed c is the exact solution of a
+// problem within u * cond(A) of this one (u of long double), which bounds the error of each
+// element of c by u cond(A) |c|. Mapped through M, a coefficient errs by that much times the sum
+// of its row of |M|: for a slope 1 / s_k, for the intercept also the means it is corrected by,
+// which is where a large offset costs digits. Each coefficient is then rounded to a double.
+double QrDigits(const TQr& qr, int32_t rank, const Square& rInverse, const Terms& c, const Terms& b,
+                const Square& M, const bool* aliased) {
+    ext normR = 0, normInverse = 0;
+    for (int32_t j = 0; j < rank; ++j) {
+        normR = std::max(normR, qr.matrixR().col(j).head(j + 1).cwiseAbs().sum());
+        normInverse = std::max(normInverse, rInverse.col(j).head(j + 1).cwiseAbs().sum());
+    }
+    const ext perturbation = LDBL_EPSILON * normR * normInverse * c.norm();
+    ext worst = DBL_EPSILON / 2;
+    for (int32_t j = 0; j < b.size(); ++j) {
+        if (aliased[j] || b(j) == 0) continue;
+        const ext spread = M.row(j).cwiseAbs().sum();
+        worst = std::max(worst, perturbation * spread / std::fabs(b(j)) + DBL_EPSILON / 2);
+    }
+    return std::clamp(static_cast<double>(-std::log10(worst * kQrMargin)), 0.0, kMaxDigits);
+}
+
+// The refinement of FitByQR: `residual(i)` is record i's residual (from 1) for the coefficients
+// as they stand; each step fits them through the factor (its columns `used`, mapped to the terms
+// by M) and corrects `coefficients`, and is kept only while it shrinks the part of the residuals
+// that the columns explain. `work` is storage of n records.
+void Refine(const TQr& qr, int32_t rank, int32_t width, const int32_t* used, const Square& M,
+            Eigen::Map<Records>& work, TDoubleDouble* coefficients,
+            const std::function<ext(int32_t)>& residual) {
+    const auto q = static_cast<int32_t>(M.rows());
+    const auto& pivots = qr.colsPermutation().indices();
+    const auto R = qr.matrixR().topLeftCorner(rank, rank).triangularView<Eigen::Upper>();
+    auto explained = [&] {
+        for (int32_t i = 0; i < work.size(); ++i) work(i) = residual(i + 1);
+        ApplyQt(qr, width, work);
+        return work.head(rank).norm();
+    };
+    ext left = explained();
+    for (int32_t step = 0; step < 2 && left > 0; ++step) {
+        Terms dz = work.head(rank);
+        R.solveInPlace(dz);
+        Terms dc = Terms::Zero(q);
+        for (int32_t i = 0; i < rank; ++i) dc(used[pivots(i)]) = dz(i);
+        const Terms db = M * dc;
+        TDoubleDouble kept[MaxTerms];
+        std::copy(coefficients, coefficients + q, kept);
+        for (int32_t k = 0; k < q; ++k) coefficients[k].Add(db(k));
+        const ext now = explained();
+        if (!(now < left)) {
+            std::copy(kept, kept + q, coefficients);
+            return;
+        }
+        left = now;
+    }
+}
 
 }  // namespace
 
@@ -145,24 +259,12 @@ double TTAVRegression::FitByQR() {
         int32_t pivotedLast[MaxTerms];
         for (int32_t j = 0; j < width; ++j) pivotedLast[j] = qr->colsPermutation().indices()(j);
         fill();
-        int32_t kept[MaxTerms];
-        int32_t keptCount = 0;
-        for (int32_t j = 0; j < width; ++j) {
-            auto column = A.col(j);
-            for (int pass = 0; pass < 2; ++pass)
-                for (int32_t m = 0; m < keptCount; ++m)
-                    column -= A.col(kept[m]).dot(column) * A.col(kept[m]);
-            const ext norm = column.norm();
-            if (norm > kRankTolerance) {
-                column /= norm;
-                kept[keptCount++] = j;
-            } else {
-                aliased_[used[j]] = true;
-            }
-        }
+        bool dependent[MaxTerms] = {};
+        const int32_t marked = MarkDependent(A, width, dependent);
+        for (int32_t j = 0; j < width; ++j) aliased_[used[j]] = dependent[j];
         // Should the two tests disagree at the edge of the tolerance, the columns the pivoting
         // put last are the aliased ones.
-        if (keptCount == width)
+        if (marked == 0)
             for (int32_t j = pivotedRank; j < width; ++j) aliased_[used[pivotedLast[j]]] = true;
         width = 0;
         for (int32_t k = 0; k <= p; ++k)
@@ -177,13 +279,7 @@ double TTAVRegression::FitByQR() {
     for (int32_t j = rank; j < width; ++j) aliased_[used[pivots(j)]] = true;
 
     for (int32_t i = 1; i <= n; ++i) qty(i - 1) = d.y.raw(i) - yMean;
-    // Q'y, one reflector at a time (the blocked form Eigen would choose costs more than it saves
-    // on a single vector).
-    for (int32_t k = 0; k < width; ++k) {
-        ext workspace;
-        qty.tail(n - k).applyHouseholderOnTheLeft(qr->householderQ().essentialVector(k),
-                                                  qr->hCoeffs()(k), &workspace);
-    }
+    ApplyQt(*qr, width, qty);
 
     // R z = (Q'y)[0, rank), then z back to the columns of A and to the terms.
     const auto R = qr->matrixR().topLeftCorner(rank, rank).triangularView<Eigen::Upper>();
@@ -221,25 +317,7 @@ double TTAVRegression::FitByQR() {
                                        : static_cast<double>(xtxInverse(i - 1, j - 1));
         }
 
-    // Accuracy. The computed c is the exact solution of a problem within u * cond(A) of this one
-    // (u of long double), which bounds the error of each element of c by u cond(A) |c|. Mapped
-    // through M, a coefficient errs by that much times the sum of its row of |M|: for a slope
-    // 1 / s_k, for the intercept also the means it is corrected by, which is where a large
-    // offset costs digits. Each coefficient is then rounded to a double.
-    ext normR = 0, normInverse = 0;
-    for (int32_t j = 0; j < rank; ++j) {
-        normR = std::max(normR, qr->matrixR().col(j).head(j + 1).cwiseAbs().sum());
-        normInverse = std::max(normInverse, rInverse.col(j).head(j + 1).cwiseAbs().sum());
-    }
-    const ext perturbation = LDBL_EPSILON * normR * normInverse * c.norm();
-    ext worst = DBL_EPSILON / 2;
-    for (int32_t j = 0; j <= p; ++j) {
-        if (aliased_[j] || b(j) == 0) continue;
-        const ext spread = M.row(j).cwiseAbs().sum();
-        worst = std::max(worst, perturbation * spread / std::fabs(b(j)) + DBL_EPSILON / 2);
-    }
-    const double digits =
-        std::clamp(static_cast<double>(-std::log10(worst * kQrMargin)), 0.0, kMaxDigits);
+    const double digits = QrDigits(*qr, rank, rInverse, c, b, M, aliased_.data());
 
     // Refinement, where the estimate leaves fewer than kRefineBelow digits. The factor's solution
     // solves a problem within u |A| of this one (u of long double); where the coefficients of the
@@ -260,33 +338,9 @@ double TTAVRegression::FitByQR() {
             if (!aliased_[k]) r.SubtractProduct(row[k - 1], coefficients[k]);
         return r;
     };
-    auto explained = [&] {
-        for (int32_t i = 1; i <= n; ++i) qty(i - 1) = residualOf(i).Value();
-        for (int32_t k = 0; k < width; ++k) {
-            ext workspace;
-            qty.tail(n - k).applyHouseholderOnTheLeft(qr->householderQ().essentialVector(k),
-                                                      qr->hCoeffs()(k), &workspace);
-        }
-        return qty.head(rank).norm();
-    };
     if (digits < kRefineBelow) {
-        ext left = explained();
-        for (int32_t step = 0; step < 2 && left > 0; ++step) {
-            Terms dz = qty.head(rank);
-            R.solveInPlace(dz);
-            Terms dc = Terms::Zero(q);
-            for (int32_t i = 0; i < rank; ++i) dc(used[pivots(i)]) = dz(i);
-            const Terms db = M * dc;
-            TDoubleDouble kept[MaxTerms];
-            std::copy(coefficients, coefficients + q, kept);
-            for (int32_t k = 0; k <= p; ++k) coefficients[k].Add(db(k));
-            const ext now = explained();
-            if (!(now < left)) {
-                std::copy(kept, kept + q, coefficients);
-                break;
-            }
-            left = now;
-        }
+        Refine(*qr, rank, width, used, M, qty, coefficients,
+               [&](int32_t i) { return residualOf(i).Value(); });
         for (int32_t k = 0; k <= p; ++k) d.b[k] = static_cast<double>(coefficients[k].Value());
         for (int32_t i = 1; i <= n; ++i) {
             const ext residual = residualOf(i).Value();
@@ -299,11 +353,7 @@ double TTAVRegression::FitByQR() {
         // where y - X b would lose cond(A) units to the error of b. The fitted values are the rest
         // of the response.
         qty.head(rank).setZero();
-        for (int32_t k = width - 1; k >= 0; --k) {
-            ext workspace;
-            qty.tail(n - k).applyHouseholderOnTheLeft(qr->householderQ().essentialVector(k),
-                                                      qr->hCoeffs()(k), &workspace);
-        }
+        ApplyQ(*qr, width, qty);
         for (int32_t i = 1; i <= n; ++i) {
             const ext residual = qty(i - 1);
             d.v[i] = static_cast<double>(ext(d.y.raw(i)) - residual);
@@ -312,23 +362,12 @@ double TTAVRegression::FitByQR() {
         }
     }
 
-    // The members the normal equations would have left. X'X = M^-T (A'A) M^-1 with A'A = R'R
-    // (pivoted back to the terms) when every column took part; otherwise from the design itself.
+    // The members the normal equations would have left; X'X from the factor when every column
+    // took part, otherwise from the design itself.
     addunitmbynp(d.x, d.XDesign, n, q);
     transposembynp(d.XDesign, d.XDesignT, n, q);
     if (rank == q) {
-        const Square upper = qr->matrixR().topLeftCorner(q, q).triangularView<Eigen::Upper>();
-        const Square gram = upper.transpose() * upper;
-        Square ata(q, q);
-        for (int32_t i = 0; i < q; ++i)
-            for (int32_t j = 0; j < q; ++j) ata(pivots(i), pivots(j)) = gram(i, j);
-        Square unmap = Square::Zero(q, q);  // M^-1
-        unmap(0, 0) = length(0);
-        for (int32_t k = 1; k <= p; ++k) {
-            unmap(0, k) = length(0) * mean(k);
-            unmap(k, k) = length(k);
-        }
-        const Square xtx = unmap.transpose() * ata * unmap;
+        const Square xtx = TermsGram(*qr, q, length, mean);
         for (int32_t i = 1; i <= q; ++i)
             for (int32_t j = 1; j <= q; ++j) d.XtX(i, j) = static_cast<double>(xtx(i - 1, j - 1));
     } else {
