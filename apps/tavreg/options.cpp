@@ -254,7 +254,7 @@ void CheckDefinition(TOptions& o) {
     }
     for (const auto& term : o.x) o.controls.push_back(ControlTerm(term));
     if (o.commandLineDefinition) o.response = ResponseTerm(o.y);
-    if (!o.commandLineDefinition && o.formFile.empty()) o.formFile = TAV_EXAMPLE_FORM;
+    if (!o.commandLineDefinition && o.formFile.empty()) o.formFile = ExampleFormPath();
 }
 
 // A paragraph broken into lines of at most `width` characters, between words.

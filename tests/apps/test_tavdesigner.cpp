@@ -34,8 +34,9 @@ struct TExample {
     TExample() {
         Register();
         form = QString::fromStdString(folder.Path("sales.dfm"));
-        EXPECT_TRUE(QFile::copy(TAV_EXAMPLE_FORM_SOURCE, form));
-        EXPECT_TRUE(QFile::copy(TAV_SAMPLE_DB, QString::fromStdString(folder.Path("sales.db"))));
+        EXPECT_TRUE(QFile::copy(tavtest::ExampleFormSource(), form));
+        EXPECT_TRUE(
+            QFile::copy(tavtest::SampleDb(), QString::fromStdString(folder.Path("sales.db"))));
         QFile::setPermissions(form, QFile::ReadOwner | QFile::WriteOwner);
     }
     std::vector<std::string> Lines() const {
@@ -166,7 +167,7 @@ TEST(Tavdesigner, PaletteInspectorAndUnsavedChanges) {
     EXPECT_TRUE(w.Components().empty());
     SetMessageDlgHook(previous);
     // The file was never written.
-    EXPECT_EQ(ReadTextFile(example.form.toStdString()), ReadTextFile(TAV_EXAMPLE_FORM_SOURCE));
+    EXPECT_EQ(ReadTextFile(example.form.toStdString()), ReadTextFile(tavtest::ExampleFormSource()));
 }
 
 // The picture of the README, written only when asked for:

@@ -34,10 +34,6 @@
 #include "matrix/matrix.h"
 #include "support/tav_fit_support.h"
 
-#ifndef TAV_TEST_DATA_DIR
-#error "TAV_TEST_DATA_DIR must name the folder of the test data (tests/data.cmake)"
-#endif
-
 using namespace tav;
 
 namespace {
@@ -67,7 +63,7 @@ bool Contains(const std::vector<std::string>& texts, const std::string& prefix) 
 // NIST StRD data and scoring
 
 std::string DataPath(const std::string& file) {
-    return std::string(TAV_TEST_DATA_DIR) + "/nist-strd/" + file;
+    return std::string(tavtest::TestDataDir()) + "/nist-strd/" + file;
 }
 
 TData ReadNist(const std::string& name) { return ReadCsv(DataPath(name + ".csv")); }
@@ -306,7 +302,7 @@ class ExactStatistics : public ::testing::TestWithParam<TExactDesign> {};
 // element.
 TEST_P(ExactStatistics, NineDigitsOrWithheldAndNoMoreClaimed) {
     const TExactDesign& design = GetParam();
-    const std::string path = std::string(TAV_TEST_DATA_DIR) + "/exact/" + design.name;
+    const std::string path = std::string(tavtest::TestDataDir()) + "/exact/" + design.name;
     std::map<std::string, double> ref;
     for (const auto& line : tavtest::ReadLines(path + ".ref"))
         if (const auto items = tavtest::Split(line, ' '); items.at(0) != "model")

@@ -18,10 +18,6 @@
 
 #include "support/tav_fit_support.h"
 
-#ifndef TAV_TEST_DATA_DIR
-#error "TAV_TEST_DATA_DIR must name the folder of the test data (tests/data.cmake)"
-#endif
-
 using namespace tav;
 
 namespace {
@@ -31,7 +27,9 @@ using tavtest::None;
 using tavtest::PowerOf;
 using tavtest::Response;
 
-std::string RPath(const std::string& file) { return std::string(TAV_TEST_DATA_DIR) + "/r/" + file; }
+std::string RPath(const std::string& file) {
+    return std::string(tavtest::TestDataDir()) + "/r/" + file;
+}
 
 // A reference file: "name index value" lines after the comment lines.
 class TRReference {

@@ -7,10 +7,12 @@
 
 namespace tavtest {
 
-tav::TIndepVar Control(const std::string& transformation, const std::string& field) {
+tav::TIndepVar Control(const std::string& transformation, const std::string& field,
+                       const std::string& field2) {
     tav::TIndepVar v;
     v.SetTransformation(transformation);
     v.SetField1(field);
+    if (!field2.empty()) v.SetField2(field2);
     return v;
 }
 

@@ -16,12 +16,14 @@
 #include "engine/tavtable.h"
 #include "host/dialogs.h"
 #include "variables/tavtypes.h"
+#include "support/tav_paths.h"
 
 namespace tavtest {
 
-// Variable definitions for the tests: a control variable with a transformation of one field
-// (None(field) for the field as it is), and a response.
-tav::TIndepVar Control(const std::string& transformation, const std::string& field);
+// Variable definitions for the tests: a control variable with a transformation of one field, or
+// of two (None(field) for the field as it is), and a response.
+tav::TIndepVar Control(const std::string& transformation, const std::string& field,
+                       const std::string& field2 = {});
 inline tav::TIndepVar None(const std::string& field) { return Control("None", field); }
 tav::TDependentVar Response(const std::string& field, const std::string& transformation = "None");
 
