@@ -2,7 +2,6 @@
 // and the failing inputs.
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -24,16 +23,11 @@ namespace {
 using Result = tavtest::TProgramResult;
 using tavtest::Tavreg;
 
+using tavtest::Digest;
 using tavtest::Regressions;
 using tavtest::RunOffscreen;
 using tavtest::SampleForm;
 const QStringList kSales = {"--db", tavtest::SampleDb(), "--table", "sales", "--y", "PROFIT"};
-
-QByteArray Digest(const QString& path) {
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
-}
 
 // The example's table component, fitted in this process.
 struct Reference {

@@ -1,7 +1,10 @@
 #include "support/tav_test_support.h"
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <algorithm>
 #include <stdexcept>
 
@@ -30,6 +33,12 @@ std::string ErrorOf(const std::function<void()>& run) {
         return e.what();
     }
     return {};
+}
+
+QByteArray Digest(const QString& path) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
 }
 
 TTempDb::TTempDb() {

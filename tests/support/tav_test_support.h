@@ -2,6 +2,8 @@
 // the load progress dialog.
 #pragma once
 
+#include <QByteArray>
+#include <QString>
 #include <QTemporaryDir>
 #include <bit>
 #include <cstdint>
@@ -15,8 +17,8 @@
 #include "engine/tavquery.h"
 #include "engine/tavtable.h"
 #include "host/dialogs.h"
-#include "variables/tavtypes.h"
 #include "support/tav_paths.h"
+#include "variables/tavtypes.h"
 
 namespace tavtest {
 
@@ -56,6 +58,9 @@ inline uint64_t Bits(double x) { return std::bit_cast<uint64_t>(x); }
 
 // The message of the library's exception that `run` raises; empty when it raises none.
 std::string ErrorOf(const std::function<void()>& run);
+
+// The SHA-256 of a file's bytes; a file that cannot be read fails the test.
+QByteArray Digest(const QString& path);
 
 // A temporary folder that holds the test's databases; removed with the object.
 class TTempDb {
