@@ -287,13 +287,6 @@ struct TExactDesign {
 
 void PrintTo(const TExactDesign& d, std::ostream* os) { *os << d.name; }
 
-// Correct digits of `value` against `exact`, its error measured relative to `scale`; capped at 15.
-double Digits(double value, double exact, double scale) {
-    if (!std::isfinite(value)) return 0;
-    const ext error = std::fabs(ext(value) - ext(exact)) / ext(scale);
-    return error == 0 ? 15.0 : std::clamp(static_cast<double>(-std::log10(error)), 0.0, 15.0);
-}
-
 class ExactStatistics : public ::testing::TestWithParam<TExactDesign> {};
 
 // At the default method every statistic keeps 9 digits, or the fit is flagged and the statistic
@@ -349,7 +342,7 @@ TEST_P(ExactStatistics, NineDigitsOrWithheldAndNoMoreClaimed) {
             const double value = s.get(static_cast<uint16_t>(i)), exact = ref.at(key(i));
             withheld = withheld && std::isnan(value);
             const double scale = s.againstLargest ? largest : std::fabs(exact);
-            digits = std::min(digits, Digits(value, exact, scale));
+            digits = std::min(digits, tavtest::Digits(value, exact, scale));
         }
         row << "  " << s.key << ' ' << (withheld ? "NaN" : std::to_string(digits).substr(0, 4));
         if (flagged && withheld) continue;

@@ -138,14 +138,8 @@ class TComparer {
 
     void Check(const std::string& statistic, int index, double estimate, double reference,
                double scale = 0) {
-        if (scale == 0) scale = std::fabs(reference);
-        double lre = 0;
-        if (std::isfinite(estimate)) {
-            const long double error = std::fabs((long double)estimate - reference);
-            lre = error == 0
-                      ? 15.0
-                      : std::clamp(double(-std::log10(error / (scale ? scale : 1.0L))), 0.0, 15.0);
-        }
+        const double lre = scale == 0 ? tavtest::Lre(estimate, reference)
+                                      : tavtest::Digits(estimate, reference, scale);
         auto [it, inserted] = worst_.try_emplace(statistic, lre);
         if (!inserted) it->second = std::min(it->second, lre);
         EXPECT_GE(lre, digits_) << where_ << ": " << statistic << "[" << index << "] is "
