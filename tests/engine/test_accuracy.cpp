@@ -49,11 +49,6 @@ using tavtest::WriteTable;
 
 const std::string kSingularText = "The regression matrix is numerically singular";
 
-template <typename Component>
-void Load(Component& c, const std::string& path, const std::vector<TIndepVar>& controls) {
-    LoadTable(c, path, controls);
-}
-
 bool Contains(const std::vector<std::string>& texts, const std::string& prefix) {
     return std::any_of(texts.begin(), texts.end(),
                        [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
@@ -129,7 +124,7 @@ TNistRun RunNist(const std::string& name, TFitMethod method) {
     tavtest::TTempDb db;
     tavtest::TMessageRecorder messages;
     Component c;
-    Load(c, WriteTable(db, data), NistControls(data, ref));
+    LoadTable(c, WriteTable(db, data), NistControls(data, ref));
     EXPECT_TRUE(c.ValuesLoaded()) << name;
     EXPECT_EQ(c.VarCount(), p) << name;
     EXPECT_EQ(c.DataCount(), static_cast<int>(data.rows.size())) << name;
@@ -257,7 +252,7 @@ TEST(ConditionCheck, UnitsOfAControlVariableDoNotRaiseTheAlarm) {
         tavtest::TMessageRecorder messages;
         TData data{{"X1", "Y"}, {{1 * unit, 2}, {2 * unit, 4}, {3 * unit, 3}, {4 * unit, 6}}};
         TTAVTable c;
-        Load(c, WriteTable(db, data), PlainControls(data));
+        LoadTable(c, WriteTable(db, data), PlainControls(data));
         c.Execute();
         EXPECT_NEAR(c.Getb(0), 1.0, 1e-12);
         EXPECT_NEAR(c.Getb(1) * unit, 1.1, 1e-12);
@@ -562,7 +557,7 @@ TEST(AgainstQr, RandomModelsOfOneToTenControls) {
             tavtest::TTempDb db;
             const TData data = RandomData(seed, n, p);
             TTAVTable c;
-            Load(c, WriteTable(db, data), PlainControls(data));
+            LoadTable(c, WriteTable(db, data), PlainControls(data));
             ASSERT_TRUE(c.ValuesLoaded());
             c.Execute();
             ASSERT_TRUE(messages.Messages().empty()) << messages.Texts().front();
@@ -690,7 +685,7 @@ void ExpectSameBits(const TData& data, const std::vector<TIndepVar>& controls,
     tavtest::TTempDb db;
     tavtest::TMessageRecorder messages;
     TTAVQuery c;
-    Load(c, WriteTable(db, data), controls);
+    LoadTable(c, WriteTable(db, data), controls);
     ASSERT_TRUE(c.ValuesLoaded());
     c.SetFitMethod(method);
     c.Execute();
