@@ -3,8 +3,9 @@
 # and writes their PDFs and plot images to out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${TAV_CMAKE_ARGS[@]}" >&2
 cmake --build build -j"$(nproc)" --target tavreg >&2
 mkdir -p out
 build/apps/tavreg/tavreg --text --pdf out/report.pdf --plots out/plots build/examples/sales.dfm "$@"

@@ -5,7 +5,7 @@
 # broken round trip fails the run; the input that caused it is kept in the work folder, printed
 # in the log, and belongs in fuzz/corpus/<target>/ once fixed.
 #
-#   TAV_FUZZ_SECONDS  seconds per target (default 45)
+#   TAV_FUZZ_SECONDS  seconds per target (default 10, as in CI; a long run: say 3600)
 #   TAV_FUZZ_WORK     work folder for corpora, logs and findings (default: a temporary folder)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,9 +23,9 @@ if cmake --build "$TAV_SANITIZE_BUILD" -j"$(nproc)" --target tav_pg_server > /de
     export TAV_FUZZ_PG_URL="postgresql://tav@127.0.0.1:$(sed -n 's/^port=//p' "$pg_state")/tavtest"
     targets=("${targets[@]/#sqltext/pgsqltext}")
 fi
-cmake --build "$TAV_SANITIZE_BUILD" -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
+stage fuzz-build cmake --build "$TAV_SANITIZE_BUILD" -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 
-seconds="${TAV_FUZZ_SECONDS:-45}"
+seconds="${TAV_FUZZ_SECONDS:-10}"
 work="${TAV_FUZZ_WORK:-$(mktemp -d)}"
 export TAV_SANITIZE_BUILD seconds work
 export QT_QPA_PLATFORM=offscreen
@@ -46,6 +46,6 @@ run() {
     fi
 }
 export -f run
-printf '%s\n' "${targets[@]}" | xargs -P "$(nproc)" -I{} bash -c 'run {}'
+stage fuzz-run xargs -P "$(nproc)" -I{} bash -c 'run {}' < <(printf '%s\n' "${targets[@]}")
 # Only a run without findings gets here; a work folder of our own is not needed any more.
 [ -n "${TAV_FUZZ_WORK:-}" ] || rm -rf "$work"

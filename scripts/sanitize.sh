@@ -9,5 +9,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/sanitize-env.sh
 
-cmake --build "$TAV_SANITIZE_BUILD" -j"$(nproc)"
-(cd "$TAV_SANITIZE_BUILD" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)")
+stage sanitize-build cmake --build "$TAV_SANITIZE_BUILD" -j"$(nproc)"
+stage sanitize-ctest env QT_QPA_PLATFORM=offscreen \
+    ctest --test-dir "$TAV_SANITIZE_BUILD" --output-on-failure -j"$(nproc)"

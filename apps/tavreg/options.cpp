@@ -284,7 +284,7 @@ void CheckDefinition(TOptions& o) {
         o.controls.push_back(factor ? tav::TIndepVar() : ControlTerm(term));
     }
     if (o.commandLineDefinition) o.response = ResponseTerm(o.y);
-    if (!o.commandLineDefinition && o.formFile.empty()) o.formFile = TAV_EXAMPLE_FORM;
+    if (!o.commandLineDefinition && o.formFile.empty()) o.formFile = ExampleFormPath();
 }
 
 // A paragraph broken into lines of at most `width` characters, between words.

@@ -78,6 +78,10 @@ enum class TStage { Results, Pages };
 // Reads and checks the command line (the program's name first). Raises UsageError.
 TOptions ReadOptions(const QStringList& arguments);
 
+// The bundled example's form file in the build, opened when no input is named (examplepath.cpp,
+// the one source with a path of the build compiled in).
+const char* ExampleFormPath();
+
 // The text of --help.
 std::string HelpText();
 

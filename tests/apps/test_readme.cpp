@@ -9,8 +9,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "support/tav_paths.h"
+
 TEST(Readme, EveryCommandRunsAsWritten) {
-    QFile readme(TAV_SOURCE_DIR "/README.md");
+    const QString source = tavtest::SourceDir();
+    QFile readme(source + "/README.md");
     ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
     QStringList commands;
     bool inBlock = false;
@@ -24,13 +27,12 @@ TEST(Readme, EveryCommandRunsAsWritten) {
         command.clear();
     }
     QTemporaryDir root;
-    for (const QString& entry :
-         QDir(TAV_SOURCE_DIR).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+    for (const QString& entry : QDir(source).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
         if (entry != "build") {
-            ASSERT_TRUE(QFile::link(TAV_SOURCE_DIR "/" + entry, root.filePath(entry)));
+            ASSERT_TRUE(QFile::link(source + "/" + entry, root.filePath(entry)));
         }
     }
-    ASSERT_TRUE(QFile::link(TAV_BUILD_DIR, root.filePath("build")));
+    ASSERT_TRUE(QFile::link(tavtest::BuildDir(), root.filePath("build")));
     int run = 0;
     for (const QString& c : commands) {
         if (c.startsWith("bash scripts/")) {

@@ -35,8 +35,9 @@ struct TExample {
     TExample() {
         Register();
         form = QString::fromStdString(folder.Path("sales.dfm"));
-        EXPECT_TRUE(QFile::copy(TAV_EXAMPLE_FORM_SOURCE, form));
-        EXPECT_TRUE(QFile::copy(TAV_SAMPLE_DB, QString::fromStdString(folder.Path("sales.db"))));
+        EXPECT_TRUE(QFile::copy(tavtest::ExampleFormSource(), form));
+        EXPECT_TRUE(
+            QFile::copy(tavtest::SampleDb(), QString::fromStdString(folder.Path("sales.db"))));
         QFile::setPermissions(form, QFile::ReadOwner | QFile::WriteOwner);
     }
     std::vector<std::string> Lines() const {
@@ -170,7 +171,7 @@ TEST(Tavdesigner, PaletteInspectorAndUnsavedChanges) {
     EXPECT_TRUE(w.Components().empty());
     SetMessageDlgHook(previous);
     // The file was never written.
-    EXPECT_EQ(ReadTextFile(example.form.toStdString()), ReadTextFile(TAV_EXAMPLE_FORM_SOURCE));
+    EXPECT_EQ(ReadTextFile(example.form.toStdString()), ReadTextFile(tavtest::ExampleFormSource()));
 }
 
 // The picture of the README, written only when asked for:
@@ -218,11 +219,11 @@ TEST(Tavdesigner, WithoutADisplayOneLineAndExit1HelpAnywhere) {
     auto noDisplay = [](QProcessEnvironment& e) {
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) e.remove(name);
     };
-    const auto window = tavtest::RunOffscreen(TAVDESIGNER_PATH, {}, noDisplay);
+    const auto window = tavtest::RunOffscreen(tavtest::TavdesignerPath(), {}, noDisplay);
     EXPECT_EQ(window.exitCode, 1);
     EXPECT_TRUE(window.err.startsWith("tavdesigner: no display") && window.err.count('\n') == 1)
         << window.err.toStdString();
-    const auto help = tavtest::RunOffscreen(TAVDESIGNER_PATH, {"--help"}, noDisplay);
+    const auto help = tavtest::RunOffscreen(tavtest::TavdesignerPath(), {"--help"}, noDisplay);
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains("--timeout")) << help.out.toStdString();
 }

@@ -2,16 +2,14 @@
 // and the failing inputs.
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 
+#include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
 #include "tav/formfile.h"
 #include "tav/sysutils.h"
@@ -22,49 +20,14 @@ using namespace tav;
 
 namespace {
 
-struct Result {
-    int exitCode;
-    QString out;
-    QString err;
-};
+using Result = tavtest::TProgramResult;
+using tavtest::Tavreg;
 
-// Runs tavreg on the offscreen platform, or with the environment changed by `env`.
-Result Tavreg(const QStringList& args, const std::function<void(QProcessEnvironment&)>& env = {}) {
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert("QT_QPA_PLATFORM", "offscreen");
-    if (env) env(e);
-    p.setProcessEnvironment(e);
-    p.start(TAVREG_PATH, args);
-    EXPECT_TRUE(p.waitForFinished(60000));
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
-QString Output(const char* program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    EXPECT_TRUE(p.waitForFinished(20000)) << program;
-    return p.readAllStandardOutput();
-}
-
-QString ExampleForm() { return QString(TAV_SAMPLE_DB).replace("sales.db", "sales.dfm"); }
-const QStringList kSales = {"--db", TAV_SAMPLE_DB, "--table", "sales", "--y", "PROFIT"};
-
-// The one JSON document of a run, and its regressions.
-QJsonArray Regressions(const Result& r) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-    return doc.object()["regressions"].toArray();
-}
-
-QByteArray Digest(const QString& path) {
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
-}
+using tavtest::Digest;
+using tavtest::Regressions;
+using tavtest::RunOffscreen;
+using tavtest::SampleForm;
+const QStringList kSales = {"--db", tavtest::SampleDb(), "--table", "sales", "--y", "PROFIT"};
 
 // The example's table component, fitted in this process.
 struct Reference {
@@ -72,7 +35,7 @@ struct Reference {
     TTAVTable* table = nullptr;
     Reference() {
         tavtest::TMessageRecorder quiet;
-        const std::string dfm = ExampleForm().toStdString();
+        const std::string dfm = SampleForm();
         form = ReadForm(TAVClassRegistry(), ReadTextFile(dfm), [&](TComponent& c) {
             dynamic_cast<TDataSet&>(c).SetBaseDirectory(
                 QFileInfo(QString::fromStdString(dfm)).absolutePath().toStdString());
@@ -88,7 +51,7 @@ struct Reference {
 TEST(Tavreg, TextReportOfTheExampleMatchesTheAccessors) {
     Reference ref;
     // Headless without an output option: the text report, as with --text.
-    for (const QStringList& args : {QStringList{"--text", ExampleForm()}, QStringList{}}) {
+    for (const QStringList& args : {QStringList{"--text", SampleForm()}, QStringList{}}) {
         const Result r = Tavreg(args);
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_TRUE(r.out.contains("Data: sales   Profit by store"));
@@ -112,7 +75,7 @@ TEST(Tavreg, TextReportOfTheExampleMatchesTheAccessors) {
         EXPECT_TRUE(r.err.contains(used)) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 2) << r.err.toStdString();
     }
-    EXPECT_TRUE(Tavreg({"--text", "--quiet", ExampleForm()}).err.isEmpty());
+    EXPECT_TRUE(Tavreg({"--text", "--quiet", SampleForm()}).err.isEmpty());
 }
 
 TEST(Tavreg, FileOutputsNeverNeedADisplay) {
@@ -120,12 +83,12 @@ TEST(Tavreg, FileOutputsNeverNeedADisplay) {
         e.remove("QT_QPA_PLATFORM");
         e.insert("DISPLAY", ":93");
     };
-    const Result text = Tavreg({"--text", "--quiet", ExampleForm()}, badDisplay);
+    const Result text = Tavreg({"--text", "--quiet", SampleForm()}, badDisplay);
     EXPECT_EQ(text.exitCode, 0) << text.err.toStdString();
     EXPECT_TRUE(text.out.contains("Coefficients:"));
     EXPECT_TRUE(text.err.isEmpty()) << text.err.toStdString();
     // Asked to show the windows, it falls back to the text and says so.
-    const Result shown = Tavreg({"--quiet", ExampleForm()}, badDisplay);
+    const Result shown = Tavreg({"--quiet", SampleForm()}, badDisplay);
     EXPECT_EQ(shown.exitCode, 0) << shown.err.toStdString();
     EXPECT_TRUE(shown.out.contains("Coefficients:"));
     EXPECT_TRUE(shown.err.contains("no display could be opened")) << shown.err.toStdString();
@@ -135,17 +98,18 @@ TEST(Tavreg, PdfPlotsAndJsonOfTheExample) {
     tavtest::TTempDb tmp;
     const QString pdf = QString::fromStdString(tmp.Path("report.pdf"));
     const QString plots = QString::fromStdString(tmp.Path("plots"));
-    const Result r = Tavreg({"--json", "--pdf", pdf, "--plots", plots, ExampleForm()});
+    const Result r = Tavreg({"--json", "--pdf", pdf, "--plots", plots, SampleForm()});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
 
     // Two components: one PDF each, named after the component, one page each, text as text.
     for (const char* name : {"SalesTable", "UnitsQuery"}) {
         const QString file =
             QString::fromStdString(tmp.Path(std::string("report-") + name + ".pdf"));
-        EXPECT_TRUE(Output("pdfinfo", {file}).contains(QRegularExpression("Pages:\\s+1\\n")))
+        EXPECT_TRUE(
+            RunOffscreen("pdfinfo", {file}).out.contains(QRegularExpression("Pages:\\s+1\\n")))
             << name;
-        EXPECT_TRUE(Output("pdftotext", {file, "-"}).contains("Coefficients:")) << name;
-        EXPECT_TRUE(Output("pdffonts", {file}).contains("TrueType")) << name;
+        EXPECT_TRUE(RunOffscreen("pdftotext", {file, "-"}).out.contains("Coefficients:")) << name;
+        EXPECT_TRUE(RunOffscreen("pdffonts", {file}).out.contains("TrueType")) << name;
     }
     // Five control variables each: a scatter and a residual plot per variable, four more; and
     // no temporary file left beside them.
@@ -197,8 +161,8 @@ TEST(Tavreg, CommandLineDefinition) {
 
     // A query that ends in a comment or semicolons fits the same records.
     for (const QString sql : {"SELECT * FROM sales -- all rows", "SELECT * FROM sales;;\n"}) {
-        const Result q = Tavreg({"--json", "--db", TAV_SAMPLE_DB, "--sql", sql, "--y", "PROFIT",
-                                 "--x", "Log(ADVERT)", "--x", "STORES"});
+        const Result q = Tavreg({"--json", "--db", tavtest::SampleDb(), "--sql", sql, "--y",
+                                 "PROFIT", "--x", "Log(ADVERT)", "--x", "STORES"});
         ASSERT_EQ(q.exitCode, 0) << q.err.toStdString();
         EXPECT_EQ(Regressions(q)[0].toObject()["recordsRead"].toInt(), 300) << sql.toStdString();
     }
@@ -325,7 +289,7 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
     const QString hostile = QString::fromStdString(tmp.Path("hostile.dfm"));
     WriteTextFile(hostile.toStdString(),
                   "object M: TDataModule\n  object T: TTAVTable\n    DatabaseName = '" +
-                      std::string(TAV_SAMPLE_DB) +
+                      std::string(tavtest::SampleDb()) +
                       "'\n    TableName = 'sales'\n    ResponseVarY.Strings = (\n"
                       "      'Undefined'\n      'None'\n      'A'#0'B'#10'C'#27'[31mD'\n"
                       "      'Undefined'\n      'Undefined'\n      '1')\n  end\nend\n");
@@ -347,7 +311,7 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
         {endless("day.dfm", "86400"), "within 2 seconds\n"},
         {{"--db", "/nowhere/x.db", "--table", "t", "--y", "a"},
          "tavreg: Regression: Database '/nowhere/x.db' not found\n"},
-        {{"--db", TAV_SAMPLE_DB, "--sql", "SELECT 1 FROM WHERE", "--y", "a"}, "syntax error"},
+        {{"--db", tavtest::SampleDb(), "--sql", "SELECT 1 FROM WHERE", "--y", "a"}, "syntax error"},
         {kSales + QStringList{"--x", "NOPE"},
          "tavreg: Regression: Field 'NOPE' not found (the fields are ID, REGION, SALEDATE,"},
         {{malformed}, "broken.dfm: Line 2: Class TTAVTabel not found"},
@@ -384,7 +348,7 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
     EXPECT_FALSE(QFileInfo::exists(copy));
     // One record: one line that says what is missing, not the load's two boxes before it.
     const Result one =
-        Tavreg({"--text", "--db", TAV_SAMPLE_DB, "--sql",
+        Tavreg({"--text", "--db", tavtest::SampleDb(), "--sql",
                 "SELECT PROFIT, STORES FROM sales LIMIT 1", "--y", "PROFIT", "--x", "STORES"});
     EXPECT_EQ(one.exitCode, 1);
     EXPECT_TRUE(one.err.startsWith("tavreg: Regression: too few usable records for 2 terms") &&
@@ -395,13 +359,13 @@ TEST(Tavreg, FailingInputsNameTheCulpritOnceOnOneLine) {
 TEST(Tavreg, OutputsNeverReplaceInputsAndFailedRunsLeaveNothing) {
     tavtest::TTempDb tmp;
     const QString db = QString::fromStdString(tmp.Path("victim.db"));
-    ASSERT_TRUE(QFile::copy(TAV_SAMPLE_DB, db));
+    ASSERT_TRUE(QFile::copy(tavtest::SampleDb(), db));
     // The example's table component alone, beside a copy of its database.
     const QString form = QString::fromStdString(tmp.Path("victim.dfm"));
-    const std::string example = ReadTextFile(ExampleForm().toStdString());
+    const std::string example = ReadTextFile(SampleForm());
     WriteTextFile(form.toStdString(),
                   example.substr(0, example.find("  object UnitsQuery")) + "end\n");
-    ASSERT_TRUE(QFile::copy(TAV_SAMPLE_DB, QString::fromStdString(tmp.Path("sales.db"))));
+    ASSERT_TRUE(QFile::copy(tavtest::SampleDb(), QString::fromStdString(tmp.Path("sales.db"))));
     const QByteArray dbBefore = Digest(db), formBefore = Digest(form);
     const QStringList onDb = {"--db", db, "--table", "sales", "--y", "PROFIT", "--x", "STORES"};
     const struct {
@@ -426,7 +390,7 @@ TEST(Tavreg, OutputsNeverReplaceInputsAndFailedRunsLeaveNothing) {
     // written its PDF and plots, its query component names a missing field) removes them, and
     // the folders it made.
     const QString two = QString::fromStdString(tmp.Path("two.dfm"));
-    std::string text = ReadTextFile(ExampleForm().toStdString());
+    std::string text = ReadTextFile(SampleForm());
     text.replace(text.rfind("'UNITS'"), 7, "'NOPE'");
     WriteTextFile(two.toStdString(), text);
     const QString out = QString::fromStdString(tmp.Path("out"));

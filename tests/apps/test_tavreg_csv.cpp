@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include "support/tav_app_support.h"
@@ -12,14 +11,9 @@
 
 namespace {
 
-using tavtest::RunOffscreen;
+using tavtest::Regressions;
+using tavtest::Tavreg;
 using tavtest::TProgramResult;
-
-TProgramResult Tavreg(const QStringList& args) { return RunOffscreen(TAVREG_PATH, args); }
-
-QJsonObject FirstRegression(const TProgramResult& r) {
-    return QJsonDocument::fromJson(r.out.toUtf8()).object()["regressions"].toArray()[0].toObject();
-}
 
 // 30 records of a response, two numbers (exact in binary, so that every reader gets the same
 // doubles), a text and a few missing values, as a SQLite table, a CSV file with commas and one
@@ -73,7 +67,7 @@ TEST(TavregCsv, FitsAsTheSameDataInASqliteFile) {
     const TProgramResult fromDb =
         Tavreg(QStringList{"--db", QString::fromStdString(data.db), "--table", "data"} + kModel);
     ASSERT_EQ(fromDb.exitCode, 0) << fromDb.err.toStdString();
-    const QJsonObject expected = FirstRegression(fromDb);
+    const QJsonObject expected = Regressions(fromDb)[0].toObject();
     ASSERT_EQ(expected["recordsUsed"].toInt(), 29);
 
     const QString csv = QString::fromStdString(data.csv);
@@ -86,7 +80,7 @@ TEST(TavregCsv, FitsAsTheSameDataInASqliteFile) {
     for (const auto& [args, readLine] : runs) {
         const TProgramResult r = Tavreg(args + kModel);
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-        EXPECT_EQ(FirstRegression(r), expected) << args.join(' ').toStdString();
+        EXPECT_EQ(Regressions(r)[0].toObject(), expected) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.startsWith(readLine)) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 2) << r.err.toStdString();
         EXPECT_TRUE(Tavreg(args + kModel + QStringList{"--quiet"}).err.isEmpty());
@@ -106,7 +100,7 @@ TEST(TavregCsv, ManyRowsAreAllReadAndCounted) {
     EXPECT_TRUE(r.err.contains("tavreg: read 3000 rows of 2 columns from "));
     EXPECT_TRUE(r.err.contains("2500 of 2500 records used; only the first 2500 of 3000 records"))
         << r.err.toStdString();
-    EXPECT_EQ(FirstRegression(r)["recordCount"].toInt(), 3000);
+    EXPECT_EQ(Regressions(r)[0].toObject()["recordCount"].toInt(), 3000);
 }
 
 TEST(TavregCsv, FailuresNameTheCulpritWithTheirExitStatus) {
@@ -115,8 +109,8 @@ TEST(TavregCsv, FailuresNameTheCulpritWithTheirExitStatus) {
     const QString ragged = QString::fromStdString(data.dir.Path("ragged.csv"));
     tavtest::WriteFile(ragged.toStdString(), "a,b,c\n1,2,3\n4,5\n");
     const QString missing = QString::fromStdString(data.dir.Path("missing.csv"));
-    const QString chicks = QString(TAV_EXAMPLES_DIR) + "/ChickWeight.csv",
-                  cars = QString(TAV_EXAMPLES_DIR) + "/mtcars.csv";
+    const QString chicks = QString(tavtest::ExamplesDir()) + "/ChickWeight.csv",
+                  cars = QString(tavtest::ExamplesDir()) + "/mtcars.csv";
     struct Case {
         QStringList args;
         int exitCode;
@@ -194,7 +188,7 @@ TEST(TavregCsv, NonFiniteCellsAreSkippedAndRecordsNamedById) {
         EXPECT_TRUE(
             r.err.startsWith("tavreg: read 9 rows of 3 columns from " + path + " (name as text)\n"))
             << r.err.toStdString();
-        const QJsonObject o = FirstRegression(r);
+        const QJsonObject o = Regressions(r)[0].toObject();
         EXPECT_EQ(o["records"].toArray(), records);
         EXPECT_EQ(o["recordsSkipped"].toObject(),
                   (QJsonObject{{"y: value not finite", 2}, {"x: value not finite", 3}}));
@@ -207,7 +201,8 @@ TEST(TavregCsv, NonFiniteCellsAreSkippedAndRecordsNamedById) {
 TEST(TavregCsv, RecordsAreNamedByRsRowNames) {
     // R's airquality as write.csv writes it: the row names first, in a column without a name.
     tavtest::TTempDb dir;
-    std::string text = "\"\"," + tav::ReadTextFile(TAV_TEST_DATA_DIR "/r/airquality.csv");
+    std::string text =
+        "\"\"," + tav::ReadTextFile(std::string(tavtest::TestDataDir()) + "/r/airquality.csv");
     for (std::size_t at = text.find('\n'), k = 1; at < text.size() - 1; at = text.find('\n', at))
         text.insert(++at, "\"" + std::to_string(k++) + "\",");
     const QString csv = QString::fromStdString(dir.Path("airquality.csv"));
@@ -222,7 +217,7 @@ TEST(TavregCsv, RecordsAreNamedByRsRowNames) {
                        "Largest Cook's distances: 117 (0.238), 126 (0.113), 62 ("))
         << r.out.toStdString() << r.err.toStdString();
     const QJsonArray records =
-        FirstRegression(Tavreg(model + QStringList{"--json"}))["records"].toArray();
+        Regressions(Tavreg(model + QStringList{"--json"}))[0].toObject()["records"].toArray();
     ASSERT_EQ(records.size(), 111);
     EXPECT_EQ((QJsonArray{records[0], records[22], records[33], records[76], records[110]}),
               (QJsonArray{"1", "30", "62", "117", "153"}));

@@ -14,9 +14,7 @@
 
 namespace {
 
-tavtest::TProgramResult Tavreg(const QStringList& args) {
-    return tavtest::RunOffscreen(TAVREG_PATH, args);
-}
+using tavtest::Tavreg;
 
 const char* kPlots[] = {"residuals-fitted", "normal-qq", "scale-location", "residuals-leverage"};
 
@@ -44,7 +42,7 @@ void ExpectPlots(const QString& dir, const QString& prefix) {
 
 TEST(TavregDiagnostics, EightFilesPerFitAndNothingFromAFailedRun) {
     tavtest::TTempDb tmp;
-    const QString form = QString(TAV_SAMPLE_DB).replace("sales.db", "sales.dfm");
+    const QString form = tavtest::SampleForm();
 
     // Two components: their names before the plots' names; the folders made as needed.
     const QString both = QString::fromStdString(tmp.Path("out/both"));
@@ -57,15 +55,16 @@ TEST(TavregDiagnostics, EightFilesPerFitAndNothingFromAFailedRun) {
 
     // One regression: the plain names.
     const QString one = QString::fromStdString(tmp.Path("one"));
-    const QStringList sales = {"--db",        TAV_SAMPLE_DB, "--table", "sales", "--y",
-                               "Log(PROFIT)", "--x",         "STORES",  "--x",   "Log(ADVERT)"};
+    const QStringList sales = {"--db", tavtest::SampleDb(), "--table", "sales",
+                               "--y",  "Log(PROFIT)",       "--x",     "STORES",
+                               "--x",  "Log(ADVERT)"};
     r = Tavreg(sales + QStringList{"--diagnostics", one});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(Files(one).size(), 8);
     ExpectPlots(one, "");
 
     // Onto an input: refused before anything runs.
-    r = Tavreg(sales + QStringList{"--diagnostics", TAV_SAMPLE_DB});
+    r = Tavreg(sales + QStringList{"--diagnostics", tavtest::SampleDb()});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("--diagnostics") && r.err.contains("is the database"))
         << r.err.toStdString();
@@ -77,7 +76,7 @@ TEST(TavregDiagnostics, EightFilesPerFitAndNothingFromAFailedRun) {
     text.replace(text.rfind("'UNITS'"), 7, "'NOPE'");
     tav::WriteTextFile(broken.toStdString(), text);
     // The form file names its database relative to itself.
-    ASSERT_TRUE(QFile::copy(TAV_SAMPLE_DB, QString::fromStdString(tmp.Path("sales.db"))));
+    ASSERT_TRUE(QFile::copy(tavtest::SampleDb(), QString::fromStdString(tmp.Path("sales.db"))));
     const QString failed = QString::fromStdString(tmp.Path("failed/plots"));
     r = Tavreg({"--diagnostics", failed, broken});
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -19,18 +18,16 @@
 
 namespace {
 
-const QString kTrees = QString(TAV_TEST_DATA_DIR) + "/r/trees.csv";
+const QString kTrees = QString(tavtest::TestDataDir()) + "/r/trees.csv";
 const QStringList kTreesFit = {"--csv",      kTrees, "--y",         "Log(Volume)", "--x",
                                "Log(Girth)", "--x",  "Log(Height)", "--quiet"};
 
-tavtest::TProgramResult Tavreg(const QStringList& args) {
-    return tavtest::RunOffscreen(TAVREG_PATH, args);
-}
+using tavtest::Tavreg;
 
 // "name index" -> value of R's reference file.
 std::map<std::string, double> Reference(const std::string& file) {
     std::map<std::string, double> values;
-    std::ifstream in(std::string(TAV_TEST_DATA_DIR) + "/r/" + file);
+    std::ifstream in(std::string(tavtest::TestDataDir()) + "/r/" + file);
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
         std::istringstream fields(line);
@@ -46,8 +43,7 @@ std::map<std::string, double> Reference(const std::string& file) {
 TEST(TavregInference, JsonAndPredictionAgreeWithR) {
     const auto r = Tavreg(kTreesFit + QStringList{"--json", "--predict", "Girth=10,Height=70"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    const QJsonObject fit =
-        QJsonDocument::fromJson(r.out.toUtf8()).object()["regressions"].toArray()[0].toObject();
+    const QJsonObject fit = tavtest::Regressions(r)[0].toObject();
     const QJsonObject prediction = fit["prediction"].toObject();
     const auto ref = Reference("trees.ref");
     const struct {
@@ -116,11 +112,10 @@ TEST(TavregInference, PredictionTableAgreesWithRRowByRow) {
 TEST(TavregInference, FactorAgreesWithRInEveryStatistic) {
     // R's ChickWeight as write.csv wrote it (row names, Diet's levels in quotes), read with no
     // option; the indicators Diet2..4 come from the database.
-    const auto r = Tavreg({"--csv", QString(TAV_EXAMPLES_DIR) + "/ChickWeight.csv", "--y", "weight",
-                           "--x", "Time", "--x", "Factor(Diet)", "--json", "--quiet"});
+    const auto r = Tavreg({"--csv", QString(tavtest::ExamplesDir()) + "/ChickWeight.csv", "--y",
+                           "weight", "--x", "Time", "--x", "Factor(Diet)", "--json", "--quiet"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    const QJsonObject fit =
-        QJsonDocument::fromJson(r.out.toUtf8()).object()["regressions"].toArray()[0].toObject();
+    const QJsonObject fit = tavtest::Regressions(r)[0].toObject();
     EXPECT_EQ(fit["terms"].toArray().toVariantList(),
               (QVariantList{"Time", "Diet2", "Diet3", "Diet4"}));
     const auto ref = Reference("chickweight-factor.ref");
@@ -216,7 +211,7 @@ TEST(TavregInference, ScoringExpressionAndMistakes) {
 
 TEST(TavregInference, OnePredictionServesEveryRegressionOfAForm) {
     // The example's two regressions read different fields: each takes the values it reads.
-    const QString form = QString(TAV_SAMPLE_DB).replace("sales.db", "sales.dfm");
+    const QString form = tavtest::SampleForm();
     const QString values = "ADVERT=20,STORES=40,PRICE=20,UNITS=300,COMPETITORS=8,INCOME=50000";
     const auto both = Tavreg({form, "--quiet", "--predict", values + ",TEMP=20"});
     ASSERT_EQ(both.exitCode, 0) << both.err.toStdString();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <regex>
 
+#include "support/tav_app_support.h"
 #include "support/tav_pg_support.h"
 #include "support/tav_test_support.h"
 #include "tav/formfile.h"
@@ -15,25 +16,8 @@ namespace {
 
 using PostgreSQLTavreg = tavtest::TPgTest;
 
-struct Result {
-    int exitCode;
-    std::string out, err;
-    qint64 ms;
-};
-
-Result Tavreg(const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(e);
-    QElapsedTimer clock;
-    clock.start();
-    p.start(TAVREG_PATH, args);
-    EXPECT_TRUE(p.waitForFinished(60000));
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString(),
-            clock.elapsed()};
-}
+using Result = tavtest::TProgramResult;
+using tavtest::Tavreg;
 
 // A report with its time stamp blanked: two runs may fall in different seconds.
 std::string Undated(const std::string& report) {
@@ -64,7 +48,7 @@ const QStringList kFactor = {"--table", "sales",  "--y", "PROFIT",
 
 TEST_F(PostgreSQLTavreg, ReportsAsOnSqlite) {
     // The example form file, and a copy whose components name the PostgreSQL database.
-    const QString example = QString(TAV_SAMPLE_DB).replace("sales.db", "sales.dfm");
+    const QString example = tavtest::SampleForm();
     QString text = QString::fromStdString(tav::ReadTextFile(example.toStdString()));
     ASSERT_EQ(text.count("DatabaseName = 'sales.db'"), 2);
     text.replace("DatabaseName = 'sales.db'", QString("DatabaseName = '%1'").arg(Url().c_str()));
@@ -76,21 +60,21 @@ TEST_F(PostgreSQLTavreg, ReportsAsOnSqlite) {
     const struct {
         QStringList onSqlite, onPg;
     } runs[] = {
-        {QStringList{"--db", TAV_SAMPLE_DB} + kTable, QStringList{"--db", url} + kTable},
-        {QStringList{"--db", TAV_SAMPLE_DB} + kQuery, QStringList{"--db", url} + kQuery},
-        {QStringList{"--db", TAV_SAMPLE_DB} + kFactor, QStringList{"--db", url} + kFactor},
+        {QStringList{"--db", tavtest::SampleDb()} + kTable, QStringList{"--db", url} + kTable},
+        {QStringList{"--db", tavtest::SampleDb()} + kQuery, QStringList{"--db", url} + kQuery},
+        {QStringList{"--db", tavtest::SampleDb()} + kFactor, QStringList{"--db", url} + kFactor},
         {{example}, {form}},
     };
     for (const auto& run : runs) {
         const Result sqlite = Tavreg(QStringList{"--text"} + run.onSqlite);
         const Result pg = Tavreg(QStringList{"--text"} + run.onPg);
-        ASSERT_EQ(sqlite.exitCode, 0) << sqlite.err;
-        EXPECT_EQ(pg.exitCode, 0) << pg.err;
-        EXPECT_NE(sqlite.out.find("Coefficients:"), std::string::npos);
+        ASSERT_EQ(sqlite.exitCode, 0) << sqlite.err.toStdString();
+        EXPECT_EQ(pg.exitCode, 0) << pg.err.toStdString();
+        EXPECT_TRUE(sqlite.out.contains("Coefficients:"));
         // The factor's query names the field as each database spells it.
-        const std::string pgOut =
-            std::regex_replace(Undated(pg.out), std::regex("\"region\""), "\"REGION\"");
-        EXPECT_EQ(pgOut, Undated(sqlite.out)) << run.onPg.join(' ').toStdString();
+        const std::string pgOut = std::regex_replace(Undated(pg.out.toStdString()),
+                                                     std::regex("\"region\""), "\"REGION\"");
+        EXPECT_EQ(pgOut, Undated(sqlite.out.toStdString())) << run.onPg.join(' ').toStdString();
         EXPECT_EQ(pg.err, sqlite.err) << run.onPg.join(' ').toStdString();
     }
 }
@@ -125,14 +109,15 @@ TEST_F(PostgreSQLTavreg, TimeoutEndsAStatementAndWrongInputsNameTheirCulprit) {
     for (const auto& c : cases) {
         const Result r = Tavreg(QStringList{"--text"} + c.args);
         const std::string run = c.args.join(' ').toStdString();
+        const std::string err = r.err.toStdString();
         std::printf("exit %d after %lld ms: %s", r.exitCode, static_cast<long long>(r.ms),
-                    r.err.c_str());
+                    err.c_str());
         EXPECT_EQ(r.exitCode, c.exitCode) << run;
         EXPECT_LT(r.ms, 15000) << run;
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_EQ(r.err.find("s3cret"), std::string::npos) << r.err;
-        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(err.find("s3cret"), std::string::npos) << err;
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
     }
     EXPECT_EQ(tavtest::Psql(Server(), "SELECT count(*) FROM victim"), "10\n");
 }

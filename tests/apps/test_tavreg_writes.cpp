@@ -18,23 +18,14 @@
 
 namespace {
 
-struct TRun {
-    int exitCode;
-    QString err;
-};
-
-// tavreg with its standard output appended to `out` (none: discarded).
-TRun Tavreg(const QStringList& args, const QString& out = {}) {
-    QProcess p;
-    p.setStandardOutputFile(out.isEmpty() ? QProcess::nullDevice() : out, QIODevice::Append);
-    p.start(TAVREG_PATH, args + QStringList{"--quiet"});
-    EXPECT_TRUE(p.waitForFinished(60000));
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardError())};
+// tavreg, quiet, with its standard output appended to `out` (none: discarded).
+tavtest::TProgramResult QuietTavreg(const QStringList& args, const QString& out = {}) {
+    return tavtest::Tavreg(args + QStringList{"--quiet"}, {},
+                           out.isEmpty() ? QProcess::nullDevice() : out);
 }
 
-const QStringList kFit = {"--db", TAV_SAMPLE_DB, "--table", "sales",
-                          "--y",  "PROFIT",      "--x",     "STORES"};
+const QStringList kFit = {"--db",  tavtest::SampleDb(), "--table", "sales", "--y", "PROFIT", "--x",
+                          "STORES"};
 
 QStringList Entries(const QString& dir) {
     return QDir(dir).entryList(
@@ -46,7 +37,7 @@ QStringList Entries(const QString& dir) {
 TEST(TavregWrites, TargetsThatAreNotFilesOrNamedTwiceAreRefusedBeforeAnything) {
     QTemporaryDir tmp;
     const QString d = tmp.path(), db = d + "/in.db";
-    ASSERT_TRUE(QFile::copy(TAV_SAMPLE_DB, db));
+    ASSERT_TRUE(QFile::copy(tavtest::SampleDb(), db));
     ASSERT_EQ(mkfifo(QFile::encodeName(d + "/fifo").constData(), 0600), 0);
     QDir(d).mkdir("folder");
     tavtest::WriteFile((d + "/file").toStdString(), "x");
@@ -78,7 +69,7 @@ TEST(TavregWrites, TargetsThatAreNotFilesOrNamedTwiceAreRefusedBeforeAnything) {
          "is the database: an output never replaces an input"},
     };
     for (const auto& c : cases) {
-        const TRun r = Tavreg(c.args, c.out);
+        const tavtest::TProgramResult r = QuietTavreg(c.args, c.out);
         EXPECT_EQ(r.exitCode, c.exitCode) << c.args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(QString::fromStdString(c.message))) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
@@ -87,13 +78,13 @@ TEST(TavregWrites, TargetsThatAreNotFilesOrNamedTwiceAreRefusedBeforeAnything) {
     ASSERT_EQ(stat("/dev/null", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     EXPECT_EQ(Entries(d), (QStringList{"fifo", "file", "folder", "in.db"}));
-    EXPECT_EQ(QFileInfo(db).size(), QFileInfo(TAV_SAMPLE_DB).size());
+    EXPECT_EQ(QFileInfo(db).size(), QFileInfo(tavtest::SampleDb()).size());
 
     // Through a link: the file it names is written, with its mode, and the link stays.
     tavtest::WriteFile((d + "/real.pdf").toStdString(), "old");
     ASSERT_EQ(chmod(QFile::encodeName(d + "/real.pdf").constData(), 0640), 0);
     ASSERT_TRUE(QFile::link("real.pdf", d + "/link.pdf"));
-    EXPECT_EQ(Tavreg(kFit + QStringList{"--pdf", d + "/link.pdf"}).exitCode, 0);
+    EXPECT_EQ(QuietTavreg(kFit + QStringList{"--pdf", d + "/link.pdf"}).exitCode, 0);
     EXPECT_TRUE(QFileInfo(d + "/link.pdf").isSymLink());
     QFile real(d + "/real.pdf");
     ASSERT_TRUE(real.open(QIODevice::ReadOnly));
@@ -103,9 +94,9 @@ TEST(TavregWrites, TargetsThatAreNotFilesOrNamedTwiceAreRefusedBeforeAnything) {
 
     // Outputs that name a file go there; standard output keeps the one left to it.
     const QString out = d + "/out";
-    ASSERT_EQ(Tavreg(kFit + QStringList{"--json=" + d + "/fit.json", "--summary=" + d + "/fit.txt",
-                                        "--sql-expression"},
-                     out)
+    ASSERT_EQ(QuietTavreg(kFit + QStringList{"--json=" + d + "/fit.json",
+                                             "--summary=" + d + "/fit.txt", "--sql-expression"},
+                          out)
                   .exitCode,
               0);
     const auto text = [](const QString& path) {
@@ -154,7 +145,8 @@ TEST_F(FullDisk, EveryOutputFailsWithOneLineAndChangesNothing) {
                                    {"--json"},
                                    {"--summary=" + Path("old")}};
     for (const QStringList& output : outputs) {
-        const TRun r = Tavreg(kFit + output, output[0] == "--json" ? Path("out") : QString());
+        const tavtest::TProgramResult r =
+            QuietTavreg(kFit + output, output[0] == "--json" ? Path("out") : QString());
         QFile::remove(Path("out"));  // standard output fails; the shell made its file
         EXPECT_EQ(r.exitCode, 1) << output.join(' ').toStdString() << r.err.toStdString();
         EXPECT_TRUE(r.err.contains("No space left on device")) << r.err.toStdString();

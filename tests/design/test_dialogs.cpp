@@ -86,12 +86,6 @@ TIndepVar Defined(const char* transformation, const char* field1, const char* fi
     return v;
 }
 
-std::vector<std::string> Entries(const TStringList& list) {
-    std::vector<std::string> entries;
-    for (int i = 0; i < list.Count(); ++i) entries.push_back(list[i]);
-    return entries;
-}
-
 const QStringList kLowerPanels = {"pnlScaleX", "pnlQryY", "pnlTblY", "pnlXpwry"};
 
 // Line breaks are line feed then carriage return, never the other way round.
@@ -125,7 +119,7 @@ TEST(ControlDialog, DefaultDefinitionOpensInactiveAndWaitsForAField) {
         EXPECT_EQ(v.Status(), "PRICE");
         v.Ok();
     });
-    EXPECT_EQ(Entries(result),
+    EXPECT_EQ(result.Items(),
               (std::vector<std::string>{"Active", "None", "PRICE", "Datafield2", "1.00", "10"}));
 }
 
@@ -288,7 +282,7 @@ TEST(ControlDialog, ProductsAndQuotientsMayUseOneFieldTwice) {
         EXPECT_EQ(v.Status(), "A/B");
         v.Ok();
     });
-    EXPECT_EQ(Entries(q), (std::vector<std::string>{"Active", "Quotient", "A", "B", "1.00", "10"}));
+    EXPECT_EQ(q.Items(), (std::vector<std::string>{"Active", "Quotient", "A", "B", "1.00", "10"}));
 }
 
 TEST(ControlDialog, CancelAndEscGiveTheVariableBackAndInactiveKeepsTheRest) {
@@ -305,7 +299,7 @@ TEST(ControlDialog, CancelAndEscGiveTheVariableBackAndInactiveKeepsTheRest) {
             else
                 v.Cancel();
         });
-        EXPECT_EQ(Entries(r), Entries(given)) << (esc ? "Esc" : "Cancel");
+        EXPECT_EQ(r.Items(), given.Items()) << (esc ? "Esc" : "Cancel");
     }
     // Inactive, then OK: Usage and Transformation change, the other entries are the working
     // copy's.
@@ -314,10 +308,10 @@ TEST(ControlDialog, CancelAndEscGiveTheVariableBackAndInactiveKeepsTheRest) {
         EXPECT_FALSE(v.Box("cboxTableX")->isEnabled());
         v.Ok();
     });
-    EXPECT_EQ(Entries(inactive),
+    EXPECT_EQ(inactive.Items(),
               (std::vector<std::string>{"Inactive", "Undefined", "AREA", "UNITS", "3", "100"}));
-    EXPECT_EQ(Entries(EditControl<TTAVTable>(inactive, [](const TView& v) { v.Ok(); })),
-              Entries(inactive));
+    EXPECT_EQ(EditControl<TTAVTable>(inactive, [](const TView& v) { v.Ok(); }).Items(),
+              inactive.Items());
 }
 
 TEST(ControlDialog, ATextThatIsNoNumberShowsTheErrorBoxAndChangesNothing) {
@@ -375,8 +369,8 @@ TEST(ResponseDialog, DefaultDefinitionHelpTextsAndDivisors) {
         EXPECT_EQ(v.Status(), "UNITS/100");
         v.Ok();
     });
-    EXPECT_EQ(Entries(picked), (std::vector<std::string>{"Undefined", "Scale", "UNITS", "Undefined",
-                                                         "Undefined", "100"}));
+    EXPECT_EQ(picked.Items(), (std::vector<std::string>{"Undefined", "Scale", "UNITS", "Undefined",
+                                                        "Undefined", "100"}));
 
     // Every help text of a query ends with its note.
     const std::string note =
@@ -421,7 +415,7 @@ TEST(ResponseDialog, ScalingWithATypedFieldCancelAndErrors) {
         Pick(v.Box("cboxTableX"), "AREA");
         v.Cancel();
     });
-    EXPECT_EQ(Entries(back), Entries(given));
+    EXPECT_EQ(back.Items(), given.Items());
 }
 
 TEST(Dialogs, WorkWithoutAHookAsPlainModalDialogs) {

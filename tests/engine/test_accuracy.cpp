@@ -34,10 +34,6 @@
 #include "tav/tavquery.h"
 #include "tav/tavtable.h"
 
-#ifndef TAV_TEST_DATA_DIR
-#error "TAV_TEST_DATA_DIR must name the folder of the test data (tests/data.cmake)"
-#endif
-
 using namespace tav;
 
 namespace {
@@ -53,11 +49,6 @@ using tavtest::WriteTable;
 
 const std::string kSingularText = "The regression matrix is numerically singular";
 
-template <typename Component>
-void Load(Component& c, const std::string& path, const std::vector<TIndepVar>& controls) {
-    LoadTable(c, path, controls);
-}
-
 bool Contains(const std::vector<std::string>& texts, const std::string& prefix) {
     return std::any_of(texts.begin(), texts.end(),
                        [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
@@ -67,7 +58,7 @@ bool Contains(const std::vector<std::string>& texts, const std::string& prefix) 
 // NIST StRD data and scoring
 
 std::string DataPath(const std::string& file) {
-    return std::string(TAV_TEST_DATA_DIR) + "/nist-strd/" + file;
+    return std::string(tavtest::TestDataDir()) + "/nist-strd/" + file;
 }
 
 TData ReadNist(const std::string& name) { return ReadCsv(DataPath(name + ".csv")); }
@@ -133,7 +124,7 @@ TNistRun RunNist(const std::string& name, TFitMethod method) {
     tavtest::TTempDb db;
     tavtest::TMessageRecorder messages;
     Component c;
-    Load(c, WriteTable(db, data), NistControls(data, ref));
+    LoadTable(c, WriteTable(db, data), NistControls(data, ref));
     EXPECT_TRUE(c.ValuesLoaded()) << name;
     EXPECT_EQ(c.VarCount(), p) << name;
     EXPECT_EQ(c.DataCount(), static_cast<int>(data.rows.size())) << name;
@@ -261,7 +252,7 @@ TEST(ConditionCheck, UnitsOfAControlVariableDoNotRaiseTheAlarm) {
         tavtest::TMessageRecorder messages;
         TData data{{"X1", "Y"}, {{1 * unit, 2}, {2 * unit, 4}, {3 * unit, 3}, {4 * unit, 6}}};
         TTAVTable c;
-        Load(c, WriteTable(db, data), PlainControls(data));
+        LoadTable(c, WriteTable(db, data), PlainControls(data));
         c.Execute();
         EXPECT_NEAR(c.Getb(0), 1.0, 1e-12);
         EXPECT_NEAR(c.Getb(1) * unit, 1.1, 1e-12);
@@ -288,13 +279,6 @@ struct TExactDesign {
 
 void PrintTo(const TExactDesign& d, std::ostream* os) { *os << d.name; }
 
-// Correct digits of `value` against `exact`, its error measured relative to `scale`; capped at 15.
-double Digits(double value, double exact, double scale) {
-    if (!std::isfinite(value)) return 0;
-    const ext error = std::fabs(ext(value) - ext(exact)) / ext(scale);
-    return error == 0 ? 15.0 : std::clamp(static_cast<double>(-std::log10(error)), 0.0, 15.0);
-}
-
 class ExactStatistics : public ::testing::TestWithParam<TExactDesign> {};
 
 // At the default method every statistic keeps 9 digits, or the fit is flagged and the statistic
@@ -303,7 +287,7 @@ class ExactStatistics : public ::testing::TestWithParam<TExactDesign> {};
 // element.
 TEST_P(ExactStatistics, NineDigitsOrWithheldAndNoMoreClaimed) {
     const TExactDesign& design = GetParam();
-    const std::string path = std::string(TAV_TEST_DATA_DIR) + "/exact/" + design.name;
+    const std::string path = std::string(tavtest::TestDataDir()) + "/exact/" + design.name;
     std::map<std::string, double> ref;
     for (const auto& line : tavtest::ReadLines(path + ".ref"))
         if (const auto items = tavtest::Split(line, ' '); items.at(0) != "model")
@@ -350,7 +334,7 @@ TEST_P(ExactStatistics, NineDigitsOrWithheldAndNoMoreClaimed) {
             const double value = s.get(static_cast<uint16_t>(i)), exact = ref.at(key(i));
             withheld = withheld && std::isnan(value);
             const double scale = s.againstLargest ? largest : std::fabs(exact);
-            digits = std::min(digits, Digits(value, exact, scale));
+            digits = std::min(digits, tavtest::Digits(value, exact, scale));
         }
         row << "  " << s.key << ' ' << (withheld ? "NaN" : std::to_string(digits).substr(0, 4));
         if (flagged && withheld) continue;
@@ -570,7 +554,7 @@ TEST(AgainstQr, RandomModelsOfOneToTenControls) {
             tavtest::TTempDb db;
             const TData data = RandomData(seed, n, p);
             TTAVTable c;
-            Load(c, WriteTable(db, data), PlainControls(data));
+            LoadTable(c, WriteTable(db, data), PlainControls(data));
             ASSERT_TRUE(c.ValuesLoaded());
             c.Execute();
             ASSERT_TRUE(messages.Messages().empty()) << messages.Texts().front();
@@ -698,7 +682,7 @@ void ExpectSameBits(const TData& data, const std::vector<TIndepVar>& controls,
     tavtest::TTempDb db;
     tavtest::TMessageRecorder messages;
     TTAVQuery c;
-    Load(c, WriteTable(db, data), controls);
+    LoadTable(c, WriteTable(db, data), controls);
     ASSERT_TRUE(c.ValuesLoaded());
     c.SetFitMethod(method);
     c.Execute();

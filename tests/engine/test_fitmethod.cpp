@@ -16,10 +16,6 @@
 
 #include "support/tav_fit_support.h"
 
-#ifndef TAV_TEST_DATA_DIR
-#error "TAV_TEST_DATA_DIR must name the folder of the test data (tests/data.cmake)"
-#endif
-
 // Every allocation of the test program is counted while g_counting is set: a fit must not
 // allocate.
 namespace {
@@ -50,7 +46,7 @@ using tavtest::PowerOf;
 using tavtest::TData;
 
 std::string ExactPath(const std::string& file) {
-    return std::string(TAV_TEST_DATA_DIR) + "/exact/" + file;
+    return std::string(tavtest::TestDataDir()) + "/exact/" + file;
 }
 
 // A reference file: its model line, and "name value" pairs.

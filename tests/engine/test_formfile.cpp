@@ -441,11 +441,11 @@ TEST(FormFile, RelativeDatabaseNamesResolveAgainstTheFormFolder) {
 }
 
 TEST(FormFile, TheBundledExampleReadsAndWritesBack) {
-    const std::string path = std::string(TAV_EXAMPLES_DIR) + "/sales.dfm";
+    const std::string path = std::string(tavtest::ExampleFormSource());
     const std::string text = ReadTextFile(path);
     const TFormContents f = ReadForm(TAVClassRegistry(), text, [](TComponent& c) {
         dynamic_cast<TDataSet&>(c).SetBaseDirectory(
-            QFileInfo(QString::fromUtf8(TAV_SAMPLE_DB)).absolutePath().toStdString());
+            QFileInfo(QString::fromUtf8(tavtest::SampleDb())).absolutePath().toStdString());
     });
     ASSERT_EQ(f.components.size(), 2u);
     for (TComponent* c : f.components) EXPECT_TRUE(dynamic_cast<TDataSet*>(c)->Active());

@@ -18,10 +18,6 @@
 
 #include "support/tav_fit_support.h"
 
-#ifndef TAV_TEST_DATA_DIR
-#error "TAV_TEST_DATA_DIR must name the folder of the test data (tests/data.cmake)"
-#endif
-
 using namespace tav;
 
 namespace {
@@ -31,7 +27,9 @@ using tavtest::None;
 using tavtest::PowerOf;
 using tavtest::Response;
 
-std::string RPath(const std::string& file) { return std::string(TAV_TEST_DATA_DIR) + "/r/" + file; }
+std::string RPath(const std::string& file) {
+    return std::string(tavtest::TestDataDir()) + "/r/" + file;
+}
 
 // A reference file: "name index value" lines after the comment lines.
 class TRReference {
@@ -140,14 +138,8 @@ class TComparer {
 
     void Check(const std::string& statistic, int index, double estimate, double reference,
                double scale = 0) {
-        if (scale == 0) scale = std::fabs(reference);
-        double lre = 0;
-        if (std::isfinite(estimate)) {
-            const long double error = std::fabs((long double)estimate - reference);
-            lre = error == 0
-                      ? 15.0
-                      : std::clamp(double(-std::log10(error / (scale ? scale : 1.0L))), 0.0, 15.0);
-        }
+        const double lre = scale == 0 ? tavtest::Lre(estimate, reference)
+                                      : tavtest::Digits(estimate, reference, scale);
         auto [it, inserted] = worst_.try_emplace(statistic, lre);
         if (!inserted) it->second = std::min(it->second, lre);
         EXPECT_GE(lre, digits_) << where_ << ": " << statistic << "[" << index << "] is "

@@ -135,7 +135,7 @@ void Define(Component& c, const std::string& database, const std::string& table,
 
 TEST_F(PostgreSQLLoad, TheExampleFitsAsOnSqliteToTheLastBit) {
     // The example's table and query components, on sales.db and then on the PostgreSQL copy.
-    const std::string dfm = QString(TAV_SAMPLE_DB).replace("sales.db", "sales.dfm").toStdString();
+    const std::string dfm = tavtest::SampleForm();
     TFormContents form = ReadForm(TAVClassRegistry(), ReadTextFile(dfm), [&](TComponent& c) {
         dynamic_cast<TDataSet&>(c).SetBaseDirectory(
             QFileInfo(QString::fromStdString(dfm)).absolutePath().toStdString());

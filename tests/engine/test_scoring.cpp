@@ -32,7 +32,7 @@ std::vector<tavtest::TScoredRow> Score(const std::string& path, const std::strin
 TEST(ScoringSQL, SqliteScoresEveryRecordOfTheFitAsTheFitDoes) {
     for (const TFitMethod method : {TFitMethod::NormalEquations, TFitMethod::QR}) {
         TTAVTable t;
-        tavtest::Point(t, TAV_SAMPLE_DB, "sales");
+        tavtest::Point(t, tavtest::SampleDb(), "sales");
         tavtest::DefineEveryTransformation(t);
         t.SetFitMethod(method);
         t.Open();
@@ -42,15 +42,15 @@ TEST(ScoringSQL, SqliteScoresEveryRecordOfTheFitAsTheFitDoes) {
         t.Execute();
         ASSERT_EQ(t.GetFitProblem(), TFitProblem::None);
         const std::string sql = t.ScoringSQL(TSqlDialect::SQLite);
-        const auto rows =
-            Score(TAV_SAMPLE_DB, "SELECT " + sql + ", PROFIT IS NOT NULL FROM sales ORDER BY ID");
+        const auto rows = Score(tavtest::SampleDb(),
+                                "SELECT " + sql + ", PROFIT IS NOT NULL FROM sales ORDER BY ID");
         EXPECT_EQ(tavtest::CompareWithFit(t, rows), "") << sql;
     }
 }
 
 TEST(ScoringSQL, NeedsAValidFitAndNumbers) {
     TTAVTable t;
-    tavtest::Point(t, TAV_SAMPLE_DB, "sales");
+    tavtest::Point(t, tavtest::SampleDb(), "sales");
     t.SetControl1(tavtest::None("SALEDATE"));
     t.SetResponse(tavtest::Response("PROFIT"));
     EXPECT_THROW(t.ScoringSQL(), Exception);  // nothing fitted yet

@@ -93,13 +93,11 @@ void WithPlots(Component& c, const std::function<void(TTAVPlotForm&)>& act) {
 
 using tavtest::Child;
 
-std::string LabelText(const TTAVPlotForm& form, const char* name) {
-    return Child<QLabel>(form, name)->text().toStdString();
-}
-
 std::vector<std::string> Labels(const TTAVPlotForm& form) {
-    return {LabelText(form, "xMinLabel"), LabelText(form, "xMaxLabel"),
-            LabelText(form, "yMinLabel"), LabelText(form, "yMaxLabel")};
+    std::vector<std::string> texts;
+    for (const char* name : {"xMinLabel", "xMaxLabel", "yMinLabel", "yMaxLabel"})
+        texts.push_back(tavtest::LabelText(form, name).toStdString());
+    return texts;
 }
 
 void Click(const TTAVPlotForm& form, const char* button) {

@@ -4,12 +4,12 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <map>
 
 #include "forms/matrxdlg.h"
+#include "support/tav_app_support.h"
 #include "support/tav_test_support.h"
 #include "support/tav_ui_support.h"
 #include "tav/forms.h"
@@ -225,15 +225,6 @@ TEST(Report, ZeroNegativeAndPositiveCovarianceEntries) {
     EXPECT_EQ(neg.BuildReport().CovarianceLines[3].rfind("-6.75E-1    ", 0), 0u);
 }
 
-namespace {
-
-QString LabelText(QWidget* form, const char* name) {
-    auto* label = form->findChild<QLabel*>(name);
-    return label ? label->text() : QString("<missing %1>").arg(name);
-}
-
-}  // namespace
-
 TEST(OutputWindow, LabelsAfterOpenAndTotalsFromTheTexts) {
     tavtest::TMessageRecorder messages;
     TTAVTable component;
@@ -251,7 +242,7 @@ TEST(OutputWindow, LabelsAfterOpenAndTotalsFromTheTexts) {
              {"labDepVarName", "labIndepVarNames", "labDataCount", "labDOF", "labMean", "labStdDev",
               "labCoeffs", "labStdErrCoeff", "labtValue", "labSSR", "labSSE", "labSST",
               "labsSquared", "labRsqr", "labFStat", "labSumSquare"})
-            seen[name] = LabelText(form, name);
+            seen[name] = tavtest::LabelText(*form, name);
         seen["font"] = QString::number(form->findChild<QLabel*>("labMean")->font().pointSize());
         seen["matrix"] = form->findChild<QPlainTextEdit*>("Matrix")->toPlainText();
         seen["status"] = form->findChild<TPanel*>("Panel2")->Caption();
@@ -387,10 +378,7 @@ TEST(OutputWindow, PrintsOnePagePdfInEveryScaleAndRestoresTheWindow) {
     EXPECT_TRUE(restored);
     ASSERT_EQ(files.size(), 3u);
     auto run = [](const char* program, const QStringList& args) {
-        QProcess p;
-        p.start(program, args);
-        EXPECT_TRUE(p.waitForFinished(20000)) << program;
-        return QString(p.readAllStandardOutput());
+        return tavtest::RunOffscreen(program, args).out;
     };
     // The page is drawn, not pasted as a picture: its text is text, laid out as in the window
     // at the scale chosen (one window pixel per printer dot of 1/1200 inch, the window's own

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,12 +14,6 @@
 using namespace tav;
 
 namespace {
-
-QByteArray FileHash(const std::string& path) {
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
-}
 
 // Opens a query on `path` and counts it; the error text, empty when it worked.
 std::string OpenAndCount(const std::string& path, const std::string& sql, int timeout = 0,
@@ -94,7 +87,7 @@ TEST(QueryGuard, OnlyStatementsThatReadRunAndNothingIsWritten) {
     const std::string path = db.Exec("CREATE TABLE t(v REAL); INSERT INTO t VALUES (1),(2),(3);");
     const std::string copy = db.Path("copy.db");
     const std::string attached = db.Path("attached.db");
-    const QByteArray before = FileHash(path);
+    const QByteArray before = tavtest::Digest(QString::fromStdString(path));
     const struct {
         std::string sql;
         std::string error;  // empty: runs, and counts 3 records
@@ -127,7 +120,7 @@ TEST(QueryGuard, OnlyStatementsThatReadRunAndNothingIsWritten) {
     }
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(copy)));
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(attached)));
-    EXPECT_EQ(FileHash(path), before);
+    EXPECT_EQ(tavtest::Digest(QString::fromStdString(path)), before);
     EXPECT_EQ(QDir(QString::fromStdString(db.Path(""))).entryList(QDir::Files).size(), 1);
 }
 

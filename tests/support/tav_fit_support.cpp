@@ -94,14 +94,16 @@ TData ReadCsv(const std::string& path) {
     return data;
 }
 
-double Lre(double estimate, double reference) {
+double Digits(double estimate, double reference, double scale) {
     if (!std::isfinite(estimate)) return 0.0;
     using ext = long double;
-    const ext error = reference == 0.0
-                          ? std::fabs(ext(estimate))
-                          : std::fabs(ext(estimate) - ext(reference)) / std::fabs(ext(reference));
+    const ext error = std::fabs(ext(estimate) - ext(reference)) / ext(scale);
     if (error == 0) return 15.0;
     return std::clamp(static_cast<double>(-std::log10(error)), 0.0, 15.0);
+}
+
+double Lre(double estimate, double reference) {
+    return Digits(estimate, reference, reference == 0.0 ? 1.0 : std::fabs(reference));
 }
 
 tav::TIndepVar PowerOf(const std::string& field, int exponent) {

@@ -31,8 +31,10 @@ double Number(const std::string& text);
 // A CSV file whose first line names the columns; "NA" reads as a NaN (a missing value).
 TData ReadCsv(const std::string& path);
 
-// Correct significant digits of an estimate, capped at 15: -log10 of the relative error, or of
-// the absolute error where the reference is zero. NaN and infinities score 0.
+// Correct significant digits of an estimate, capped at 15: -log10 of its error relative to
+// `scale`. NaN and infinities score 0.
+double Digits(double estimate, double reference, double scale);
+// The same relative to the reference, or absolute where the reference is zero.
 double Lre(double estimate, double reference);
 
 // A control variable on `field`: the field itself for exponent 1, else its power.

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/tav_paths.h"
+
 namespace fs = std::filesystem;
 
 namespace tavtest {
@@ -245,7 +247,7 @@ CREATE TABLE sales (
     price money, units smallint, stores bigint, competitors smallint, income double precision,
     temp numeric(5,1), sales double precision, profit numeric(10,2));
 \copy sales FROM )sql" +
-           Quoted(TAV_SALES_CSV) + R"sql( WITH (FORMAT csv, HEADER true)
+           Quoted(tavtest::SalesCsv()) + R"sql( WITH (FORMAT csv, HEADER true)
 CREATE TABLE "Sales Data" AS
     SELECT id AS "Id", profit AS "Profit", advert AS "advert Cost" FROM sales ORDER BY id;
 CREATE TABLE "Odd ""Name"".v2" AS SELECT * FROM "Sales Data" ORDER BY "Id";

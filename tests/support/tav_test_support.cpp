@@ -1,16 +1,21 @@
 #include "support/tav_test_support.h"
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <algorithm>
 #include <stdexcept>
 
 namespace tavtest {
 
-tav::TIndepVar Control(const std::string& transformation, const std::string& field) {
+tav::TIndepVar Control(const std::string& transformation, const std::string& field,
+                       const std::string& field2) {
     tav::TIndepVar v;
     v.SetTransformation(transformation);
     v.SetField1(field);
+    if (!field2.empty()) v.SetField2(field2);
     return v;
 }
 
@@ -28,6 +33,12 @@ std::string ErrorOf(const std::function<void()>& run) {
         return e.what();
     }
     return {};
+}
+
+QByteArray Digest(const QString& path) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
 }
 
 TTempDb::TTempDb() {

@@ -2,6 +2,8 @@
 // the load progress dialog.
 #pragma once
 
+#include <QByteArray>
+#include <QString>
 #include <QTemporaryDir>
 #include <bit>
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "support/tav_paths.h"
 #include "tav/messages.h"
 #include "tav/tavprogress.h"
 #include "tav/tavquery.h"
@@ -19,9 +22,10 @@
 
 namespace tavtest {
 
-// Variable definitions for the tests: a control variable with a transformation of one field
-// (None(field) for the field as it is), and a response.
-tav::TIndepVar Control(const std::string& transformation, const std::string& field);
+// Variable definitions for the tests: a control variable with a transformation of one field, or
+// of two (None(field) for the field as it is), and a response.
+tav::TIndepVar Control(const std::string& transformation, const std::string& field,
+                       const std::string& field2 = {});
 inline tav::TIndepVar None(const std::string& field) { return Control("None", field); }
 tav::TDependentVar Response(const std::string& field, const std::string& transformation = "None");
 
@@ -54,6 +58,9 @@ inline uint64_t Bits(double x) { return std::bit_cast<uint64_t>(x); }
 
 // The message of the library's exception that `run` raises; empty when it raises none.
 std::string ErrorOf(const std::function<void()>& run);
+
+// The SHA-256 of a file's bytes; a file that cannot be read fails the test.
+QByteArray Digest(const QString& path);
 
 // A temporary folder that holds the test's databases; removed with the object.
 class TTempDb {

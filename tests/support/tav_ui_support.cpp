@@ -4,6 +4,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
@@ -18,6 +19,11 @@ QObject* FindChild(const QObject& parent, const char* name) {
     QObject* child = parent.findChild<QObject*>(name);
     EXPECT_NE(child, nullptr) << name;
     return child;
+}
+
+QString LabelText(const QObject& parent, const char* name) {
+    const auto* label = Child<QLabel>(parent, name);
+    return label ? label->text() : QString("<missing %1>").arg(name);
 }
 
 void Click(QWidget* widget) {

@@ -30,6 +30,9 @@ T* Child(const QObject& parent, const char* name) {
     return dynamic_cast<T*>(FindChild(parent, name));
 }
 
+// The text of the label of that name; a missing one fails the test (and reads "<missing NAME>").
+QString LabelText(const QObject& parent, const char* name);
+
 // A mouse click in the middle of the widget (nothing happens on a disabled one).
 void Click(QWidget* widget);
 // Picks the entry `text` from the box's drop-down list, with the mouse.

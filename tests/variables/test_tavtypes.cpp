@@ -8,6 +8,8 @@
 #include "tav/tavtypes.h"
 
 using namespace tav;
+using tavtest::Control;
+using tavtest::Response;
 
 namespace {
 
@@ -22,21 +24,6 @@ class RecordFixture : public ::testing::Test {
         query_->Open();
         return *query_;
     }
-    static TIndepVar Control(const std::string& transformation, const std::string& field1 = "X1",
-                             const std::string& field2 = "X2") {
-        TIndepVar v;
-        v.SetTransformation(transformation);
-        v.SetField1(field1);
-        v.SetField2(field2);
-        return v;
-    }
-    static TDependentVar Response(const std::string& transformation) {
-        TDependentVar v;
-        v.SetTransformation(transformation);
-        v.SetField("Y");
-        return v;
-    }
-
     tavtest::TTempDb db_;
     std::unique_ptr<TQuery> query_;
 };
@@ -117,27 +104,27 @@ TEST(Definitions, EveryStateTheSettersReachIsADefinition) {
 
 TEST_F(RecordFixture, BadDefinitionsRaiseClearErrors) {
     TQuery& q = Record("1.0 AS X1, 2.0 AS X2");
-    TIndepVar missing = Control("None", "NOPE");
+    TIndepVar missing = Control("None", "NOPE", "X2");
     try {
         missing.ValidTransformation(q);
         FAIL() << "expected EDatabaseError";
     } catch (const EDatabaseError& e) {
         EXPECT_NE(std::string(e.what()).find("Field 'NOPE' not found"), std::string::npos);
     }
-    TIndepVar power = Control("Power");
+    TIndepVar power = Control("Power", "X1", "X2");
     power.SetExponent("two");
     EXPECT_THROW(power.ValidTransformation(q), EConvertError);
-    TIndepVar scale = Control("Scale");
+    TIndepVar scale = Control("Scale", "X1", "X2");
     scale.SetScaleFactor("ten");
     EXPECT_THROW(scale.ValidTransformation(q), EConvertError);
     EXPECT_THROW(scale.Process(q), EConvertError);
-    TDependentVar rscale = Response("Scale");
+    TDependentVar rscale = Response("Y", "Scale");
     rscale.SetField("X1");
     rscale.SetScaleFactor("x");
     EXPECT_THROW(rscale.ValidTransformation(q), EConvertError);
 
     // An unknown code yields an error, never a made-up value.
-    TIndepVar unknown = Control("log");
+    TIndepVar unknown = Control("log", "X1", "X2");
     EXPECT_TRUE(unknown.ValidTransformation(q));
     EXPECT_THROW(unknown.Process(q), EConvertError);
 
