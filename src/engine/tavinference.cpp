@@ -306,8 +306,14 @@ struct TPivotedQr {
                 std::swap(pivot[k], pivot[best]);
             }
             const TSplit v = col[k];
-            ext tail = 0;
-            for (int32_t i = k + 1; i < n; ++i) tail += v[i] * v[i];
+            ext tail = 0, tail1 = 0;
+            int32_t i = k + 1;
+            for (; i + 2 <= n; i += 2) {
+                tail += v[i] * v[i];
+                tail1 += v[i + 1] * v[i + 1];
+            }
+            for (; i < n; ++i) tail += v[i] * v[i];
+            tail += tail1;
             const ext alpha = v[k];
             if (tail == 0) {
                 tau[k] = 0;
@@ -422,20 +428,30 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
     constexpr auto stride = static_cast<int64_t>(mbynp::Stride);
     const TSplit design{g.designHigh, g.designLow};
     ext lengths[MaxTerms];  // of the scaled columns, squared
+    // A sum over a column in four chains: each waits on its own additions only.
+    auto sumOf = [n](const double* column, auto&& term) {
+        ext s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+        int32_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            s0 += term(column[i * stride]);
+            s1 += term(column[(i + 1) * stride]);
+            s2 += term(column[(i + 2) * stride]);
+            s3 += term(column[(i + 3) * stride]);
+        }
+        for (; i < n; ++i) s0 += term(column[i * stride]);
+        return (s0 + s1) + (s2 + s3);
+    };
     for (int32_t r = 0; r < m; ++r) {
         const double* column = x + (g.column[r] - 1);
-        ext sum = 0, squares = 0;
-        for (int32_t i = 0; i < n; ++i) sum += column[i * stride];
         // The factor has no intercept column to take up what the rounding of the mean leaves
         // in the centred column (1E-7 for values near 1E12, a constant that bends the column's
         // direction by far more than its rounding): the column is centred a second time.
-        ext mean = sum / n, rest = 0;
-        for (int32_t i = 0; i < n; ++i) rest += column[i * stride] - mean;
-        mean += rest / n;
-        for (int32_t i = 0; i < n; ++i) {
-            const ext c = column[i * stride] - mean;
-            squares += c * c;
-        }
+        ext mean = sumOf(column, [](double v) { return ext(v); }) / n;
+        mean += sumOf(column, [mean](double v) { return v - mean; }) / n;
+        const ext squares = sumOf(column, [mean](double v) {
+            const ext c = v - mean;
+            return c * c;
+        });
         g.mean[r] = mean;
         g.length[r] = std::sqrt(squares);
         if (!(g.length[r] > 0) || !std::isfinite(g.length[r])) return g;
