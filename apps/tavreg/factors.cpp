@@ -1,8 +1,10 @@
 #include "factors.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <functional>
 
 #include "tav/csvtable.h"
 #include "tav/db.h"
