@@ -1,6 +1,6 @@
 // The CSV reader on any bytes: a file is refused with ECsvError or read into a table whose every
-// number cell converts, and which, written out again with every cell quoted, reads back as the
-// same table (names, types, missing cells and texts).
+// number cell converts, and which, written out again as R writes a table (texts and names quoted,
+// numbers bare), reads back as the same table (names, types, missing cells and texts).
 #include <cstdint>
 #include <string>
 
@@ -27,8 +27,13 @@ std::string Written(const tav::TCsvTable& t) {
             if (c) out += separator;
             // NA rather than nothing: a row of one missing cell would be an empty line, which
             // the reader passes over.
+            // A decimal comma in a table of one column: without a separator in its header, the
+            // file may read back with the other separator, which the comma would then be.
             const auto cell = t.Cell(r, c);
-            out += cell ? Quoted(*cell) : std::string("NA");
+            const bool bare = t.ColumnType(c) != tav::TCsvType::Text &&
+                              !(t.ColumnCount() == 1 && cell &&
+                                cell->find_first_of(",;") != std::string_view::npos);
+            out += !cell ? std::string("NA") : bare ? std::string(*cell) : Quoted(*cell);
         }
         out += "\n";
     }

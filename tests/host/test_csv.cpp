@@ -83,8 +83,6 @@ TEST(CsvReader, FieldsTypesAndMissingValues) {
         {"row names without quotes", ",a\n3,1\n", ", row.names:T a:I / [3] 1"},
         {"quoted numerals are text (R's factor levels)", "d,y\n\"1\",2\n\"2\",3\n",
          ", d:T y:I / [1] 2 / [2] 3"},
-        {"unless every cell of the file is quoted", "\"a\",\"b\"\n\"1\",\"x\"\n",
-         ", a:I b:T / 1 [x]"},
         {"names lose their blanks; blanks inside cells stay", " a , \"b c\"\n x y ,2\n",
          ", a:T b c:I / [ x y ] 2"},
         {"a header without rows", "a;b;c\n", "; a:R b:R c:R"},

@@ -157,16 +157,13 @@ bool IsMissing(const TRawField& field, std::string_view value) {
     return value.empty() || (!field.quoted && value == "NA");
 }
 
-// The columns' types once every record is scanned. Row names are text. So is a column whose
-// every cell is a quoted numeral: R writes factors and text that way and numbers never
-// (ChickWeight's "1" .. "4" are levels, not amounts), unless the writer quoted every cell of the
-// file.
+// The columns' types once every record is scanned. Row names are text. So is a column whose every
+// cell is a quoted numeral: R writes factors and text that way and numbers never (ChickWeight's
+// "1" .. "4" are levels, not amounts).
 void SettleTypes(std::vector<TColumnScan>& scans, bool rowNames) {
     if (rowNames && !scans.empty()) scans[0].number = false;
-    const bool quotesMeanText =
-        std::any_of(scans.begin(), scans.end(), [](const TColumnScan& s) { return s.unquoted; });
     for (TColumnScan& s : scans)
-        if (quotesMeanText && s.present && !s.unquoted) s.number = false;
+        if (s.present && !s.unquoted) s.number = false;
 }
 
 TCsvType TypeOf(const TColumnScan& s) {
