@@ -22,9 +22,6 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Field names compare as the datasets compare them.
-bool SameField(const std::string& a, const std::string& b) { return tav::SameFieldName(a, b); }
-
 // `value` with `digits` significant digits: in plain decimals from 1E-4 up to 1E15, in exponent
 // form beyond, so that a small slope never prints as 0.0000.
 std::string Sig(double value, int digits) {
@@ -220,7 +217,7 @@ std::vector<TFieldValue> ParseFieldValues(const std::string& text) {
             throw UsageError("--predict: '" + item +
                              "' is not FIELD=NUMBER (give 'FIELD=NUMBER,FIELD=NUMBER')");
         for (const TFieldValue& v : values)
-            if (SameField(v.field, field))
+            if (tav::SameFieldName(v.field, field))
                 throw UsageError("--predict: " + field + " is given twice");
         values.push_back({field, value});
         from = comma + 1;
@@ -243,7 +240,7 @@ std::string List(const std::vector<std::string>& fields) {
 
 bool Holds(const std::vector<std::string>& fields, const std::string& field) {
     for (const std::string& f : fields)
-        if (SameField(f, field)) return true;
+        if (tav::SameFieldName(f, field)) return true;
     return false;
 }
 
@@ -285,7 +282,7 @@ std::optional<TPrediction> TryPrediction(const tav::TTAVRegression& r,
         if (Holds(p.fields, v.field)) p.at.push_back(v);
     auto valueOf = [&](const std::string& field) -> std::optional<double> {
         for (const TFieldValue& v : p.at)
-            if (SameField(v.field, field)) return v.value;
+            if (tav::SameFieldName(v.field, field)) return v.value;
         reason = "no value for " + field + " (give one for each of " + List(p.fields) + ")";
         return std::nullopt;
     };
