@@ -6,6 +6,7 @@
 // header exposes no Qt types.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tav {
@@ -128,6 +129,19 @@ class TFieldSource {
     virtual TField::TState FieldPeek(const TField& field, double& number, bool& isNumber) const = 0;
     virtual double FieldAsFloat(const TField& field) const = 0;
     virtual std::string FieldAsString(const TField& field) const = 0;
+};
+
+// Records read one after another, each through the fields of a TFieldSource: what a whole-table
+// fit reads when it sums the records in the client.
+class TRecordStream {
+  public:
+    virtual ~TRecordStream() = default;
+    // The fields of the current record.
+    virtual const TFieldSource& Fields() const = 0;
+    // Moves to the next record (the first at the first call); false past the last.
+    virtual bool Next() = 0;
+    // The records the stream holds, for progress; -1 when it cannot tell.
+    virtual int64_t Count() const { return -1; }
 };
 
 // The values of chosen fields of the current record, read in one pass over the record (one look
