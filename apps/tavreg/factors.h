@@ -4,8 +4,8 @@
 // PostgreSQL and CSV input all work and the components fit indicators as any other field.
 #pragma once
 
-#include "tav/tavquery.h"
 #include "options.h"
+#include "tav/tavquery.h"
 
 namespace tavreg {
 

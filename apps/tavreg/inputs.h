@@ -6,8 +6,8 @@
 
 #include "options.h"
 #include "tav/formfile.h"
-#include "tav/tavquery.h"
 #include "tav/outputfiles.h"
+#include "tav/tavquery.h"
 
 namespace tavreg {
 

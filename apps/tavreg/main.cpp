@@ -86,12 +86,32 @@ class THeldMessages {
     std::vector<THeld> held_;
 };
 
+// Fits one regression over every record of its dataset and writes its summary or JSON; false
+// when the fit is not valid.
+bool ReportAllRecords(const tavreg::TRegressionComponent& component, TRun& run) {
+    tav::TDataSet& ds = *component.dataset;
+    tav::TTAVRegression& reg = *component.regression;
+    const tavreg::TOptions& o = run.options;
+    if (o.sumIn) reg.SetWholeTableStrategy(*o.sumIn);
+    if (!ds.Active()) ds.Open();
+    reg.ExecuteAllRecords();
+    if (!o.quiet)
+        std::cerr << tavreg::OneLine("tavreg: " + ds.Name() + ": " + reg.WholeTableSummary())
+                  << "\n";
+    const std::optional<tavreg::TPrediction> none;
+    const tavreg::TRegressionOutputs outputs{
+        o, ds, reg, none, run.several, run.files, run.out, run.json, run.streamText};
+    tavreg::WriteOutputs(outputs, tavreg::TStage::Results);
+    return reg.WholeTableFit().Valid();
+}
+
 // Fits one regression and writes its outputs; false when its fit is not valid (the outputs are
 // written all the same, and say so).
 bool Report(const tavreg::TRegressionComponent& component, TRun& run) {
     tav::TDataSet& ds = *component.dataset;
     tav::TTAVRegression& reg = *component.regression;
     const tavreg::TOptions& o = run.options;
+    if (o.allRecords) return ReportAllRecords(component, run);
     if (!ds.Active()) ds.Open();
     THeldMessages held;
     try {

@@ -130,6 +130,23 @@ const TOption kOptions[] = {
      "  QR               always a column-pivoted QR decomposition in extended\n"
      "                   precision, which also names a variable that repeats\n"
      "                   or combines others"},
+    {"all-records", nullptr, kDefinition, Switch<&TOptions::allRecords>,
+     "fit every record of each table or query, past the 2500 a report holds: the\n"
+     "records are summed as they are read (a CSV file as it is, with no\n"
+     "database), or inside a PostgreSQL server; the results are those of\n"
+     "--summary (the default) and --json, without the statistics of single\n"
+     "records (residuals, leverage, Cook's distance), which need the records"},
+    {"sum-in", "WHERE", kDefinition,
+     [](TOptions& o, const std::string& where) {
+         try {
+             o.sumIn = tav::StrToWholeTableStrategy(where);
+         } catch (const tav::EConvertError& e) {
+             throw UsageError("--sum-in: " + e.Message());
+         }
+     },
+     "where --all-records sums the records: Server (inside a PostgreSQL\n"
+     "server), Client (in tavreg, as they are read) or Auto (default: the\n"
+     "server for a postgresql:// database, else the client)"},
     {"timeout", "SECONDS", kDefinition,
      [](TOptions& o, const std::string& seconds) {
          const int max = tav::TDataSet::kMaxQueryTimeout;
@@ -193,6 +210,10 @@ const TOption kOptions[] = {
      "output (or to FILE): {\"regressions\": [...]}; a number that is not\n"
      "finite is null",
      [](const TRegressionOutputs& r) {
+         if (r.options.allRecords) {
+             r.json.append(WholeTableStatistics(r.dataset.Name(), r.regression, r.options.level));
+             return;
+         }
          QJsonObject statistics = Statistics(r.dataset.Name(), r.regression, r.options.level);
          if (r.prediction) statistics["prediction"] = PredictionJson(*r.prediction);
          r.json.append(statistics);
@@ -204,7 +225,11 @@ const TOption kOptions[] = {
      "test, the records used and skipped, the fit path, variance inflation\n"
      "and Durbin-Watson",
      [](const TRegressionOutputs& r) {
-         r.out += Printable(SummaryText(r.dataset.Name(), r.regression, r.options.level)) + "\n";
+         r.out +=
+             Printable(r.options.allRecords
+                           ? WholeTableSummaryText(r.dataset.Name(), r.regression, r.options.level)
+                           : SummaryText(r.dataset.Name(), r.regression, r.options.level)) +
+             "\n";
      }},
     {"predict", "VALUES", kOutput,
      [](TOptions& o, const std::string& values) { o.predict = ParseFieldValues(values); },
@@ -285,6 +310,19 @@ void CheckDefinition(TOptions& o) {
     }
     if (o.commandLineDefinition) o.response = ResponseTerm(o.y);
     if (!o.commandLineDefinition && o.formFile.empty()) o.formFile = ExampleFormPath();
+}
+
+// The fit over every record writes what it has: its summary (the default) and its JSON, never
+// an output made of single records. It shows no window.
+void CheckAllRecords(TOptions& o) {
+    for (const TOption* option : o.outputs)
+        if (std::strcmp(option->name, "summary") != 0 && std::strcmp(option->name, "json") != 0)
+            throw UsageError(std::string("--") + option->name +
+                             " needs the records of a report, which --all-records does not "
+                             "keep; it writes --summary and --json");
+    if (o.show) throw UsageError("--all-records shows no window; it writes --summary and --json");
+    if (o.outputs.empty()) o.outputs.push_back(&Option("summary"));
+    o.anyOutput = true;
 }
 
 // A paragraph broken into lines of at most `width` characters, between words.
@@ -394,7 +432,9 @@ TOptions ReadOptions(const QStringList& givenArguments) {
         if (option.write) o.outputs.push_back(&option);
     }
     o.anyOutput = !o.outputs.empty();
+    if (o.allRecords) CheckAllRecords(o);
     if (!o.anyOutput) o.outputs.push_back(&Option("text"));
+    if (o.sumIn && !o.allRecords) throw UsageError("--sum-in is for --all-records");
     CheckStandardOutput(o);
     CheckDefinition(o);
     return o;
@@ -447,6 +487,7 @@ bool OnlyFileOutputs(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strcmp(a, "--show") == 0) return false;
+        if (std::strcmp(a, "--all-records") == 0) outputs = true;
         for (const TOption& option : kOptions) {
             const std::size_t n = std::strlen(option.name);
             if (option.write && std::strncmp(a, "--", 2) == 0 &&

@@ -34,6 +34,8 @@ struct TOptions {
     std::vector<std::string> factors;
     std::optional<tav::TDependentVar> response;
     std::optional<tav::TFitMethod> method;
+    bool allRecords = false;  // every record, summed (--all-records)
+    std::optional<tav::TWholeTableStrategy> sumIn;
     std::optional<int> timeout;
     int64_t memoryLimit = tav::kDefaultSqliteHeapLimit;
     double level = tav::kDefaultConfidenceLevel;  // of every interval

@@ -39,74 +39,29 @@ QJsonObject AnovaRow(const tav::TAnovaRow& row) {
     return o;
 }
 
-}  // namespace
-
-QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r, double level) {
-    const int n = r.DataCount();
-    const int p = r.VarCount();
-    QJsonObject o;
-    o["component"] = Q(name);
-    o["description"] = Q(r.Description());
-    o["response"] = Q(r.ResponseVarY()->OutputTerm());
-    QJsonArray terms;
-    for (int k = 1; k <= p; ++k) terms.append(Q(Term(r, k)));
-    o["terms"] = terms;
-    o["n"] = n;
-    o["p"] = p;
-    o["dof"] = r.GetDOF();
-    o["b"] = Vector(0, p, [&](int j) { return r.Getb(j); });
-    // The standard errors, t and p as the inference gives them (from the fit's factorisation,
-    // NaN for an aliased coefficient and t of a perfect fit).
+// The keys the component's fit and the whole table's share. The coefficients, and their standard
+// errors and t as the inference gives them (NaN for an aliased coefficient and t of a perfect fit).
+template <class Fit>
+void Coefficients(QJsonObject& o, Fit& r, int p) {
+    o["b"] = Vector(0, p, [&](int j) { return r.Getb(static_cast<uint16_t>(j)); });
     o["stdErrors"] =
         Vector(0, p, [&](int j) { return r.GetStdErrorOfb(static_cast<uint16_t>(j)); });
     o["tValues"] = Vector(0, p, [&](int j) { return r.GettValue(static_cast<uint16_t>(j)); });
-    o["xBar"] = Vector(1, p, [&](int j) { return r.GetxBar(j); });
-    o["xStdDev"] = Vector(1, p, [&](int j) { return r.GetxStdErr(j); });
-    o["xMin"] = Vector(1, p, [&](int j) { return r.GetxMin(j); });
-    o["xMax"] = Vector(1, p, [&](int j) { return r.GetxMax(j); });
-    o["yBar"] = Number(r.GetyBar());
-    o["yStdDev"] = Number(r.GetyStdErr());
-    o["yMin"] = Number(r.GetyMin());
-    o["yMax"] = Number(r.GetyMax());
+}
+
+template <class Fit>
+void SumsOfSquares(QJsonObject& o, Fit& r) {
     o["SSE"] = Number(r.GetSSE());
     o["SSR"] = Number(r.GetSSR());
     o["SST"] = Number(r.GetSST());
     o["MSE"] = Number(r.GetMSE());
     o["RSquared"] = Number(r.GetRSquared());
     o["F"] = Number(r.GetF());
-    o["Syx"] = Number(r.GetSyx());
-    o["conditionEstimate"] = Number(r.GetConditionEstimate());
-    o["fitMethod"] = tav::FitMethodToStr(r.FitMethod());
-    o["fitPath"] = tav::FitPathToStr(r.GetFitPath());
-    // The least over the coefficients, their standard errors and the record diagnostics.
-    o["estimatedDigits"] = Number(r.GetStatisticsDigits());
-    o["perfectFit"] = r.GetPerfectFit();
-    o["fitProblem"] = tav::FitProblemToStr(r.GetFitProblem());
-    QJsonArray aliased;
-    for (int k = 1; k <= p; ++k)
-        if (r.GetAliased(static_cast<uint16_t>(k))) aliased.append(k);
-    o["aliased"] = aliased;
+}
 
-    const tav::TLoadAccount& account = r.GetLoadAccount();
-    o["recordCount"] = account.recordCount;
-    o["recordsRead"] = account.read;
-    o["recordsUsed"] = account.used;
-    QJsonObject skipped;
-    for (int v = 0; v <= p; ++v)
-        for (int k = 1; k < tav::kSkipReasonCount; ++k)
-            if (const int count = account.skipped[v][k])
-                skipped[Q(Term(r, v) + ": " +
-                          tav::SkipReasonText(static_cast<tav::TSkipReason>(k)))] = count;
-    o["recordsSkipped"] = skipped;
-    o["capped"] = account.Capped();
-
-    QJsonArray covar, corr;
-    for (int i = 0; i <= p; ++i) {
-        covar.append(Vector(0, p, [&](int j) { return r.GetCovar(i, j); }));
-        corr.append(Vector(0, p, [&](int j) { return r.GetCorr(i, j); }));
-    }
-    o["covariance"] = covar;
-    o["pValues"] = Vector(0, p, [&](int j) { return r.GetPValue(j); });
+template <class Fit>
+void Inference(QJsonObject& o, Fit& r, int p, double level) {
+    o["pValues"] = Vector(0, p, [&](int j) { return r.GetPValue(static_cast<uint16_t>(j)); });
     QJsonArray intervals;
     for (int j = 0; j <= p; ++j) {
         const tav::TInterval ci = r.GetConfidenceInterval(static_cast<uint16_t>(j), level);
@@ -125,6 +80,74 @@ QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r, double l
     o["aic"] = Number(r.GetAIC());
     o["bic"] = Number(r.GetBIC());
     o["vif"] = Vector(1, p, [&](int k) { return r.GetVIF(static_cast<uint16_t>(k)); });
+}
+
+// The records skipped, by variable and reason.
+QJsonObject Skipped(int p, const std::function<int64_t(int, int)>& count,
+                    const std::function<std::string(int)>& term) {
+    QJsonObject skipped;
+    for (int v = 0; v <= p; ++v)
+        for (int k = 1; k < tav::kSkipReasonCount; ++k)
+            if (const int64_t n = count(v, k))
+                skipped[Q(term(v) + ": " + tav::SkipReasonText(static_cast<tav::TSkipReason>(k)))] =
+                    static_cast<qint64>(n);
+    return skipped;
+}
+
+}  // namespace
+
+QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r, double level) {
+    const int n = r.DataCount();
+    const int p = r.VarCount();
+    QJsonObject o;
+    o["component"] = Q(name);
+    o["description"] = Q(r.Description());
+    o["response"] = Q(r.ResponseVarY()->OutputTerm());
+    QJsonArray terms;
+    for (int k = 1; k <= p; ++k) terms.append(Q(Term(r, k)));
+    o["terms"] = terms;
+    o["n"] = n;
+    o["p"] = p;
+    o["dof"] = r.GetDOF();
+    Coefficients(o, r, p);
+    o["xBar"] = Vector(1, p, [&](int j) { return r.GetxBar(j); });
+    o["xStdDev"] = Vector(1, p, [&](int j) { return r.GetxStdErr(j); });
+    o["xMin"] = Vector(1, p, [&](int j) { return r.GetxMin(j); });
+    o["xMax"] = Vector(1, p, [&](int j) { return r.GetxMax(j); });
+    o["yBar"] = Number(r.GetyBar());
+    o["yStdDev"] = Number(r.GetyStdErr());
+    o["yMin"] = Number(r.GetyMin());
+    o["yMax"] = Number(r.GetyMax());
+    SumsOfSquares(o, r);
+    o["Syx"] = Number(r.GetSyx());
+    o["conditionEstimate"] = Number(r.GetConditionEstimate());
+    o["fitMethod"] = tav::FitMethodToStr(r.FitMethod());
+    o["fitPath"] = tav::FitPathToStr(r.GetFitPath());
+    // The least over the coefficients, their standard errors and the record diagnostics.
+    o["estimatedDigits"] = Number(r.GetStatisticsDigits());
+    o["perfectFit"] = r.GetPerfectFit();
+    o["fitProblem"] = tav::FitProblemToStr(r.GetFitProblem());
+    QJsonArray aliased;
+    for (int k = 1; k <= p; ++k)
+        if (r.GetAliased(static_cast<uint16_t>(k))) aliased.append(k);
+    o["aliased"] = aliased;
+
+    const tav::TLoadAccount& account = r.GetLoadAccount();
+    o["recordCount"] = account.recordCount;
+    o["recordsRead"] = account.read;
+    o["recordsUsed"] = account.used;
+    o["recordsSkipped"] = Skipped(
+        p, [&](int v, int k) { return int64_t{account.skipped[v][k]}; },
+        [&](int v) { return Term(r, v); });
+    o["capped"] = account.Capped();
+
+    QJsonArray covar, corr;
+    for (int i = 0; i <= p; ++i) {
+        covar.append(Vector(0, p, [&](int j) { return r.GetCovar(i, j); }));
+        corr.append(Vector(0, p, [&](int j) { return r.GetCorr(i, j); }));
+    }
+    o["covariance"] = covar;
+    Inference(o, r, p, level);
     o["durbinWatson"] = Number(r.GetDurbinWatson());
     o["leverage"] = Vector(1, n, [&](int i) { return r.GetLeverage(static_cast<uint16_t>(i)); });
     o["standardizedResiduals"] =
@@ -145,6 +168,45 @@ QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r, double l
                            ? QJsonValue(Q(r.GetRecordName(i)))
                            : QJsonValue(static_cast<qint64>(r.GetRecordPosition(i))));
     o["records"] = records;
+    return o;
+}
+
+QJsonObject WholeTableStatistics(const std::string& name, const tav::TTAVRegression& r,
+                                 double level) {
+    const tav::TWholeTableFit& fit = r.WholeTableFit();
+    const int p = fit.Variables();
+    QJsonObject o;
+    o["component"] = Q(name);
+    o["description"] = Q(r.Description());
+    o["response"] = Q(r.ResponseVarY()->OutputTerm());
+    QJsonArray terms;
+    for (int k = 1; k <= p; ++k) terms.append(Q(r.WholeTableTerm(k)));
+    o["terms"] = terms;
+    o["allRecords"] = true;
+    o["summedIn"] = fit.Strategy() == tav::TWholeTableStrategy::Server ? "server" : "client";
+    o["n"] = static_cast<qint64>(fit.DataCount());
+    o["p"] = p;
+    o["dof"] = static_cast<qint64>(fit.GetDOF());
+    Coefficients(o, fit, p);
+    o["xBar"] = Vector(1, p, [&](int k) { return fit.GetxBar(k); });
+    o["yBar"] = Number(fit.GetyBar());
+    SumsOfSquares(o, fit);
+    o["estimatedDigits"] = Number(fit.GetEstimatedDigits());
+    o["perfectFit"] = fit.GetPerfectFit();
+    o["fitProblem"] = Q(fit.Problem());
+    QJsonArray aliased;
+    for (int k = 1; k <= p; ++k)
+        if (fit.GetAliased(k)) aliased.append(k);
+    o["aliased"] = aliased;
+    const tav::TTableMoments& m = fit.Moments();
+    o["recordsRead"] = static_cast<qint64>(m.read);
+    o["recordsUsed"] = static_cast<qint64>(m.used);
+    o["recordsSkipped"] = Skipped(
+        p, [&](int v, int k) { return m.skipped[v][k]; },
+        [&](int v) { return r.WholeTableTerm(v); });
+    o["capped"] = false;
+    Inference(o, fit, p, level);
+    o["perRecord"] = "not computed over the whole table";
     return o;
 }
 

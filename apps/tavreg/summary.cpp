@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <ostream>
 #include <sstream>
 
 #include "report.h"
@@ -88,57 +90,26 @@ std::string Percent(double level) {
     return s + "%";
 }
 
-}  // namespace
-
-std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double level) {
-    const int n = r.DataCount();
-    const int p = r.VarCount();
-    std::ostringstream out;
-    const tav::TDataSet& ds = r.DataSet();
-    const auto* table = dynamic_cast<const tav::TTAVTable*>(&ds);
-    out << name << ": " << (table ? "table " + table->TableName() : std::string("a query"))
-        << " of " << ds.DatabaseName() << "\n";
-    if (!r.Description().empty()) out << r.Description() << "\n";
-    out << "Response: " << r.ResponseVarY()->OutputTerm() << "\n";
-    out << "Records: " << r.LoadSummary() << "\n";
-    const double digits = r.GetStatisticsDigits();
-    out << "Fit: "
-        << (r.GetFitPath() == tav::TFitPath::QR ? "QR decomposition in extended precision"
-                                                : "normal equations")
-        << ", about "
-        << (std::isnan(digits) ? std::string("no")
-                               : std::to_string(static_cast<int>(std::floor(digits))))
-        << " correct digits";
-    if (r.GetFitProblem() != tav::TFitProblem::None)
-        out << "; NOT VALID (" << tav::FitProblemToStr(r.GetFitProblem()) << ")";
-    out << "\n\n";
-
-    std::vector<double> residuals;
-    for (int i = 1; i <= n; ++i) residuals.push_back(r.Gete(static_cast<uint16_t>(i)));
-    std::sort(residuals.begin(), residuals.end());
-    out << "Residuals:\n"
-        << Table({{"", "Min", "1Q", "Median", "3Q", "Max"},
-                  {"", Sig(tav::SampleQuantile(residuals, 0), 4),
-                   Sig(tav::SampleQuantile(residuals, 0.25), 4),
-                   Sig(tav::SampleQuantile(residuals, 0.5), 4),
-                   Sig(tav::SampleQuantile(residuals, 0.75), 4),
-                   Sig(tav::SampleQuantile(residuals, 1), 4)}})
-        << "\n";
-
+// What a fit's inference says, the same for the component's fit and the whole table's: the
+// coefficients with their tests and intervals, the residual standard error, R squared, the F
+// test and the likelihood. `term(k)` names control variable k.
+template <class Fit>
+void Inference(std::ostream& out, Fit& r, int p, const std::function<std::string(int)>& term,
+               double level) {
     const std::string half = Percent((1 - level) / 2), upper = Percent(1 - (1 - level) / 2);
     std::vector<std::vector<std::string>> rows = {
         {"", "Estimate", "Std. Error", "t value", "Pr(>|t|)", "", half, upper}};
     for (int j = 0; j <= p; ++j) {
         const auto k = static_cast<uint16_t>(j);
         const bool aliased = j > 0 && r.GetAliased(k);
-        const std::string term = j == 0 ? "(Intercept)" : r.GetcVar(k)->OutputTerm();
+        const std::string name = j == 0 ? "(Intercept)" : term(j);
         if (aliased) {
-            rows.push_back({term, "(aliased)", "", "", "", "", "", ""});
+            rows.push_back({name, "(aliased)", "", "", "", "", "", ""});
             continue;
         }
         const double pValue = r.GetPValue(k);
         const tav::TInterval ci = r.GetConfidenceInterval(k, level);
-        rows.push_back({term, Sig(r.Getb(k), 5), Sig(r.GetStdErrorOfb(k), 4),
+        rows.push_back({name, Sig(r.Getb(k), 5), Sig(r.GetStdErrorOfb(k), 4),
                         Sig(r.GettValue(k), 4), PValue(pValue), Stars(pValue), Sig(ci.lower, 5),
                         Sig(ci.upper, 5)});
     }
@@ -158,6 +129,66 @@ std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double 
     for (int k = 1; k <= p; ++k) parameters += r.GetAliased(static_cast<uint16_t>(k)) ? 0 : 1;
     out << "Log-likelihood: " << Sig(r.GetLogLikelihood(), 6) << " (df = " << parameters
         << "),  AIC: " << Sig(r.GetAIC(), 6) << ",  BIC: " << Sig(r.GetBIC(), 6) << "\n";
+}
+
+// The variance inflation factors, where there are several control variables.
+template <class Fit>
+void InflationFactors(std::ostream& out, const Fit& r, int p,
+                      const std::function<std::string(int)>& term) {
+    if (p < 2) return;
+    out << "Variance inflation factors:\n";
+    std::vector<std::vector<std::string>> vif;
+    for (int k = 1; k <= p; ++k)
+        vif.push_back({"  " + term(k), Sig(r.GetVIF(static_cast<uint16_t>(k)), 4)});
+    out << Table(vif);
+}
+
+// The first lines of a summary: the component, its data and its response.
+void Heading(std::ostream& out, const std::string& name, const tav::TTAVRegression& r) {
+    const tav::TDataSet& ds = r.DataSet();
+    const auto* table = dynamic_cast<const tav::TTAVTable*>(&ds);
+    out << name << ": " << (table ? "table " + table->TableName() : std::string("a query"))
+        << " of " << ds.DatabaseName() << "\n";
+    if (!r.Description().empty()) out << r.Description() << "\n";
+    out << "Response: " << r.ResponseVarY()->OutputTerm() << "\n";
+}
+
+std::string Digits(double digits) {
+    return std::isnan(digits) ? std::string("no")
+                              : std::to_string(static_cast<int>(std::floor(digits)));
+}
+
+}  // namespace
+
+std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double level) {
+    const int n = r.DataCount();
+    const int p = r.VarCount();
+    std::ostringstream out;
+    Heading(out, name, r);
+    out << "Records: " << r.LoadSummary() << "\n";
+    const double digits = r.GetStatisticsDigits();
+    out << "Fit: "
+        << (r.GetFitPath() == tav::TFitPath::QR ? "QR decomposition in extended precision"
+                                                : "normal equations")
+        << ", about " << Digits(digits) << " correct digits";
+    if (r.GetFitProblem() != tav::TFitProblem::None)
+        out << "; NOT VALID (" << tav::FitProblemToStr(r.GetFitProblem()) << ")";
+    out << "\n\n";
+
+    std::vector<double> residuals;
+    for (int i = 1; i <= n; ++i) residuals.push_back(r.Gete(static_cast<uint16_t>(i)));
+    std::sort(residuals.begin(), residuals.end());
+    out << "Residuals:\n"
+        << Table({{"", "Min", "1Q", "Median", "3Q", "Max"},
+                  {"", Sig(tav::SampleQuantile(residuals, 0), 4),
+                   Sig(tav::SampleQuantile(residuals, 0.25), 4),
+                   Sig(tav::SampleQuantile(residuals, 0.5), 4),
+                   Sig(tav::SampleQuantile(residuals, 0.75), 4),
+                   Sig(tav::SampleQuantile(residuals, 1), 4)}})
+        << "\n";
+
+    const auto term = [&r](int k) { return r.GetcVar(static_cast<uint16_t>(k))->OutputTerm(); };
+    Inference(out, r, p, term, level);
     out << "Durbin-Watson (load order): " << Sig(r.GetDurbinWatson(), 4) << "\n";
     if (r.GetPerfectFit()) out << "Warning: essentially perfect fit: summary may be unreliable\n";
     // The records the diagnostic plots label, chosen and named as they are there.
@@ -173,14 +204,29 @@ std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double 
     });
     extremes(tav::TDiagnosticPlot::ResidualsLeverage,
              "Largest Cook's distances: ", [&](uint16_t i) { return r.GetCooksDistance(i); });
-    if (p > 1) {
-        out << "Variance inflation factors:\n";
-        std::vector<std::vector<std::string>> vif;
-        for (int k = 1; k <= p; ++k)
-            vif.push_back({"  " + r.GetcVar(static_cast<uint16_t>(k))->OutputTerm(),
-                           Sig(r.GetVIF(static_cast<uint16_t>(k)), 4)});
-        out << Table(vif);
-    }
+    InflationFactors(out, r, p, term);
+    return out.str();
+}
+
+std::string WholeTableSummaryText(const std::string& name, const tav::TTAVRegression& r,
+                                  double level) {
+    const tav::TWholeTableFit& fit = r.WholeTableFit();
+    std::ostringstream out;
+    Heading(out, name, r);
+    out << "Records: " << r.WholeTableSummary() << "\n";
+    out << "Fit: every record, summed "
+        << (fit.Strategy() == tav::TWholeTableStrategy::Server ? "inside the database server"
+                                                               : "as they were read")
+        << ", about " << Digits(fit.GetEstimatedDigits()) << " correct digits";
+    if (!fit.Valid()) out << "; NOT VALID (" << fit.Problem() << ")";
+    out << "\n";
+    out << "Statistics of single records (residuals, leverage, Cook's distance, Durbin-Watson)\n"
+           "are not computed over the whole table.\n\n";
+    const int p = fit.Variables();
+    const auto term = [&r](int k) { return r.WholeTableTerm(k); };
+    Inference(out, fit, p, term, level);
+    if (fit.GetPerfectFit()) out << "Warning: essentially perfect fit: summary may be unreliable\n";
+    InflationFactors(out, fit, p, term);
     return out.str();
 }
 

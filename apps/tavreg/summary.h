@@ -16,6 +16,10 @@ namespace tavreg {
 // The summary of the last Execute of `r`, `name` being its component, with confidence intervals
 // at `level`.
 std::string SummaryText(const std::string& name, tav::TTAVRegression& r, double level);
+// The same of the component's fit over every record (ExecuteAllRecords): no residual quantiles
+// and no statistic of single records, which that fit does not compute.
+std::string WholeTableSummaryText(const std::string& name, const tav::TTAVRegression& r,
+                                  double level);
 
 // A confidence level given as text: 0.95, 95% or 95 (percent when above 1). Raises UsageError.
 double ParseLevel(const std::string& text);

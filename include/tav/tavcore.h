@@ -22,6 +22,7 @@
 #include "tav/sqltext.h"
 #include "tav/tavrecords.h"
 #include "tav/tavtypes.h"
+#include "tav/wholetable.h"
 
 namespace tav {
 
@@ -165,6 +166,26 @@ class TTAVRegression {
     // not valid (GetFitProblem) shows an error box; the load stays, so that a variable can be
     // changed and the fit run again.
     void Execute();
+
+    // Fits the model to every record of the dataset, past MaxData, and keeps the results in
+    // WholeTableFit(): the records are summed in the client or inside the database server, as
+    // WholeTableStrategy says, by the load's own rules (the records the load would use are
+    // used, the others counted by variable and reason). The arrays, the load and the results of
+    // Execute are not touched. The dataset must be open. A fit without valid results shows an
+    // error box, as Execute's do; errors of the dataset and the variables propagate.
+    void ExecuteAllRecords();
+    // The same over `records`, whose fields are the dataset's (a CSV file streamed as it is),
+    // summed in the client.
+    void ExecuteAllRecords(TRecordStream& records);
+    const TWholeTableFit& WholeTableFit() const { return *wholeTable_; }
+    // Where ExecuteAllRecords sums the records; Auto (the default) takes the server where the
+    // connection has one that can (PostgreSQL), the client otherwise. Not streamed.
+    TWholeTableStrategy WholeTableStrategy() const { return wholeTableStrategy_; }
+    void SetWholeTableStrategy(TWholeTableStrategy v) { wholeTableStrategy_ = v; }
+    // The whole-table account in one line, as LoadSummary's, and the term of its variable v (0
+    // the response, k the k-th control variable in use).
+    std::string WholeTableSummary() const;
+    std::string WholeTableTerm(int v) const;
 
     // y = b[0] + sum of b[k] * Values[k] for k = 1..Count; the values are the transformed
     // control values in the order of GetcVar.
@@ -310,9 +331,6 @@ class TTAVRegression {
 
     void SetcVarArrays(const TIndepVar& var);
     void CheckDataCount();
-    // Whether the current record is usable for the first `count` control variables; when it is
-    // not, `reason` and `variable` tell why and for which.
-    bool ValidRecord(uint16_t count, TSkipReason& reason, uint16_t& variable);
     bool InvariantCol(uint16_t count);
     void ComputeMaxAndMinY();
     void ComputeMaxAndMinX();
@@ -349,6 +367,8 @@ class TTAVRegression {
     // next to nothing however many a form holds.
     TZeroedBlock<Arrays> d_;
     std::unique_ptr<TTAVInference> inference_;
+    std::unique_ptr<TWholeTableFit> wholeTable_;
+    TWholeTableStrategy wholeTableStrategy_ = TWholeTableStrategy::Auto;
 
     double yMax_ = 0, yMin_ = 0, yBar_ = 0, yStdErr_ = 0, RSquared_ = 0, SSR_ = 0, SST_ = 0,
            SSE_ = 0, Syx_ = 0, MSE_ = 0, F_ = 0;
@@ -374,10 +394,8 @@ class TTAVRegression {
     std::array<bool, MaxTerms + 1> aliased_{};
     // Working copies of the control variables in use; slot 0 unused, slot MaxTerms never filled.
     std::array<std::unique_ptr<TIndepVar>, MaxTerms + 1> cVar_;
-    // The variables of the load in progress made ready for its records: 0 the response, k the
-    // working copy cVar_[k].
-    std::array<TPreparedVar, MaxTerms + 1> prepared_;
-    TRowReader reader_;
+    // The rules of the load in progress, made ready for its records.
+    TRecordRules rules_;
     std::string idField_;
     // What the last load read and skipped, and who the records it used are.
     TTAVRecords records_;

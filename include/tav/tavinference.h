@@ -18,6 +18,9 @@
 
 namespace tav {
 
+namespace fitrules {
+struct TFitSums;
+}
 class TTAVRegression;
 enum class TFitPath;
 
@@ -89,6 +92,8 @@ class TTAVInference {
     bool Inferable() const;
     double Quantile(double level) const;
     TSums Sums() const;
+    // What the formulas shared with the whole-table fit read.
+    fitrules::TFitSums FitSums() const;
     const TDiagnostics& Diagnostics() const;
     // The regression's own answers.
     bool Valued() const;

@@ -26,6 +26,14 @@ struct TLoadAccount {
     bool Capped() const { return notRead > 0; }
 };
 
+// An account of records in one line: "287 of 300 records used; 13 skipped: 8 for Ln(ADVERT) (ln
+// or square root of a value <= 1E-20), 5 for PROFIT (null field)". skipped(v, reason) counts the
+// records variable v refused for the reason (0 the response, k the k-th control variable in use),
+// term(v) names it.
+std::string AccountText(int64_t used, int64_t read, int variables,
+                        const std::function<int64_t(int, int)>& skipped,
+                        const std::function<std::string(int)>& term);
+
 // The records of one load: the account, and for each record used (1..Count, in load order) its
 // position in the result set and its label. The labels lie one after another in one buffer,
 // cleared at each load and keeping its capacity, so that loads allocate only while labels outgrow

@@ -11,6 +11,7 @@
 
 #include "tav/classes.h"
 #include "tav/fields.h"
+#include "tav/maxdata.h"
 #include "tav/transformations.h"
 
 namespace tav {
@@ -147,6 +148,29 @@ class TPreparedVar {
     std::string codeText_;
     TSlot field1_, field2_;
     TNumber parameter_;
+};
+
+// The rules of a load for every record: the response and the control variables in use, prepared
+// once, tell whether the current record is usable and, if so, its values. One record is refused
+// for the first reason met: the control variables' rules in their order, then the response's,
+// then a value that is not a finite number (the response's first): an infinity stored in the
+// database, or a power or product beyond the double range, never reaches a fit.
+class TRecordRules {
+  public:
+    // Prepares the response and controls[0..count-1] for the records of `source`, which must
+    // outlive the rules and stay open.
+    void Prepare(const TDependentVar& response, const TIndepVar* const* controls, int count,
+                 const TFieldSource& source);
+    // Reads the current record of the source: TSkipReason::None and values[0] (the response),
+    // values[1..count] (the controls) when it is usable; otherwise the reason, and in `variable`
+    // the variable that refused it (0 the response, k the k-th control).
+    TSkipReason Evaluate(const TFieldSource& source, double* values, int& variable);
+    int Count() const { return count_; }
+
+  private:
+    TPreparedVar prepared_[MaxTerms + 1];
+    TRowReader reader_;
+    int count_ = 0;
 };
 
 }  // namespace tav

@@ -65,7 +65,7 @@ class TMomentSums {
 // the server where the connection has one that can, the client otherwise.
 enum class TWholeTableStrategy { Auto, Client, Server };
 const char* WholeTableStrategyToStr(TWholeTableStrategy strategy);
-// "Auto", "Client", "Server" (any case); raises EConvertError for any other text.
+// "Auto", "Client", "Server"; raises EConvertError for any other text.
 TWholeTableStrategy StrToWholeTableStrategy(const std::string& text);
 
 // The regression over the moments of a whole table. Indices as for TTAVRegression: b[0] is the
@@ -122,7 +122,6 @@ class TWholeTableFit {
     double Predict(const double* values, int count) const;
 
   private:
-    bool Usable() const { return Valid(); }
     int32_t Rank() const;  // intercept included
 
     TTableMoments moments_;
@@ -135,7 +134,7 @@ class TWholeTableFit {
     // The inverse of the centred cross products of the control variables in the fit (zero
     // rows and columns for the aliased), by control variable number.
     long double inverse_[MaxTerms + 1][MaxTerms + 1] = {};
-    long double sse_ = 0, sst_ = 0;
+    long double sse_ = 0, ssr_ = 0, sst_ = 0;
     double digits_ = std::numeric_limits<double>::quiet_NaN();
 };
 

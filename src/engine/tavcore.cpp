@@ -32,7 +32,8 @@ TTAVRegression::TTAVRegression(TDataSet& dataSet, const TTAVVariant& variant)
     : dataSet_(dataSet),
       variant_(variant),
       d_(AllocateZeroed<Arrays>()),
-      inference_(std::make_unique<TTAVInference>(*this)) {
+      inference_(std::make_unique<TTAVInference>(*this)),
+      wholeTable_(std::make_unique<TWholeTableFit>()) {
     for (auto& var : controlVar_) var = std::make_unique<TIndepVar>();
     response_ = std::make_unique<TDependentVar>();
 }
@@ -97,17 +98,6 @@ std::string TTAVRegression::LoadSummary() const {
     });
 }
 
-bool TTAVRegression::ValidRecord(uint16_t count, TSkipReason& reason, uint16_t& variable) {
-    for (uint16_t k = 1; k <= count; ++k) {
-        reason = prepared_[k].Check();
-        if (reason != TSkipReason::None) {
-            variable = k;
-            return false;
-        }
-    }
-    return true;
-}
-
 void TTAVRegression::ComputeMaxAndMinY() {
     const mvector& Y = d_->y;
     yMax_ = Y[1];
@@ -169,9 +159,9 @@ bool TTAVRegression::LoadValues() {
         CheckDataCount();
         account.recordCount = dataSet_.RecordCount();
         dataSet_.First();
-        reader_.Clear();
-        prepared_[0].Prepare(*response_, dataSet_, reader_);
-        for (int k = 1; k <= varCount_; ++k) prepared_[k].Prepare(*cVar_[k], dataSet_, reader_);
+        const TIndepVar* controls[MaxTerms];
+        for (int k = 1; k <= varCount_; ++k) controls[k - 1] = cVar_[k].get();
+        rules_.Prepare(*response_, controls, varCount_, dataSet_);
         // A field that is not there is an error like any other field's, before any record.
         const TField* id = idField_.empty() ? nullptr : dataSet_.FieldByName(idField_);
         records_.SetLabelled(id != nullptr);
@@ -184,42 +174,23 @@ bool TTAVRegression::LoadValues() {
         Arrays& d = *d_;
         while (!dataSet_.Eof() && n < MaxData) {
             ++account.read;
-            reader_.Read(dataSet_);
-            TSkipReason reason = TSkipReason::None;
-            uint16_t variable = 0;  // the response
-            if (ValidRecord(varCount_, reason, variable)) reason = prepared_[0].Check();
+            double values[MaxTerms + 1];
+            int variable = 0;
+            const TSkipReason reason = rules_.Evaluate(dataSet_, values, variable);
             if (reason == TSkipReason::None) {
-                // A value that is not a finite number (an infinity stored in the database, a
-                // power or product beyond the double range) makes the record unusable, like a
-                // null: it never reaches the arrays.
-                const double yValue = prepared_[0].Process();
-                double values[MaxTerms];
-                for (int j = 1; j <= varCount_; ++j) values[j - 1] = prepared_[j].Process();
-                if (!std::isfinite(yValue)) {
-                    reason = TSkipReason::NotFinite;
-                } else {
-                    for (int j = 1; j <= varCount_ && reason == TSkipReason::None; ++j) {
-                        if (!std::isfinite(values[j - 1])) {
-                            reason = TSkipReason::NotFinite;
-                            variable = static_cast<uint16_t>(j);
-                        }
-                    }
-                }
-                if (reason == TSkipReason::None) {
-                    ++n;
-                    d.y[n] = yValue;
-                    std::copy(values, values + varCount_, d.x.row(n));
-                    records_.Add(account.read, id ? id->AsString() : std::string());
-                    if (variant_.gaugeFollowsLoad) {
-                        // A count that disagrees with the rows read (rows added since it ran,
-                        // a view whose rows change from one run to the next) shows a full
-                        // gauge, never a share past it or a division by nothing.
-                        const int32_t count = dataSet_.RecordCount();
-                        const double percent =
-                            count > n ? static_cast<double>(n) * 100.0 / count : 100.0;
-                        progress.SetGaugeProgress(static_cast<uint16_t>(std::trunc(percent)));
-                        progress.SetGaugeRecords(n);
-                    }
+                ++n;
+                d.y[n] = values[0];
+                std::copy(values + 1, values + 1 + varCount_, d.x.row(n));
+                records_.Add(account.read, id ? id->AsString() : std::string());
+                if (variant_.gaugeFollowsLoad) {
+                    // A count that disagrees with the rows read (rows added since it ran,
+                    // a view whose rows change from one run to the next) shows a full
+                    // gauge, never a share past it or a division by nothing.
+                    const int32_t count = dataSet_.RecordCount();
+                    const double percent =
+                        count > n ? static_cast<double>(n) * 100.0 / count : 100.0;
+                    progress.SetGaugeProgress(static_cast<uint16_t>(std::trunc(percent)));
+                    progress.SetGaugeRecords(n);
                 }
             }
             if (reason != TSkipReason::None) ++account.skipped[variable][static_cast<int>(reason)];

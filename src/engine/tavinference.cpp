@@ -12,14 +12,13 @@
 #include "tav/tavinference.h"
 
 #include <algorithm>
-#include <boost/math/distributions/fisher_f.hpp>
-#include <boost/math/distributions/students_t.hpp>
 #include <cfloat>
 #include <cmath>
 #include <limits>
 #include <numbers>
 #include <stdexcept>
 
+#include "engine/fitrules.h"
 #include "engine/tavfactor.h"
 #include "tav/db.h"
 #include "tav/sysutils.h"
@@ -33,31 +32,8 @@ using ext = long double;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Distributions that answer NaN, not an exception, for arguments outside their domain. They are
-// evaluated in extended precision so that a probability below the normal range of double (the
-// quakes F test's 2E-317) comes back as the subnormal it is rather than as 0.
-using Policy = boost::math::policies::policy<
-    boost::math::policies::domain_error<boost::math::policies::ignore_error>,
-    boost::math::policies::overflow_error<boost::math::policies::ignore_error>,
-    boost::math::policies::evaluation_error<boost::math::policies::ignore_error>,
-    boost::math::policies::pole_error<boost::math::policies::ignore_error>,
-    boost::math::policies::promote_double<false>>;
-using StudentsT = boost::math::students_t_distribution<long double, Policy>;
-using FisherF = boost::math::fisher_f_distribution<long double, Policy>;
-
-// P(|T| > |t|) for Student's t with `df` degrees of freedom.
-double TwoSidedP(double t, double df) {
-    if (!(df > 0) || std::isnan(t)) return kNaN;
-    return static_cast<double>(
-        2 * boost::math::cdf(boost::math::complement(StudentsT(df), std::fabs(ext(t)))));
-}
-
-// The quantile of Student's t that leaves (1 - level) / 2 above it.
-double TQuantile(double level, double df) {
-    if (!(df > 0)) return kNaN;
-    return static_cast<double>(
-        boost::math::quantile(boost::math::complement(StudentsT(df), (1.0L - level) / 2)));
-}
+using fitrules::TQuantile;
+using fitrules::TwoSidedP;
 
 // 1 - h below which a record counts as fitted exactly by itself (leverage 1): its residual is
 // then rounding noise and the statistics divided by it do not exist.
@@ -156,65 +132,32 @@ TTAVInference::TSums TTAVInference::Sums() const {
     return g.sums;
 }
 
-double TTAVInference::GetAdjRSquared() const {
+fitrules::TFitSums TTAVInference::FitSums() const {
     const TSums s = Sums();
-    const ext rdf = ResidualDOF();
-    if (!Inferable() || !(rdf > 0) || !(s.sse + s.ssr > 0)) return kNaN;
-    return static_cast<double>(1.0L - (s.sse / rdf) / ((s.sse + s.ssr) / (dataCount_ - 1)));
+    return {ext(dataCount_), FittedTerms(), s.sse, s.ssr, perfectFit_};
+}
+
+double TTAVInference::GetAdjRSquared() const {
+    return Inferable() ? fitrules::AdjRSquared(FitSums()) : kNaN;
 }
 
 double TTAVInference::GetResidualStdError() const {
-    const ext rdf = ResidualDOF();
-    return Inferable() && rdf > 0 ? static_cast<double>(std::sqrt(Sums().sse / rdf)) : kNaN;
+    return Inferable() ? fitrules::ResidualStdError(FitSums()) : kNaN;
 }
 
 double TTAVInference::GetFPValue() const { return GetAnova().regression.p; }
 
 TAnovaTable TTAVInference::GetAnova() const {
-    TAnovaTable t{};
-    if (!Inferable()) {
-        t.regression = t.residual = t.total = {kNaN, kNaN, kNaN, kNaN, kNaN};
-        return t;
-    }
-    const TSums s = Sums();
-    const ext rdf = ResidualDOF();
-    const ext p = FittedTerms() - 1;
-    const ext msr = p > 0 ? s.ssr / p : ext(kNaN);
-    const ext mse = rdf > 0 ? s.sse / rdf : ext(kNaN);
-    // A perfect fit's F is a ratio of rounding noise too.
-    const ext F = perfectFit_ ? ext(kNaN) : msr / mse;
-    double pF = kNaN;
-    if (p > 0 && rdf > 0 && !std::isnan(F))
-        pF = static_cast<double>(boost::math::cdf(boost::math::complement(FisherF(p, rdf), F)));
-    t.regression = {static_cast<double>(p), static_cast<double>(s.ssr), static_cast<double>(msr),
-                    static_cast<double>(F), pF};
-    t.residual = {static_cast<double>(rdf), static_cast<double>(s.sse), static_cast<double>(mse),
-                  kNaN, kNaN};
-    t.total = {static_cast<double>(dataCount_ - 1), static_cast<double>(s.sse + s.ssr), kNaN, kNaN,
-               kNaN};
-    return t;
+    return fitrules::Anova(Inferable() ? FitSums() : fitrules::TFitSums{}, Inferable());
 }
 
-// With the error variance at its maximum likelihood estimate SSE / n:
-//   log L = -n/2 (log(2 pi) + 1 - log n + log SSE).
-// A saturated fit (no residual degree of freedom) and a perfect one have no likelihood: their
-// residual sum of squares is rounding noise, and its logarithm anything.
 double TTAVInference::GetLogLikelihood() const {
-    if (!Inferable() || dataCount_ == 0 || !(ResidualDOF() > 0) || perfectFit_) return kNaN;
-    const ext n = dataCount_;
-    return static_cast<double>(
-        -n / 2 * (std::log(2 * std::numbers::pi_v<ext>) + 1 - std::log(n) + std::log(Sums().sse)));
+    return Inferable() ? fitrules::LogLikelihood(FitSums()) : kNaN;
 }
 
-// The coefficients of the fit (aliased variables take no part) and the error variance.
-double TTAVInference::GetAIC() const {
-    return static_cast<double>(-2 * ext(GetLogLikelihood()) + 2 * ext(FittedTerms() + 1));
-}
+double TTAVInference::GetAIC() const { return Inferable() ? fitrules::AIC(FitSums()) : kNaN; }
 
-double TTAVInference::GetBIC() const {
-    return static_cast<double>(-2 * ext(GetLogLikelihood()) +
-                               std::log(ext(dataCount_)) * ext(FittedTerms() + 1));
-}
+double TTAVInference::GetBIC() const { return Inferable() ? fitrules::BIC(FitSums()) : kNaN; }
 
 TPredictionInterval TTAVInference::PredictInterval(const npvector& Values, uint16_t Count,
                                                    double level) const {

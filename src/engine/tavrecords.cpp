@@ -46,20 +46,31 @@ std::string TTAVRecords::Name(int32_t i) const {
     return label.empty() ? IntToStr(Position(i)) : label;
 }
 
-std::string TTAVRecords::Summary(int variables, const std::function<std::string(int)>& term) const {
-    const TLoadAccount& a = account_;
-    std::string out = std::to_string(a.used) + " of " + std::to_string(a.read) + " records used";
-    if (const int skipped = a.Skipped()) {
-        out += "; " + std::to_string(skipped) + " skipped:";
+std::string AccountText(int64_t used, int64_t read, int variables,
+                        const std::function<int64_t(int, int)>& skipped,
+                        const std::function<std::string(int)>& term) {
+    std::string out = std::to_string(used) + " of " + std::to_string(read) + " records used";
+    int64_t total = 0;
+    for (int v = 0; v <= variables; ++v)
+        for (int k = 1; k < kSkipReasonCount; ++k) total += skipped(v, k);
+    if (total > 0) {
+        out += "; " + std::to_string(total) + " skipped:";
         const char* separator = " ";
         for (int v = 0; v <= variables; ++v)
             for (int k = 1; k < kSkipReasonCount; ++k)
-                if (const int count = a.skipped[v][k]) {
+                if (const int64_t count = skipped(v, k)) {
                     out += separator + std::to_string(count) + " for " + term(v) + " (" +
                            SkipReasonText(static_cast<TSkipReason>(k)) + ")";
                     separator = ", ";
                 }
     }
+    return out;
+}
+
+std::string TTAVRecords::Summary(int variables, const std::function<std::string(int)>& term) const {
+    const TLoadAccount& a = account_;
+    std::string out = AccountText(
+        a.used, a.read, variables, [&a](int v, int k) { return int64_t{a.skipped[v][k]}; }, term);
     if (a.Capped())
         out += "; only the first " + std::to_string(a.read) + " of " +
                std::to_string(a.recordCount) + " records were read";

@@ -1,6 +1,8 @@
 #include "tav/tavtypes.h"
 
 #include <cmath>
+#include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -298,6 +300,39 @@ double TPreparedVar::ProcessAny() {
     const double x1 = Value(field1_);
     const double x2 = kind_->fields == 2 ? Value(field2_) : 0.0;
     return kind_->value(x1, x2, kind_->parameter != nullptr ? Number(parameter_) : 0.0);
+}
+
+// ------------------------------------------------------------------------- TRecordRules
+
+void TRecordRules::Prepare(const TDependentVar& response, const TIndepVar* const* controls,
+                           int count, const TFieldSource& source) {
+    if (count < 0 || count > MaxTerms - 1)
+        throw std::out_of_range("control variables: " + std::to_string(count));
+    count_ = count;
+    reader_.Clear();
+    prepared_[0].Prepare(response, source, reader_);
+    for (int k = 1; k <= count; ++k) prepared_[k].Prepare(*controls[k - 1], source, reader_);
+}
+
+TSkipReason TRecordRules::Evaluate(const TFieldSource& source, double* values, int& variable) {
+    reader_.Read(source);
+    for (int k = 1; k <= count_; ++k) {
+        const TSkipReason reason = prepared_[k].Check();
+        if (reason != TSkipReason::None) {
+            variable = k;
+            return reason;
+        }
+    }
+    variable = 0;
+    if (const TSkipReason reason = prepared_[0].Check(); reason != TSkipReason::None) return reason;
+    for (int k = 0; k <= count_; ++k) values[k] = prepared_[k].Process();
+    for (int k = 0; k <= count_; ++k) {
+        if (!std::isfinite(values[k])) {
+            variable = k;
+            return TSkipReason::NotFinite;
+        }
+    }
+    return TSkipReason::None;
 }
 
 }  // namespace tav
