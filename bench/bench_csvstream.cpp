@@ -5,6 +5,7 @@
 //                                                          median and range
 //   bench_csvstream --only=stream|plain [--file=PATH]      one run of one side, for the peak
 //                                                          memory of each (/usr/bin/time -v)
+//   bench_csvstream --only=open [--file=PATH]              the stream's first reading alone
 // Without --file the file is made as /tmp/bench_csvstream.csv (kept for the next run).
 #include <sys/stat.h>
 
@@ -112,6 +113,11 @@ int main(int argc, char** argv) {
     if (file.empty()) {
         file = "/tmp/bench_csvstream.csv";
         MakeFile(file, rows);
+    }
+    if (only == "open") {
+        std::printf("open: %lld records\n",
+                    static_cast<long long>(tav::OpenCsvStream(file)->Count()));
+        return 0;
     }
     if (!only.empty()) {
         const TResult r = only == "plain" ? Plain(file) : Stream(file);

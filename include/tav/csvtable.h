@@ -1,6 +1,8 @@
 // CSV files as tables: the reader (header row, separator, quoting, missing values, a type per
 // column) and the import that puts a file's table into an in-memory SQLite database, which a
-// dataset then reads under the file's name like a database file (tavreg --csv).
+// dataset then reads under the file's name like a database file (tavreg --csv); and the stream
+// of a file's records, read as that dataset reads them without making the table (a whole-table
+// fit over millions of rows).
 #pragma once
 
 #include <cstdint>
