@@ -45,10 +45,12 @@ struct TColumnScan {
     void Add(std::string_view cell, char separator, bool quoted);
 };
 
-// One field of a record: its text and whether it was in quotes.
+// One field of a record: its text and whether it was in quotes. The text holds until the next
+// record is read: a field without quotes is seen where it stands in the text of the file.
 struct TRawField {
-    std::string text;
+    std::string_view text;
     bool quoted = false;
+    std::string unquoted;  // a quoted field's text, without its quotes
 };
 
 // A missing value: an empty or blank cell, or NA without quotes (`value` is the cell's text
@@ -143,22 +145,25 @@ class TRecordReader {
         for (;;) {
             if (count == fields.size()) fields.emplace_back();
             TRawField& f = fields[count++];
-            f.text.clear();
             // Blanks before an opening quote are written by some programs after each separator.
             std::size_t start = pos_;
             while (!AtEnd(start) && IsBlank(text_[start])) ++start;
             f.quoted = !AtEnd(start) && text_[start] == '"';
             if (f.quoted) {
                 pos_ = start;
-                ReadQuoted(f.text, count);
+                f.unquoted.clear();
+                ReadQuoted(f.unquoted, count);
             } else {
-                ReadPlain(f.text);
+                f.text = ReadPlain();
             }
             if (!AtEnd(pos_) && text_[pos_] == separator_) {
                 ++pos_;
                 continue;
             }
             if (!AtEnd(pos_)) EndLine();
+            // Only now: a field added to `fields` may have moved the others' texts.
+            for (std::size_t k = 0; k < count; ++k)
+                if (fields[k].quoted) fields[k].text = fields[k].unquoted;
             return true;
         }
     }
@@ -170,10 +175,15 @@ class TRecordReader {
         ++line_;
     }
 
-    void ReadPlain(std::string& out) {
-        const std::size_t start = pos_;
-        while (!AtEnd(pos_) && text_[pos_] != separator_ && !IsLineEnd(text_[pos_])) ++pos_;
-        out.assign(text_.substr(start, pos_ - start));
+    std::string_view ReadPlain() {
+        const std::size_t start = pos_, size = text_.size();
+        const char* const text = text_.data();
+        const char separator = separator_;
+        std::size_t end = start;
+        while (end < size && text[end] != separator && !IsLineEnd(text[end])) ++end;
+        pos_ = end;
+        if (end == size) AtEnd(end);  // a field cut off at the end of a piece waits for the rest
+        return text_.substr(start, end - start);
     }
 
     void ReadQuoted(std::string& out, std::size_t field) {

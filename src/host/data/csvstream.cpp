@@ -50,14 +50,15 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
 
     bool Next() override {
         ++position_;
+        onRecord_ = false;  // until the record is read whole: its fields see into the text
         if (ended_) return false;
-        onRecord_ = records_->Next();
-        if (!onRecord_) {
+        if (!records_->Next()) {
             ended_ = true;
             if (recNo_ != shape_.rows) throw csv::ChangedError(input_.Path(), 0);
             return false;
         }
         if (++recNo_ > shape_.rows) throw csv::ChangedError(input_.Path(), 0);
+        onRecord_ = true;
         return true;
     }
 
