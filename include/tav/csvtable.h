@@ -1,14 +1,18 @@
 // CSV files as tables: the reader (header row, separator, quoting, missing values, a type per
 // column) and the import that puts a file's table into an in-memory SQLite database, which a
-// dataset then reads under the file's name like a database file (tavreg --csv).
+// dataset then reads under the file's name like a database file (tavreg --csv); and the stream
+// of a file's records, read as that dataset reads them without making the table (a whole-table
+// fit over millions of rows).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tav/fields.h"
 #include "tav/sysutils.h"
 
 namespace tav {
@@ -110,6 +114,19 @@ inline constexpr int64_t kMaxCsvStreamBytes = int64_t{1} << 30;
 //   - Anything else (a folder, a device such as /dev/zero) is refused without reading it.
 TCsvImport ImportCsvFile(const std::string& path, const std::string& databaseName,
                          int timeoutSeconds = 0);
+
+// The records of a CSV file, one at a time, as the dataset of its import would give them. The
+// file is read as ImportCsvFile reads it (a regular file twice, a block at a time: first for the
+// columns' types, then for the records; a pipe whole, within the same bounds) and refused with
+// the same ECsvError, but no table is made: a file of millions of rows takes a few blocks of
+// memory. The stream's fields are the table's columns under the same names and of the classes
+// its dataset makes (TIntegerField, TFloatField, TStringField), and every reader of them gives
+// what it gives on the table: null for a missing cell, numbers (infinities too), texts (a NaN
+// as the text that holds it), and the same EConvertError for a text that is no number. A file
+// that changes between the two readings raises ECsvError from Next or from the field that reads
+// the changed cell. Count() is the number of records; before the first Next and past the last,
+// every field is null.
+std::unique_ptr<TRecordStream> OpenCsvStream(const std::string& path, int timeoutSeconds = 0);
 
 // What an import read, for a person: "read 300 rows of 12 columns from sales.csv (REGION,
 // SALEDATE as text)"; a separator other than ',' is named too.

@@ -16,10 +16,8 @@
 
 namespace tav {
 
-namespace {
-
-std::unique_ptr<TField> MakeField(TFieldClass cls, TDataSet* ds, const std::string& name, int index,
-                                  const std::string& type) {
+std::unique_ptr<TField> MakeField(TFieldClass cls, TFieldSource* ds, const std::string& name,
+                                  int index, const std::string& type) {
     switch (cls) {
         case TFieldClass::Float:
             return std::make_unique<TFloatField>(ds, name, index, type);
@@ -48,6 +46,30 @@ std::unique_ptr<TField> MakeField(TFieldClass cls, TDataSet* ds, const std::stri
     }
     return std::make_unique<TStringField>(ds, name, index, type);
 }
+
+TField* FindFieldIn(const std::vector<std::unique_ptr<TField>>& fields, const std::string& name) {
+    for (const auto& f : fields)
+        if (f->FieldName() == name) return f.get();
+    for (const auto& f : fields)
+        if (SameFieldName(f->FieldName(), name)) return f.get();
+    return nullptr;
+}
+
+void RaiseFieldNotFound(const std::string& dataset, const std::string& name) {
+    throw EDatabaseError(dataset.empty() ? "Field '" + name + "' not found"
+                                         : dataset + ": Field '" + name + "' not found");
+}
+
+double FieldTextToFloat(const TField& field, const std::string& text, int64_t record) {
+    try {
+        return StrToFloat(text);
+    } catch (const EConvertError&) {
+        throw EConvertError("'" + text + "' is not a valid floating point value for field '" +
+                            field.FieldName() + "' in record " + IntToStr(record));
+    }
+}
+
+namespace {
 
 constexpr double kUnixEpochInDays = 25569.0;  // 1970-01-01 as a TDateTime
 
@@ -323,17 +345,12 @@ TField* TDataSet::FindField(const std::string& name) const {
 }
 
 TField* TDataSet::FindFieldUncached(const std::string& name) const {
-    for (const auto& f : fields_)
-        if (f->FieldName() == name) return f.get();
-    for (const auto& f : fields_)
-        if (SameFieldName(f->FieldName(), name)) return f.get();
-    return nullptr;
+    return FindFieldIn(fields_, name);
 }
 
 TField* TDataSet::FieldByName(const std::string& name) const {
     if (TField* f = FindField(name)) return f;
-    throw EDatabaseError(Name().empty() ? "Field '" + name + "' not found"
-                                        : Name() + ": Field '" + name + "' not found");
+    RaiseFieldNotFound(Name(), name);
 }
 
 void TDataSet::GetFieldNames(TStringList& list) const {
@@ -403,12 +420,7 @@ double TDataSet::FieldAsFloat(const TField& field) const {
         if (!dt.isValid()) dt = QDateTime(QDate::fromString(qtext, Qt::ISODate), QTime(0, 0));
         if (dt.isValid()) return ToDays(dt);
     }
-    try {
-        return StrToFloat(text);
-    } catch (const EConvertError&) {
-        throw EConvertError("'" + text + "' is not a valid floating point value for field '" +
-                            field.FieldName() + "' in record " + IntToStr(d.recNo));
-    }
+    return FieldTextToFloat(field, text, d.recNo);
 }
 
 std::string TDataSet::FieldAsString(const TField& field) const {

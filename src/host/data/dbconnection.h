@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "tav/fields.h"
 #include "tav/sqltext.h"
@@ -114,5 +116,27 @@ std::string RefusedMessage(const std::string& label, const std::string& statemen
                            const std::string& reason);
 
 TFieldClass ClassForMetaType(int typeId);
+
+// The rules of fields that every record source of the data library follows as the datasets do
+// (a CSV file's record stream is one): the field of a class, the lookup by name and its error,
+// the reading of a text as a number, and what a blank text is.
+// A field of class `cls` whose values `source` gives.
+std::unique_ptr<TField> MakeField(TFieldClass cls, TFieldSource* source, const std::string& name,
+                                  int index, const std::string& type);
+// The field `name` names as FieldByName finds it: the same name, else the first that differs
+// only in case; nullptr when there is none.
+TField* FindFieldIn(const std::vector<std::unique_ptr<TField>>& fields, const std::string& name);
+// EDatabaseError "Field 'X' not found", after the name of the dataset when it has one.
+[[noreturn]] void RaiseFieldNotFound(const std::string& dataset, const std::string& name);
+// A field's text read as a number (StrToFloat); a text that is none raises EConvertError naming
+// the text, the field and the record (from 1).
+double FieldTextToFloat(const TField& field, const std::string& text, int64_t record);
+// Whether a text value is blank as a SQLite dataset reads one: empty, or nothing but spaces,
+// tabs and line ends.
+inline bool IsBlankText(std::string_view text) {
+    for (const char c : text)
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+    return true;
+}
 
 }  // namespace tav

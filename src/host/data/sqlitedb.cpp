@@ -371,9 +371,8 @@ class TSqliteCursor final : public TCursor {
         }
     }
     bool BlankText(int i) const {
-        const auto* text = sqlite3_column_text(stmt_, i);
-        const int size = sqlite3_column_bytes(stmt_, i);
-        return std::all_of(text, text + size, [](unsigned char c) { return IsBlankChar(c); });
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+        return tav::IsBlankText(std::string_view(text, sqlite3_column_bytes(stmt_, i)));
     }
     bool Step();
     [[noreturn]] void TimedOut();

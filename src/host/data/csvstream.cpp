@@ -1,0 +1,181 @@
+// The records of a CSV file read one at a time, without the table an import makes of them.
+#include <QString>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/data/csvreader.h"
+#include "host/data/dbconnection.h"
+#include "tav/csvtable.h"
+
+namespace tav {
+
+namespace {
+
+using csv::TCsvValue;
+
+// A text as a dataset hands it on: through a QString, which replaces what is not UTF-8.
+std::string DatasetText(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
+                .toStdString();
+    return std::string(text);
+}
+
+// The second reading of a CSV file behind the fields of its columns. A cell is read from the
+// record's text when a field first asks for it, and kept for the record's other questions: a
+// whole-table fit reads a few columns of many.
+class TCsvStream final : public TRecordStream, public TFieldSource {
+  public:
+    TCsvStream(const std::string& path, int timeoutSeconds) : input_(path, timeoutSeconds) {
+        shape_ = csv::ScanCsv(*input_.Reading(), path);
+        text_ = input_.Reading();
+        records_.emplace(*text_, input_.Path());
+        shape_.CheckHeader(*records_, path);
+        const std::size_t columns = shape_.names.size();
+        cells_.resize(columns);
+        for (std::size_t c = 0; c < columns; ++c) {
+            types_.push_back(shape_.Type(c));
+            marks_.push_back(shape_.Mark(c));
+            const std::string type = csv::SqlType(types_[c]);
+            fields_.push_back(MakeField(FieldClassForType(type, TFieldClass::String), this,
+                                        shape_.names[c], static_cast<int>(c), type));
+        }
+    }
+
+    const TFieldSource& Fields() const override { return *this; }
+    int64_t Count() const override { return shape_.rows; }
+
+    bool Next() override {
+        ++position_;
+        onRecord_ = false;  // until the record is read whole: its fields see into the text
+        if (ended_) return false;
+        if (!records_->Next()) {
+            ended_ = true;
+            if (recNo_ != shape_.rows) throw csv::ChangedError(input_.Path(), 0);
+            return false;
+        }
+        if (++recNo_ > shape_.rows) throw csv::ChangedError(input_.Path(), 0);
+        onRecord_ = true;
+        return true;
+    }
+
+    TField* FieldByName(const std::string& name) const override {
+        if (TField* field = FindFieldIn(fields_, name)) return field;
+        RaiseFieldNotFound("", name);
+    }
+
+    void PeekCells(const int* columns, int count, TCell* cells) const override {
+        for (int k = 0; k < count; ++k) {
+            TCell& out = cells[k];
+            if (!onRecord_) {
+                out = TCell();
+                continue;
+            }
+            const TStreamCell& c = Cell(columns[k]);
+            out.state = c.state;
+            out.isNumber = c.isNumber;
+            if (c.isNumber) out.number = c.number;
+            out.converted = c.isNumber;
+        }
+    }
+
+  protected:
+    bool FieldIsNull(const TField& field) const override {
+        return Cell(field.Index()).state == TField::TState::Null;
+    }
+    bool FieldIsBlank(const TField& field) const override {
+        return Cell(field.Index()).state == TField::TState::Blank;
+    }
+    TField::TState FieldState(const TField& field) const override {
+        return Cell(field.Index()).state;
+    }
+    TField::TState FieldPeek(const TField& field, double& number, bool& isNumber) const override {
+        const TStreamCell& c = Cell(field.Index());
+        isNumber = c.isNumber;
+        if (c.isNumber) number = c.number;
+        return c.state;
+    }
+    double FieldAsFloat(const TField& field) const override {
+        const TStreamCell& c = Cell(field.Index());
+        if (c.state == TField::TState::Null) return 0.0;
+        if (c.isNumber) return c.number;
+        return FieldTextToFloat(field, DatasetText(c.text), recNo_);
+    }
+    std::string FieldAsString(const TField& field) const override {
+        const TStreamCell& c = Cell(field.Index());
+        if (c.state == TField::TState::Null) return {};
+        if (!c.isNumber) return DatasetText(c.text);
+        return c.whole ? IntToStr(*c.whole) : FloatToStr(c.number);
+    }
+
+  private:
+    // A cell of the current record as the table's dataset reads it.
+    struct TStreamCell {
+        int64_t position = -1;  // of the record it was read in
+        TField::TState state = TField::TState::Null;
+        bool isNumber = false;
+        double number = 0;
+        std::optional<int64_t> whole;  // an INTEGER column's value
+        std::string_view text;         // a text, into the record
+    };
+
+    const TStreamCell& Cell(int column) const {
+        TStreamCell& c = cells_.at(static_cast<std::size_t>(column));
+        if (c.position != position_) Read(column, c);
+        return c;
+    }
+
+    void Read(int column, TStreamCell& c) const {
+        c.position = position_;
+        c.state = TField::TState::Null;
+        c.isNumber = false;
+        c.whole.reset();
+        if (!onRecord_) return;
+        const std::size_t k = static_cast<std::size_t>(column);
+        TCsvValue value;
+        if (!csv::ReadValue(records_->Field(k), types_[k], marks_[k], value))
+            throw csv::ChangedError(input_.Path(), records_->Line());
+        switch (value.kind) {
+            case TCsvValue::kNull:
+                return;
+            case TCsvValue::kInteger:
+                c.whole = value.whole;
+                c.number = static_cast<double>(value.whole);
+                break;
+            case TCsvValue::kReal:
+                // The table keeps no negative zero: SQLite stores a whole REAL as an integer.
+                c.number = value.real + 0.0;
+                break;
+            case TCsvValue::kText:
+                c.state = IsBlankText(value.text) ? TField::TState::Blank : TField::TState::Value;
+                c.text = value.text;
+                return;
+        }
+        c.state = TField::TState::Value;
+        c.isNumber = true;
+    }
+
+    csv::TCsvInput input_;
+    csv::TCsvShape shape_;
+    std::unique_ptr<csv::TCsvText> text_;
+    std::optional<csv::TCsvRecords> records_;  // reads text_
+    std::vector<TCsvType> types_;
+    std::vector<char> marks_;
+    std::vector<std::unique_ptr<TField>> fields_;
+    mutable std::vector<TStreamCell> cells_;
+    int64_t position_ = 0;  // the calls of Next so far
+    int64_t recNo_ = 0;     // the current record, from 1
+    bool onRecord_ = false;
+    bool ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<TRecordStream> OpenCsvStream(const std::string& path, int timeoutSeconds) {
+    return std::make_unique<TCsvStream>(path, timeoutSeconds);
+}
+
+}  // namespace tav

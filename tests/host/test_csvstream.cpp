@@ -1,0 +1,113 @@
+// A CSV file read as a stream of records gives, field by field and reader by reader, what the
+// dataset over its import gives, and refuses the files the import refuses.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "host/data/dbconnection.h"
+#include "support/tav_app_support.h"
+#include "support/tav_test_support.h"
+#include "tav/csvtable.h"
+#include "tav/db.h"
+
+using namespace tav;
+
+namespace {
+
+// Every reader's answer for every field of the current record, as one line.
+std::string Readings(const TFieldSource& source, const std::vector<std::string>& names) {
+    std::ostringstream s;
+    std::vector<int> columns;
+    for (const std::string& name : names) columns.push_back(source.FieldByName(name)->Index());
+    std::vector<TCell> cells(names.size());
+    source.PeekCells(columns.data(), static_cast<int>(columns.size()), cells.data());
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        const TField& f = *source.FieldByName(names[k]);
+        double number = -1;
+        bool isNumber = false;
+        const int state = static_cast<int>(f.Peek(number, isNumber));
+        const TCell& c = cells[k];
+        s << f.FieldName() << " " << f.ClassName() << " " << f.DeclaredType() << " " << state
+          << static_cast<int>(f.State()) << f.IsNull() << f.IsBlank() << isNumber << " "
+          << tavtest::Bits(number) << " cell " << static_cast<int>(c.state) << c.isNumber
+          << c.converted << " " << tavtest::Bits(c.number) << " [" << f.AsString() << "] ";
+        const std::string error = tavtest::ErrorOf([&] { s << tavtest::Bits(f.AsFloat()); });
+        s << error << "; ";
+    }
+    return s.str();
+}
+
+}  // namespace
+
+TEST(CsvStream, ReadsEveryFieldAsTheImportedTable) {
+    const std::string rows =
+        "\"1\",1,2.5,\"a\",\"1\",Inf\r\n"
+        "\"2\",NA,,\"two\r\nlines\",\"2\",-Infinity\r\n"
+        "\"3\",9007199254740993, ,\" \n \",NA,1e999\r\n"
+        "\"4\",-0,-0.0,\"NA\",\"4\",NaN\r\n"
+        "\"5\", 7 ,\"1e3\",\"caf\xc3\xa9 \xff\",\"\",-1e999\r\n";
+    std::string many;  // past the blocks a file is read in
+    for (int k = 0; k < 9000; ++k) many += rows;
+    const std::string files[] = {
+        "\"\",\"x\",\"y\",\"t\",\"q\",\"inf\"\r\n" + rows,
+        "\"\",\"x\",\"y\",\"t\",\"q\",\"inf\"\r\n" + many,
+        "id;w;s\r\n1;7,4;x\r\n2;NA;\r\n3;-1,5E999;\"1,5\"\r\n4; 0,25 ;\"multi\nline\"",
+    };
+    tavtest::TTempDb dir;
+    const std::string path = dir.Path("hard.csv");
+    for (const std::string& text : files) {  // each read through an import, then streamed
+        tavtest::WriteFile(path, text);
+        TTable t;
+        t.SetDatabaseName("hard.csv");
+        t.SetTableName(ImportCsvFile(path, "hard.csv").table);
+        t.Open();
+        std::vector<std::string> names, expected;
+        for (int k = 0; k < t.FieldCount(); ++k) names.push_back(t.Fields(k)->FieldName());
+        for (; !t.Eof(); t.Next()) expected.push_back(Readings(t, names));
+        const auto stream = OpenCsvStream(path);
+        EXPECT_EQ(stream->Count(), static_cast<int64_t>(expected.size()));
+        std::size_t n = 0;
+        for (; stream->Next() && n < expected.size(); ++n)
+            ASSERT_EQ(Readings(stream->Fields(), names), expected[n]) << "record " << n + 1;
+        EXPECT_EQ(n, expected.size());
+        EXPECT_EQ(tavtest::ErrorOf([&] { stream->Fields().FieldByName("Nope"); }),
+                  "Field 'Nope' not found");
+    }
+}
+
+// The files the import refuses, the stream refuses with the same error; a file that changes after
+// its types were read is refused where the change shows.
+TEST(CsvStream, RefusesWhatTheImportRefuses) {
+    tavtest::TTempDb dir;
+    const std::string file = dir.Path("r.csv"), fifo = dir.Path("fifo.csv");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto same = [](const std::string& path) {
+        const std::string imported = tavtest::ErrorOf([&] { ImportCsvFile(path, "r", 1); });
+        EXPECT_EQ(tavtest::ErrorOf([&] { OpenCsvStream(path, 1); }), imported) << path;
+    };
+    for (const char* text : {"", "a,b\n1,2\n3\n", "a,a\n", "a\n\"x\"y\n", "a;b\n1;2\n"}) {
+        tavtest::WriteFile(file, text);
+        same(file);
+    }
+    for (const std::string& path :
+         {fifo, dir.Path("none.csv"), dir.Path("."), std::string("/dev/zero")})
+        same(path);
+    UnregisterSqliteImage("r");
+
+    std::string text = "a\n";  // past the first block, which the stream reads as it opens
+    for (int k = 0; k < 1100000; ++k) text += "1\n";
+    const std::pair<std::string, std::string> changes[] = {
+        {text + "2\n", "r.csv: the file changed while it was read"},
+        {text.substr(0, text.size() - 2) + "x\n", "r.csv, line 1100001: the file changed"},
+    };
+    for (const auto& [changed, error] : changes) {
+        tavtest::WriteFile(file, text);
+        const std::string raised = tavtest::ErrorOf([&] {
+            const auto stream = OpenCsvStream(file);
+            tavtest::WriteFile(file, changed);
+            while (stream->Next()) stream->Fields().FieldByName("a")->AsFloat();
+        });
+        EXPECT_NE(raised.find(error), std::string::npos) << raised;
+    }
+}
