@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,12 @@ class TDataSet : public TComponent, public TFieldSource {
     int32_t RecNo() const;
     // Number of records of the open result set, counted once per open.
     int32_t RecordCount();
+    // Runs `head` (<the dataset's statement>) AS t `tail`, an aggregate of one row over the
+    // records, as the record count runs (the same connection, snapshot, refusals and time bound),
+    // and gives its values as the database writes them (none for a null). The database must sum
+    // records itself (PostgreSQL); others raise EDatabaseError. The dataset must be open.
+    std::vector<std::optional<std::string>> AggregateRow(const std::string& head,
+                                                         const std::string& tail = {});
 
     int FieldCount() const { return static_cast<int>(fields_.size()); }
     TField* Fields(int index) const;

@@ -111,7 +111,16 @@ struct TTransformationKind {
     // PostgreSQL read it alike (the dialect shows only in how a field is read as a double, which
     // the scoring writer decides). Where the load would skip the record, the expression is NULL.
     // Rules on the parameter are not repeated: a definition they refuse loads nothing to score.
+    // A product, quotient or power beyond the double range is NULL as well (the load gets an
+    // infinity and skips the record), one below it 0 (as the load's rounding gives): PostgreSQL
+    // raises "value out of range" for either, where it computes one.
     std::string (*sql)(const std::string& x1, const std::string& x2, double parameter);
+    // Why `check` refuses a record, as a SQL integer expression over the fields' expressions (a
+    // TSkipReason's number, 0 for None), read as PostgreSQL reads it (NaN equals itself and lies
+    // above every number); null where `check` is, "" where it accepts every record under this
+    // parameter.
+    std::string (*reason)(const std::string& x1, const std::string& x2, double parameter,
+                          TRole role);
 
     bool In(TRole role) const { return role == TRole::Control ? control : response; }
     bool Reads(TParameter p) const { return parameter != nullptr && parameter->id == p; }
@@ -141,5 +150,9 @@ std::string FillTerm(std::string_view pattern, std::string_view field1, std::str
 // A double as a SQL literal that reads back as the same double, with a decimal point so that no
 // database divides it as an integer.
 std::string SqlNumber(double value);
+
+// A condition, as PostgreSQL reads it, that holds where the double `x` is a finite number (not
+// where it is NULL).
+std::string SqlIsFinite(const std::string& x);
 
 }  // namespace tav

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <string>
 
+#include "engine/sqlfield.h"
 #include "tav/db.h"
 #include "tav/sysutils.h"
 #include "tav/tavcore.h"
@@ -25,18 +26,7 @@ class TWriter {
 
     // The field's value as a double.
     std::string Field(const std::string& name) const {
-        const TField* field = dataSet_.Active() ? dataSet_.FindField(name) : nullptr;
-        if (dynamic_cast<const TDateTimeField*>(field) != nullptr)
-            throw Exception("field '" + name +
-                            "' holds dates or times: the database does not read it as the "
-                            "number the fit used, so no SQL expression is written");
-        const bool postgres = dialect_ == TSqlDialect::PostgreSQL;
-        // The dataset's own spelling: a server that keeps the case of names needs it.
-        std::string value = QuoteIdentifier(field != nullptr ? field->FieldName() : name);
-        // PostgreSQL has no direct cast of money to double precision.
-        if (postgres && dynamic_cast<const TCurrencyField*>(field) != nullptr)
-            value = "CAST(" + value + " AS NUMERIC)";
-        return "CAST(" + value + (postgres ? " AS DOUBLE PRECISION)" : " AS REAL)");
+        return SqlField(dataSet_, name, dialect_).number;
     }
 
     std::string Term(const TIndepVar& var) const {

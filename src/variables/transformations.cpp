@@ -82,30 +82,110 @@ constexpr TParameterRule kScaleFactor{
 
 using S = const std::string&;
 
+// Guarded arithmetic in SQL. PostgreSQL raises "value out of range" where a product, quotient or
+// power of doubles leaves the double range, at either end; the load gets an infinity (and skips the
+// record) or a zero. Each guard decides which from operands scaled by powers of two, exact in the
+// range they are used in, before the operation itself runs; a NULL stands for the infinity.
+// Records whose operands are not finite fall through to the operation, which keeps them so.
+
+// The powers of two the guards scale by.
+std::string TwoTo(int exponent) { return SqlNumber(std::ldexp(1.0, exponent)); }
+
+std::string Abs(S x) { return "ABS(" + x + ")"; }
+
+// x1 * x2. Overflow is possible only with both magnitudes at least 1, and then it happens exactly
+// when the product scaled by 2^-1024 reaches 1; a zero only with both below 1 and one below
+// 2^-500, and then exactly when the product scaled by 2^1074 is at most 1/2.
+std::string SqlProduct(S x1, S x2) {
+    const std::string a = Abs(x1), b = Abs(x2), product = x1 + " * " + x2;
+    return "CASE WHEN " + a + " >= 1 AND " + b + " >= 1 THEN CASE WHEN (" + a + " * " +
+           TwoTo(-512) + ") * (" + b + " * " + TwoTo(-512) + ") < 1 THEN " + product +
+           " END WHEN (" + a + " < " + TwoTo(-500) + " AND " + b + " < 1) OR (" + a + " < 1 AND " +
+           b + " < " + TwoTo(-500) + ") THEN CASE WHEN (" + a + " * " + TwoTo(537) + ") * (" + b +
+           " * " + TwoTo(537) + ") > 0.5 THEN " + product + " ELSE 0.0 END ELSE " + product +
+           " END";
+}
+
+// x1 / x2, x2 a divisor the rules accept. Overflow needs |x1| >= 1 > |x2|; a zero needs
+// |x1| < 1 < |x2|, split at 2^-200 so that each scaled quotient stays in range.
+std::string SqlQuotient(S x1, S x2) {
+    const std::string a = Abs(x1), b = Abs(x2), quotient = x1 + " / " + x2;
+    const auto scaled = [&](int up, int down) {
+        return "(" + a + " * " + TwoTo(up) + ") / (" + b + " * " + TwoTo(down) + ")";
+    };
+    return "CASE WHEN " + a + " >= 1 AND " + b + " < 1 THEN CASE WHEN " + scaled(-512, 512) +
+           " < 1 THEN " + quotient + " END WHEN " + a + " < " + TwoTo(-200) + " AND " + b +
+           " > 1 THEN CASE WHEN " + scaled(1000, -200) + " > " + TwoTo(125) + " THEN " + quotient +
+           " ELSE 0.0 END WHEN " + a + " < 1 AND " + b + " > 1 THEN CASE WHEN " +
+           scaled(500, -100) + " > " + TwoTo(-475) + " THEN " + quotient + " ELSE 0.0 END ELSE " +
+           quotient + " END";
+}
+
+// h * h for h >= 0, as SqlProduct guards it.
+std::string SqlSquare(S h) {
+    return "CASE WHEN " + h + " >= 1 THEN CASE WHEN (" + h + " * " + TwoTo(-512) + ") * (" + h +
+           " * " + TwoTo(-512) + ") < 1 THEN " + h + " * " + h + " END WHEN " + h + " < " +
+           TwoTo(-500) + " THEN CASE WHEN (" + h + " * " + TwoTo(537) + ") * (" + h + " * " +
+           TwoTo(537) + ") > 0.5 THEN " + h + " * " + h + " ELSE 0.0 END ELSE " + h + " * " + h +
+           " END";
+}
+
+// x to the power y (y >= 0.5; x >= 0 unless y is whole). ln|x| decides with a wide margin where
+// the result lies beyond e^720 or below e^-760, and where within e^-744 .. e^709, safely inside
+// the range; in between, the result is the guarded square of |x|^(y/2), with the sign of x for
+// an odd y.
+std::string SqlPower(S x, double y) {
+    const std::string ln = "LN(" + Abs(x) + ")";
+    const auto over = [y](double bound) { return SqlNumber(bound / y); };
+    std::string square = SqlSquare("POWER(" + Abs(x) + ", " + SqlNumber(y / 2) + ")");
+    if (std::floor(y) == y && std::fmod(y, 2.0) != 0.0)
+        square = "CASE WHEN " + x + " < 0 THEN -(" + square + ") ELSE " + square + " END";
+    return "CASE WHEN " + x + " = 0 THEN 0.0 WHEN " + ln + " > " + over(720) + " THEN NULL WHEN " +
+           ln + " < " + over(-760) + " THEN 0.0 WHEN " + ln + " BETWEEN " + over(-744) + " AND " +
+           over(709) + " THEN POWER(" + x + ", " + SqlNumber(y) + ") ELSE " + square + " END";
+}
+
+// The reasons of the validity rules above, in SQL.
+std::string SqlNotFinite(S x) { return "NOT " + SqlIsFinite(x); }
+
+std::string SqlDivisorReason(S x, bool strict) {
+    return "CASE WHEN " + SqlNotFinite(x) + " THEN " + std::to_string(int(TSkipReason::NotFinite)) +
+           " WHEN " + Abs(x) + (strict ? " > " : " >= ") + "1E-20 THEN 0 ELSE " +
+           std::to_string(int(TSkipReason::SmallDivisor)) + " END";
+}
+
+std::string SqlPositiveReason(S x) {
+    return "CASE WHEN " + x + " = 'NaN' THEN " + std::to_string(int(TSkipReason::NotFinite)) +
+           " WHEN " + x + " > 1E-20 THEN 0 ELSE " + std::to_string(int(TSkipReason::NotPositive)) +
+           " END";
+}
+
 // The rows, in the order of the control dialog's choices. Each row:
 //   id, code, control, response, fields, parameter,
 //   term, responseTerm, status, syntax, help,
 //   controlCaption, controlChoice, responseCaption, responseChoice,
-//   check, value, sql.
+//   check, value, sql, reason.
 // clang-format off
 constexpr TTransformationKind kKinds[] = {
     {TTransformation::Undefined, "Undefined", true, false, 0, nullptr,
      "Disabled", "", "Inactive", "", "",
      "Inactive", 0, "", -1,
-     nullptr, nullptr, nullptr},
+     nullptr, nullptr, nullptr, nullptr},
     {TTransformation::None, "None", true, true, 1, nullptr,
      "%1", "%1", "%1", "%1", "the field as it is",
      "datafield1", 1, "datafield", 0,
      nullptr,
      [](double x1, double, double) { return x1; },
-     [](S x1, S, double) { return x1; }},
+     [](S x1, S, double) { return x1; },
+     nullptr},
     {TTransformation::Log, "Log", true, true, 1, nullptr,
      "Ln(%1)", "Ln(%1)", "ln(%1)", "Log(%1)",
      "natural logarithm (records with FIELD <= 1E-20 skipped)",
      "ln(datafield1)", 2, "ln(datafield)", 1,
      [](TOperands& in, TRole) { return PositiveReason(in.X1()); },
      [](double x1, double, double) { return static_cast<double>(std::log(ext(x1))); },
-     [](S x1, S, double) { return "CASE WHEN " + x1 + " > 1E-20 THEN LN(" + x1 + ") END"; }},
+     [](S x1, S, double) { return "CASE WHEN " + x1 + " > 1E-20 THEN LN(" + x1 + ") END"; },
+     [](S x1, S, double, TRole) { return SqlPositiveReason(x1); }},
     {TTransformation::Inverse, "Inverse", true, true, 1, nullptr,
      "1/%1", "1/(%1)", "1/(%1)", "Inverse(%1)", "1 / FIELD",
      "1/(datafield1)", 3, "1/(datafield)", 3,
@@ -115,13 +195,15 @@ constexpr TTransformationKind kKinds[] = {
      [](double x1, double, double) { return static_cast<double>(1.0L / ext(x1)); },
      [](S x1, S, double) {
          return "CASE WHEN ABS(" + x1 + ") >= 1E-20 THEN 1.0 / " + x1 + " END";
-     }},
+     },
+     [](S x1, S, double, TRole role) { return SqlDivisorReason(x1, role == TRole::Response); }},
     {TTransformation::Sqrt, "Sqrt", true, false, 1, nullptr,
      "%1^1/2", "", "%1^1/2", "Sqrt(%1)", "square root",
      "sqrt(datafield)", 4, "", -1,
      [](TOperands& in, TRole) { return PositiveReason(in.X1()); },
      [](double x1, double, double) { return static_cast<double>(std::sqrt(ext(x1))); },
-     [](S x1, S, double) { return "CASE WHEN " + x1 + " > 1E-20 THEN SQRT(" + x1 + ") END"; }},
+     [](S x1, S, double) { return "CASE WHEN " + x1 + " > 1E-20 THEN SQRT(" + x1 + ") END"; },
+     [](S x1, S, double, TRole) { return SqlPositiveReason(x1); }},
     {TTransformation::Power, "Power", true, false, 1, &kExponent,
      "%1^%p", "", "%1^%p", "Power(%1,%p)", "FIELD to the power N (N >= 0.5)",
      "(datafield1)^r", 5, "", -1,
@@ -134,29 +216,38 @@ constexpr TTransformationKind kKinds[] = {
      },
      [](double x1, double, double y) { return Power(x1, y); },
      [](S x1, S, double y) {
-         const std::string power = "POWER(" + x1 + ", " + SqlNumber(y) + ")";
-         return std::floor(y) == y ? power : "CASE WHEN " + x1 + " >= 0 THEN " + power + " END";
+         const std::string power = SqlPower(x1, y);
+         return IsWholeNumber(y) ? power : "CASE WHEN " + x1 + " >= 0 THEN " + power + " END";
+     },
+     [](S x1, S, double y, TRole) -> std::string {
+         if (IsWholeNumber(y)) return "";
+         return "CASE WHEN " + x1 + " = 'NaN' THEN " +
+                std::to_string(int(TSkipReason::NotFinite)) + " WHEN " + x1 + " < 0 THEN " +
+                std::to_string(int(TSkipReason::NegativeFractionalPower)) + " ELSE 0 END";
      }},
     {TTransformation::Scale, "Scale", true, true, 1, &kScaleFactor,
      "%1/%p", "%1/%p", "%1/%p", "Scale(%1,%p)", "FIELD / S (S not 0)",
      "(datafield)/n", 6, "datafield/n", 2,
      nullptr,
      [](double x1, double, double factor) { return static_cast<double>(ext(x1) / ext(factor)); },
-     [](S x1, S, double factor) { return x1 + " / " + SqlNumber(factor); }},
+     [](S x1, S, double factor) { return SqlQuotient(x1, SqlNumber(factor)); },
+     nullptr},
     {TTransformation::Product, "Product", true, false, 2, nullptr,
      "%1*%2", "", "%1*%2", "Product(%1,%2)", "F1 * F2",
      "(datafield1)*(datafield2)", 7, "", -1,
      nullptr,
      [](double x1, double x2, double) { return static_cast<double>(ext(x1) * ext(x2)); },
-     [](S x1, S x2, double) { return x1 + " * " + x2; }},
+     [](S x1, S x2, double) { return SqlProduct(x1, x2); },
+     nullptr},
     {TTransformation::Quotient, "Quotient", true, false, 2, nullptr,
      "%1/%2", "", "%1/%2", "Quotient(%1,%2)", "F1 / F2",
      "(datafield1)/(datafield2)", 8, "", -1,
      [](TOperands& in, TRole) { return DivisorReason(in.X2()); },
      [](double x1, double x2, double) { return static_cast<double>(ext(x1) / ext(x2)); },
      [](S x1, S x2, double) {
-         return "CASE WHEN ABS(" + x2 + ") >= 1E-20 THEN " + x1 + " / " + x2 + " END";
-     }},
+         return "CASE WHEN ABS(" + x2 + ") >= 1E-20 THEN " + SqlQuotient(x1, x2) + " END";
+     },
+     [](S, S x2, double, TRole) { return SqlDivisorReason(x2, false); }},
 };
 // clang-format on
 
@@ -219,6 +310,10 @@ std::string FillTerm(std::string_view pattern, std::string_view field1, std::str
         }
     }
     return text;
+}
+
+std::string SqlIsFinite(const std::string& x) {
+    return "ABS(" + x + ") < CAST('Infinity' AS DOUBLE PRECISION)";
 }
 
 std::string SqlNumber(double value) {

@@ -190,6 +190,10 @@ TSqlDialect SqlDialectOf(const std::string& databaseName) {
     return IsConnectionUrl(databaseName) ? TSqlDialect::PostgreSQL : TSqlDialect::SQLite;
 }
 
+std::vector<std::optional<std::string>> TConnection::Row(const std::string&) {
+    throw EDatabaseError("Only a PostgreSQL server sums the records of a statement itself");
+}
+
 std::string TimeoutMessage(int seconds) {
     return "The query did not finish within " + IntToStr(seconds) + " seconds";
 }
@@ -313,6 +317,13 @@ int32_t TDataSet::RecNo() const {
 bool TDataSet::Eof() const {
     CheckActive();
     return impl_->eof;
+}
+
+std::vector<std::optional<std::string>> TDataSet::AggregateRow(const std::string& head,
+                                                               const std::string& tail) {
+    CheckActive();
+    // The line end keeps the closing parenthesis out of a comment on the statement's last line.
+    return impl_->connection->Row(head + " (" + SelectStatement() + "\n) AS t" + tail);
 }
 
 int32_t TDataSet::RecordCount() {

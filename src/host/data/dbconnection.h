@@ -67,6 +67,10 @@ class TConnection {
     virtual std::unique_ptr<TCursor> Cursor(const std::string& sql) = 0;
     // Runs a statement whose first column of its first row is a number, and gives it.
     virtual int64_t Count(const std::string& sql) = 0;
+    // Runs a statement of one row (an aggregate over the dataset's statement) where the cursor's
+    // records are read, and gives its values as the database writes them (none for a null).
+    // Only a server that sums records itself has it (PostgreSQL's); others raise EDatabaseError.
+    virtual std::vector<std::optional<std::string>> Row(const std::string& sql);
     // The time bound of the statements run from now on, in seconds; 0 for none.
     virtual void SetTimeout(int seconds) = 0;
 };

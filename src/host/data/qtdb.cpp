@@ -314,6 +314,7 @@ class TQtConnection final : public TConnection {
 
     std::unique_ptr<TCursor> Cursor(const std::string& sql) override;
     int64_t Count(const std::string& sql) override;
+    std::vector<std::optional<std::string>> Row(const std::string& sql) override;
     void SetTimeout(int seconds) override { timeout_ = seconds; }
 
     // The statements' time bound in seconds, which the server keeps (0 for none).
@@ -350,6 +351,12 @@ class TQtConnection final : public TConnection {
     }
 
   private:
+    // The session of the statements run beside the cursor's, sharing its snapshot.
+    TSession& Counter() {
+        if (!counter_) counter_ = std::make_unique<TSession>(Clone(main_->Db()), *this, snapshot_);
+        return *counter_;
+    }
+
     std::string label_;
     int timeout_;
     std::string snapshot_;
@@ -574,19 +581,13 @@ std::unique_ptr<TCursor> TQtConnection::Cursor(const std::string& sql) {
 }
 
 int64_t TQtConnection::Count(const std::string& sql) {
-    if (!counter_) counter_ = std::make_unique<TSession>(Clone(main_->Db()), *this, snapshot_);
-    if (PGconn* pg = counter_->Pg()) {
-        counter_->ApplyTimeout(timeout_);
-        const TPgResult result(
-            PQexecParams(pg, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0), PQclear);
-        if (!result || PQresultStatus(result.get()) != PGRES_TUPLES_OK ||
-            PQntuples(result.get()) < 1 || PQnfields(result.get()) < 1)
-            Fail(result.get(), pg, sql);
+    if (Counter().Pg()) {
+        const std::optional<std::string> text = Row(sql).front();
         int64_t count = 0;
-        const char* text = PQgetvalue(result.get(), 0, 0);
-        const auto [end, error] = std::from_chars(text, text + std::strlen(text), count);
-        if (error != std::errc() || *end)
-            throw EDatabaseError(label_ + ": '" + EscapedLine(text) + "' is not a count");
+        const char* begin = text ? text->c_str() : "";
+        const auto [end, error] = std::from_chars(begin, begin + std::strlen(begin), count);
+        if (!text || error != std::errc() || *end)
+            throw EDatabaseError(label_ + ": '" + EscapedLine(begin) + "' is not a count");
         return count;
     }
     QSqlQuery count(counter_->Db());
@@ -594,6 +595,32 @@ int64_t TQtConnection::Count(const std::string& sql) {
     const bool ok = count.exec(QString::fromStdString(sql)) && count.next();
     if (!ok) Fail(count.lastError(), sql);
     return count.value(0).toLongLong();
+}
+
+// Through the extended protocol, as the cursor's statement, under the same time bound.
+std::vector<std::optional<std::string>> TQtConnection::Row(const std::string& sql) {
+    PGconn* pg = Counter().Pg();
+    if (!pg) return TConnection::Row(sql);
+    counter_->ApplyTimeout(timeout_);
+    const TPgResult result(PQexecParams(pg, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0),
+                           PQclear);
+    if (!result || PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) < 1 ||
+        PQnfields(result.get()) < 1) {
+        // A failed statement ends its session's transaction: the next statement gets a session
+        // of its own, sharing the cursor's snapshot again.
+        try {
+            Fail(result.get(), pg, sql);
+        } catch (...) {
+            counter_.reset();
+            throw;
+        }
+    }
+    std::vector<std::optional<std::string>> row;
+    for (int i = 0; i < PQnfields(result.get()); ++i)
+        row.push_back(PQgetisnull(result.get(), 0, i)
+                          ? std::nullopt
+                          : std::optional<std::string>(PQgetvalue(result.get(), 0, i)));
+    return row;
 }
 
 }  // namespace
