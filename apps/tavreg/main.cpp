@@ -9,7 +9,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <iostream>
 #include <optional>
 
@@ -86,6 +88,14 @@ class THeldMessages {
     std::vector<THeld> held_;
 };
 
+// Whether the run reads its CSV file as a stream of records, with no database: every record of
+// the file's own table, none of whose terms needs a query (a Factor's levels).
+bool StreamsCsv(const tavreg::TOptions& o) {
+    return o.allRecords && !o.csv.empty() && o.sql.empty() &&
+           std::all_of(o.factors.begin(), o.factors.end(),
+                       [](const std::string& f) { return f.empty(); });
+}
+
 // Fits one regression over every record of its dataset and writes its summary or JSON; false
 // when the fit is not valid.
 bool ReportAllRecords(const tavreg::TRegressionComponent& component, TRun& run) {
@@ -93,8 +103,17 @@ bool ReportAllRecords(const tavreg::TRegressionComponent& component, TRun& run) 
     tav::TTAVRegression& reg = *component.regression;
     const tavreg::TOptions& o = run.options;
     if (o.sumIn) reg.SetWholeTableStrategy(*o.sumIn);
-    if (!ds.Active()) ds.Open();
-    reg.ExecuteAllRecords();
+    if (StreamsCsv(o)) {
+        if (o.sumIn == tav::TWholeTableStrategy::Server)
+            throw UsageError("--sum-in Server needs a PostgreSQL server; a CSV file is summed "
+                             "as it is read");
+        const std::unique_ptr<tav::TRecordStream> records =
+            tav::OpenCsvStream(o.csv, o.timeout.value_or(0));
+        reg.ExecuteAllRecords(*records);
+    } else {
+        if (!ds.Active()) ds.Open();
+        reg.ExecuteAllRecords();
+    }
     if (!o.quiet)
         std::cerr << tavreg::OneLine("tavreg: " + ds.Name() + ": " + reg.WholeTableSummary())
                   << "\n";
@@ -173,7 +192,7 @@ int Main(QApplication& app, bool fellBackToOffscreen) {
     tav::TOutputFiles files;
     const tavreg::TInputs inputs = tavreg::OpenInputs(o, files);
     tavreg::DeclareOutputs(o, inputs.regressions, files);
-    if (!o.csv.empty()) tavreg::ImportCsv(o, inputs.regressions);
+    if (!o.csv.empty() && !StreamsCsv(o)) tavreg::ImportCsv(o, inputs.regressions);
     if (inputs.factorQuery) tavreg::ExpandFactors(o, *inputs.factorQuery);
 
     TRun run{o, headless, inputs.regressions.size() > 1, files};

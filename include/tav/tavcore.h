@@ -356,6 +356,8 @@ class TTAVRegression {
     // The terms that took part in the fit: the intercept and the control variables not aliased.
     int32_t FittedTerms() const;
 
+    // Fits the whole table's moments and says so when the fit has no valid results.
+    void Fit(const TTableMoments& moments, TWholeTableStrategy strategy);
     // The QR path: fills b, v, yHat, e, XtX, XtXInv and XtXInvXt; returns the estimated digits.
     double FitByQR();
     bool ResultsFinite() const;

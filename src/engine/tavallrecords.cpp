@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/servermoments.h"
 #include "tav/db.h"
 #include "tav/fixedarray.h"
 #include "tav/messages.h"
@@ -76,27 +77,39 @@ TTableMoments StreamMoments(TRecordStream& records, const TDependentVar& respons
 
 }  // namespace
 
+void TTAVRegression::Fit(const TTableMoments& moments, TWholeTableStrategy strategy) {
+    wholeTable_->Fit(moments, strategy);
+    if (!wholeTable_->Valid())
+        MessageDlg("The fit over all records has no valid results: " + wholeTable_->Problem() + ".",
+                   TMsgDlgType::mtError, mbOK, 0);
+}
+
 void TTAVRegression::ExecuteAllRecords() {
-    TWholeTableStrategy strategy = wholeTableStrategy_;
-    if (strategy == TWholeTableStrategy::Auto) strategy = TWholeTableStrategy::Client;
-    if (strategy == TWholeTableStrategy::Server)
-        throw Exception("the records of " + dataSet_.DatabaseName() +
-                        " cannot be summed inside its server");
     dataSet_.CheckActive();
-    TDataSetRecords records(dataSet_);
-    ExecuteAllRecords(records);
+    TWholeTableStrategy strategy = wholeTableStrategy_;
+    const bool server = ServerCanSum(dataSet_);
+    if (strategy == TWholeTableStrategy::Auto)
+        strategy = server ? TWholeTableStrategy::Server : TWholeTableStrategy::Client;
+    if (strategy == TWholeTableStrategy::Server && !server)
+        throw Exception("the records of " + dataSet_.DatabaseName() +
+                        " cannot be summed inside a server: only a PostgreSQL server sums them");
+    if (strategy == TWholeTableStrategy::Client) {
+        TDataSetRecords records(dataSet_);
+        ExecuteAllRecords(records);
+        return;
+    }
+    wholeTable_->Clear();
+    const TIndepVar* controls[MaxTerms];
+    const int count = ControlsInUse(*this, controls);
+    Fit(ServerMoments(dataSet_, *response_, controls, count), strategy);
 }
 
 void TTAVRegression::ExecuteAllRecords(TRecordStream& records) {
     wholeTable_->Clear();
     const TIndepVar* controls[MaxTerms];
     const int count = ControlsInUse(*this, controls);
-    const TTableMoments moments =
-        StreamMoments(records, *response_, controls, count, showLoadProgress_);
-    wholeTable_->Fit(moments, TWholeTableStrategy::Client);
-    if (!wholeTable_->Valid())
-        MessageDlg("The fit over all records has no valid results: " + wholeTable_->Problem() + ".",
-                   TMsgDlgType::mtError, mbOK, 0);
+    Fit(StreamMoments(records, *response_, controls, count, showLoadProgress_),
+        TWholeTableStrategy::Client);
 }
 
 std::string TTAVRegression::WholeTableTerm(int v) const {
