@@ -287,8 +287,9 @@ struct TPivotedQr {
     ext tau[MaxTerms] = {}, head[MaxTerms] = {};
     int32_t pivot[MaxTerms] = {};
 
-    // `squares` holds the columns' sums of squares.
-    void Factor(const ext* squares) {
+    // `squares` holds the columns' sums of squares. Each reflector is applied to `response` too,
+    // in the same passes as to the columns, so that it ends as Q' times what it held.
+    void Factor(const ext* squares, TSplit response) {
         ext norms[MaxTerms], original[MaxTerms];
         for (int32_t j = 0; j < m; ++j) {
             pivot[j] = j;
@@ -325,9 +326,13 @@ struct TPivotedQr {
                 v.Set(k, beta);
             }
             // Two columns at a time: each element of the reflector is loaded once for both.
-            for (int32_t j = k + 1; j + 1 < m; j += 2) ReflectTwo(col[j], col[j + 1], k);
-            if ((m - k - 1) % 2 == 1) Reflect(col[m - 1], k);
-            for (int32_t j = k + 1; j < m; ++j) {
+            int32_t j = k + 1;
+            for (; j + 1 < m; j += 2) ReflectTwo(col[j], col[j + 1], k);
+            if (j < m)
+                ReflectTwo(col[j], response, k);
+            else
+                Reflect(response, k);
+            for (j = k + 1; j < m; ++j) {
                 const TSplit c = col[j];
                 const ext top = c[k];
                 norms[j] -= top * top;
@@ -429,29 +434,44 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
     const TSplit design{g.designHigh, g.designLow};
     ext lengths[MaxTerms];  // of the scaled columns, squared
     // A sum over a column in four chains: each waits on its own additions only.
-    auto sumOf = [n](const double* column, auto&& term) {
+    auto sumOf = [n](const double* column, int64_t step, auto&& term) {
         ext s0 = 0, s1 = 0, s2 = 0, s3 = 0;
         int32_t i = 0;
         for (; i + 4 <= n; i += 4) {
-            s0 += term(column[i * stride]);
-            s1 += term(column[(i + 1) * stride]);
-            s2 += term(column[(i + 2) * stride]);
-            s3 += term(column[(i + 3) * stride]);
+            s0 += term(column[i * step]);
+            s1 += term(column[(i + 1) * step]);
+            s2 += term(column[(i + 2) * step]);
+            s3 += term(column[(i + 3) * step]);
         }
-        for (; i < n; ++i) s0 += term(column[i * stride]);
+        for (; i < n; ++i) s0 += term(column[i * step]);
         return (s0 + s1) + (s2 + s3);
     };
     for (int32_t r = 0; r < m; ++r) {
         const double* column = x + (g.column[r] - 1);
         // The factor has no intercept column to take up what the rounding of the mean leaves
         // in the centred column (1E-7 for values near 1E12, a constant that bends the column's
-        // direction by far more than its rounding): the column is centred a second time.
-        ext mean = sumOf(column, [](double v) { return ext(v); }) / n;
-        mean += sumOf(column, [mean](double v) { return v - mean; }) / n;
-        const ext squares = sumOf(column, [mean](double v) {
-            const ext c = v - mean;
-            return c * c;
-        });
+        // direction by far more than its rounding): the column is centred a second time. That
+        // centring and the sum of squares share a pass: about the first mean m they are
+        // D = sum (v - m) and S = sum (v - m)^2, and about the mean m + D/n the sum of squares
+        // is S - D^2/n, a difference that loses nothing, D/n being a rounding error of m.
+        const ext rough = sumOf(column, stride, [](double v) { return ext(v); }) / n;
+        ext deviation0 = 0, deviation1 = 0, squares0 = 0, squares1 = 0;
+        int32_t i = 0;
+        for (; i + 2 <= n; i += 2) {
+            const ext c0 = column[i * stride] - rough, c1 = column[(i + 1) * stride] - rough;
+            deviation0 += c0;
+            squares0 += c0 * c0;
+            deviation1 += c1;
+            squares1 += c1 * c1;
+        }
+        if (i < n) {
+            const ext c0 = column[i * stride] - rough;
+            deviation0 += c0;
+            squares0 += c0 * c0;
+        }
+        const ext deviation = deviation0 + deviation1;
+        const ext mean = rough + deviation / n;
+        const ext squares = (squares0 + squares1) - deviation * (deviation / n);
         g.mean[r] = mean;
         g.length[r] = std::sqrt(squares);
         if (!(g.length[r] > 0) || !std::isfinite(g.length[r])) return g;
@@ -460,8 +480,13 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
         for (int32_t i = 0; i < n; ++i) design.Set(r * n + i, (column[i * stride] - mean) * scale);
         lengths[r] = squares * scale * scale;
     }
+    // The response centred: the factorisation turns it into Q' times itself, whose first m
+    // elements solved give the coefficients of the centred, scaled controls in pivoted order.
+    const TSplit q{g.workHigh, g.workLow};
+    const ext yMean = sumOf(&d.y.raw(1), 1, [](double v) { return ext(v); }) / n;
+    for (int32_t i = 0; i < n; ++i) q.Set(i, d.y.raw(i + 1) - yMean);
     TPivotedQr qr{g.designHigh, g.designLow, n, m};
-    qr.Factor(lengths);
+    qr.Factor(lengths, q);
     if (qr.Rank(kRankTolerance) < m) return g;
     const int32_t* pivots = qr.pivot;
     Square upper = Square::Zero(m, m);
@@ -496,14 +521,6 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
         g.variance[g.column[r]] = sum / (g.length[r] * g.length[r]);
     }
 
-    // The response centred, Q' applied and its first m elements solved: the coefficients of the
-    // centred, scaled controls in pivoted order.
-    const TSplit q{g.workHigh, g.workLow};
-    ext yMean = 0;
-    for (int32_t i = 1; i <= n; ++i) yMean += d.y.raw(i);
-    yMean /= n;
-    for (int32_t i = 0; i < n; ++i) q.Set(i, d.y.raw(i + 1) - yMean);
-    for (int32_t k = 0; k < m; ++k) qr.Reflect(q, k);
     Terms z(m);
     for (int32_t j = 0; j < m; ++j) z(j) = q[j];
     R.solveInPlace(z);
