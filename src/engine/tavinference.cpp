@@ -3,12 +3,12 @@
 //
 // Whatever path fitted the coefficients, the standard errors, the leverages, the variance
 // inflation factors and the prediction standard errors come from one factorisation: a
-// column-pivoted Householder QR, in extended precision, of the centred controls in the fit scaled
-// to unit length, A P = Q R. Then (A'A)^-1 = W W' with W = P R^-1, the leverage of record i is
-// 1/n + |row i of the thin Q|^2 and that of a new point z is 1/n + |z' W|^2 (z centred and
-// scaled), so nothing squares the condition of the design as cross products and a Cholesky factor
-// would (x, x^2 with x = 1E6 + i kept 5 digits of leverage that way). The factor is made once per
-// fit, on request, from the loaded values; the database is not read again.
+// column-pivoted QR by modified Gram-Schmidt, in extended precision, of the centred controls in
+// the fit scaled to unit length, A P = Q R. Then (A'A)^-1 = W W' with W = P R^-1, the leverage of
+// record i is 1/n + |row i of the thin Q|^2 and that of a new point z is 1/n + |z' W|^2 (z centred
+// and scaled), so nothing squares the condition of the design as cross products and a Cholesky
+// factor would (x, x^2 with x = 1E6 + i kept 5 digits of leverage that way). The factor is made
+// once per fit, on request, from the loaded values; the database is not read again.
 #include "tav/tavinference.h"
 
 #include <algorithm>
@@ -270,31 +270,36 @@ struct TSplit {
     }
 };
 
-// A column-pivoted Householder QR of the n x m column-major matrix whose split elements are at
-// `high` and `low`, in place and written out for extended precision, on which Eigen's generic
-// kernels cost several times as much. Afterwards R lies in the upper triangles of the columns
-// col[0..m-1], and pivot[j] is the column at place j: at each step the largest remaining column,
-// its norm downdated and summed again once it has cancelled, as Eigen's and LAPACK's. Every pass
-// over a column that can be spared is: loads and stores, not arithmetic, bound the time.
+// A column-pivoted QR by modified Gram-Schmidt of the n x m column-major matrix whose split
+// elements are at `high` and `low`, in place and written out for extended precision, on which
+// Eigen's generic kernels cost several times as much. At step k the largest remaining column
+// (its norm downdated, and summed again once it has cancelled, as Eigen's and LAPACK's pivoted
+// QR do) becomes column k of Q times R[k][k], and its projection is taken out of every column
+// after it. Afterwards col[k] holds that column of Q unnormalised, R is in `r`, and pivot[j] is
+// the column at place j. Gram-Schmidt and Householder QR compute the same R to the same
+// accuracy; Gram-Schmidt leaves the thin Q itself, from which the leverages are a sum of m
+// squares a record, where Householder's reflectors would need a triangular product or a pass
+// per reflector over every column of Q. Its Q is as far from orthonormal as the rows of A R^-1
+// computed from Householder's R are, u cond(A), which the digits estimate covers.
 struct TPivotedQr {
     double* high;
     double* low;
     int32_t n, m;
     // Column j of the factor (columns are exchanged by their addresses, not their elements).
     TSplit col[MaxTerms] = {};
-    // Reflector k is H_k = I - tau[k] u u' with u = (head[k], col[k][k+1..n-1]) on rows k..n-1:
-    // left unnormalised, which spares a pass that would write the column once more.
-    ext tau[MaxTerms] = {}, head[MaxTerms] = {};
+    // R, and in r[k][MaxTerms] element k of Q' times the response.
+    ext r[MaxTerms][MaxTerms + 1] = {};
+    ext squares[MaxTerms] = {};  // |col[k]|^2 = R[k][k]^2 once the factor is made
     int32_t pivot[MaxTerms] = {};
 
-    // `squares` holds the columns' sums of squares. Each reflector is applied to `response` too,
-    // in the same passes as to the columns, so that it ends as Q' times what it held.
-    void Factor(const ext* squares, TSplit response) {
+    // `lengths` holds the columns' sums of squares. Every projection is taken out of `response`
+    // too, in the same passes as out of the columns.
+    void Factor(const ext* lengths, TSplit response) {
         ext norms[MaxTerms], original[MaxTerms];
         for (int32_t j = 0; j < m; ++j) {
             pivot[j] = j;
             col[j] = {high + int64_t{j} * n, low + int64_t{j} * n};
-            norms[j] = original[j] = squares[j];
+            norms[j] = original[j] = lengths[j];
         }
         for (int32_t k = 0; k < m; ++k) {
             int32_t best = k;
@@ -305,69 +310,63 @@ struct TPivotedQr {
                 std::swap(norms[k], norms[best]);
                 std::swap(original[k], original[best]);
                 std::swap(pivot[k], pivot[best]);
+                for (int32_t i = 0; i < k; ++i) std::swap(r[i][k], r[i][best]);
             }
             const TSplit v = col[k];
-            ext tail = 0, tail1 = 0;
-            int32_t i = k + 1;
-            for (; i + 2 <= n; i += 2) {
-                tail += v[i] * v[i];
-                tail1 += v[i + 1] * v[i + 1];
-            }
-            for (; i < n; ++i) tail += v[i] * v[i];
-            tail += tail1;
-            const ext alpha = v[k];
-            if (tail == 0) {
-                tau[k] = 0;
-            } else {
-                const ext beta = -std::copysign(std::sqrt(alpha * alpha + tail), alpha);
-                head[k] = alpha - beta;
-                // tau = (beta - alpha) / beta for the reflector scaled to a leading 1.
-                tau[k] = -1 / (beta * head[k]);
-                v.Set(k, beta);
-            }
-            // Two columns at a time: each element of the reflector is loaded once for both.
+            squares[k] = SumOfSquares(v);
+            r[k][k] = std::sqrt(squares[k]);
+            if (squares[k] == 0) continue;
+            // Two columns at a time: each element of column k is loaded once for both.
             int32_t j = k + 1;
-            for (; j + 1 < m; j += 2) ReflectTwo(col[j], col[j + 1], k);
+            for (; j + 1 < m; j += 2) ProjectTwo(col[j], col[j + 1], k, r[k][j], r[k][j + 1]);
             if (j < m)
-                ReflectTwo(col[j], response, k);
+                ProjectTwo(col[j], response, k, r[k][j], r[k][MaxTerms]);
             else
-                Reflect(response, k);
+                Project(response, k, r[k][MaxTerms]);
             for (j = k + 1; j < m; ++j) {
-                const TSplit c = col[j];
-                const ext top = c[k];
-                norms[j] -= top * top;
-                if (!(norms[j] > 1.0E-6L * original[j])) {
-                    ext sum = 0;
-                    for (int32_t i = k + 1; i < n; ++i) sum += c[i] * c[i];
-                    norms[j] = original[j] = sum;
-                }
+                norms[j] -= r[k][j] * r[k][j];
+                if (!(norms[j] > 1.0E-6L * original[j]))
+                    norms[j] = original[j] = SumOfSquares(col[j]);
             }
         }
     }
 
-    // x := H_k x.
-    void Reflect(TSplit x, int32_t k) const {
-        if (tau[k] == 0) return;
+    // In four chains: one chain of extended-precision additions would wait on each.
+    ext SumOfSquares(TSplit v) const {
+        ext s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+        int32_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            const ext v0 = v[i], v1 = v[i + 1], v2 = v[i + 2], v3 = v[i + 3];
+            s0 += v0 * v0;
+            s1 += v1 * v1;
+            s2 += v2 * v2;
+            s3 += v3 * v3;
+        }
+        for (; i < n; ++i) s0 += v[i] * v[i];
+        return (s0 + s1) + (s2 + s3);
+    }
+
+    // x := x - (v'x / v'v) v with v = col[k]; `element` := v'x / |v|, the element of R.
+    void Project(TSplit x, int32_t k, ext& element) const {
         const TSplit v = col[k];
-        // Two partial sums: one chain of extended-precision additions would wait on each.
-        ext w0 = head[k] * x[k], w1 = 0;
-        int32_t i = k + 1;
+        ext w0 = 0, w1 = 0;
+        int32_t i = 0;
         for (; i + 2 <= n; i += 2) {
             w0 += v[i] * x[i];
             w1 += v[i + 1] * x[i + 1];
         }
         for (; i < n; ++i) w0 += v[i] * x[i];
-        const ext w = (w0 + w1) * tau[k];
-        x.Set(k, x[k] - w * head[k]);
-        for (int32_t i = k + 1; i < n; ++i) x.Set(i, x[i] - w * v[i]);
+        const ext w = w0 + w1;
+        element = w / r[k][k];
+        const ext c = w / squares[k];
+        for (i = 0; i < n; ++i) x.Set(i, x[i] - c * v[i]);
     }
 
-    // x := H_k x and y := H_k y.
-    void ReflectTwo(TSplit x, TSplit y, int32_t k) const {
-        if (tau[k] == 0) return;
+    // Project for x and y together.
+    void ProjectTwo(TSplit x, TSplit y, int32_t k, ext& xElement, ext& yElement) const {
         const TSplit v = col[k];
-        ext w0 = head[k] * x[k], w1 = 0, u0 = head[k] * y[k], u1 = 0;
-        int32_t i = k + 1;
+        ext w0 = 0, w1 = 0, u0 = 0, u1 = 0;
+        int32_t i = 0;
         for (; i + 2 <= n; i += 2) {
             const ext v0 = v[i], v1 = v[i + 1];
             w0 += v0 * x[i];
@@ -380,13 +379,14 @@ struct TPivotedQr {
             w0 += vi * x[i];
             u0 += vi * y[i];
         }
-        const ext w = (w0 + w1) * tau[k], u = (u0 + u1) * tau[k];
-        x.Set(k, x[k] - w * head[k]);
-        y.Set(k, y[k] - u * head[k]);
-        for (int32_t i = k + 1; i < n; ++i) {
+        const ext w = w0 + w1, u = u0 + u1;
+        xElement = w / r[k][k];
+        yElement = u / r[k][k];
+        const ext c = w / squares[k], d = u / squares[k];
+        for (i = 0; i < n; ++i) {
             const ext vi = v[i];
-            x.Set(i, x[i] - w * vi);
-            y.Set(i, y[i] - u * vi);
+            x.Set(i, x[i] - c * vi);
+            y.Set(i, y[i] - d * vi);
         }
     }
 
@@ -394,9 +394,9 @@ struct TPivotedQr {
     // which the fit's own QR applies).
     int32_t Rank(ext tolerance) const {
         ext largest = 0;
-        for (int32_t k = 0; k < m; ++k) largest = std::max(largest, std::fabs(col[k][k]));
+        for (int32_t k = 0; k < m; ++k) largest = std::max(largest, r[k][k]);
         int32_t rank = 0;
-        for (int32_t k = 0; k < m; ++k) rank += std::fabs(col[k][k]) > tolerance * largest;
+        for (int32_t k = 0; k < m; ++k) rank += r[k][k] > tolerance * largest;
         return rank;
     }
 };
@@ -491,7 +491,7 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
     const int32_t* pivots = qr.pivot;
     Square upper = Square::Zero(m, m);
     for (int32_t j = 0; j < m; ++j)
-        for (int32_t i = 0; i <= j; ++i) upper(i, j) = qr.col[j][i];
+        for (int32_t i = 0; i <= j; ++i) upper(i, j) = qr.r[i][j];
     const auto R = upper.triangularView<Eigen::Upper>();
     Square rInverse = Square::Identity(m, m);
     R.solveInPlace(rInverse);
@@ -522,56 +522,43 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
     }
 
     Terms z(m);
-    for (int32_t j = 0; j < m; ++j) z(j) = q[j];
+    for (int32_t j = 0; j < m; ++j) z(j) = qr.r[j][MaxTerms];
     R.solveInPlace(z);
 
-    // Record by record, from its centred, scaled controls a (in pivoted order): the row of the thin
-    // Q is a R^-1, so h_i = 1/n + |a R^-1|^2; and the residual the factor gives, to measure the
-    // fit's residuals against, is the centred response less a z. Row by row, R^-1 stays in the
-    // cache and nothing of length n is written but the results (applying the reflectors to the
-    // columns of Q would write every element of every column once per reflector).
-    double inverseHigh[MaxTerms][MaxTerms] = {}, inverseLow[MaxTerms][MaxTerms] = {};
-    ext scale[MaxTerms], centre[MaxTerms];
+    // Record by record: the leverage is 1/n and the squared length of the record's row of the
+    // thin Q, whose element k is col[k][i] / R[k][k]; and the residual the factor gives, to
+    // measure the fit's residuals against, is the centred response less a z, a the record's
+    // centred, scaled controls in pivoted order, formed from the loaded values again.
+    ext scale[MaxTerms], centre[MaxTerms], inverse[MaxTerms];
     int32_t place[MaxTerms];
     for (int32_t j = 0; j < m; ++j) {
         place[j] = g.column[pivots[j]] - 1;
         scale[j] = 1 / g.length[pivots[j]];
         centre[j] = g.mean[pivots[j]];
-        for (int32_t t = j; t < m; ++t)
-            TSplit{inverseHigh[t], inverseLow[t]}.Set(j, rInverse(j, t));
+        inverse[j] = 1 / qr.r[j][j];
     }
-    // Two records at a time: each element of R^-1 is loaded once for both, and the two sums do
-    // not wait on each other.
-    auto controls = [&](int32_t i, TSplit a) {
-        const double* row = d.x.row(i + 1);
-        ext fitted = 0;
-        for (int32_t j = 0; j < m; ++j) {
-            const ext value = (row[place[j]] - centre[j]) * scale[j];
-            a.Set(j, value);
-            fitted += value * z(j);
-        }
-        q.Set(i, (d.y.raw(i + 1) - yMean) - fitted);
-    };
+    // Two records at a time, so that no sum waits on the one before.
     for (int32_t i = 0; i < n; i += 2) {
         const int32_t other = std::min(i + 1, n - 1);
-        double aHigh[MaxTerms], aLow[MaxTerms], bHigh[MaxTerms], bLow[MaxTerms];
-        const TSplit a{aHigh, aLow}, b{bHigh, bLow};
-        controls(i, a);
-        controls(other, b);
         ext first = 0, second = 0;
-        for (int32_t t = 0; t < m; ++t) {
-            const TSplit inverse{inverseHigh[t], inverseLow[t]};
-            ext sa = 0, sb = 0;
-            for (int32_t j = 0; j <= t; ++j) {
-                const ext element = inverse[j];
-                sa += a[j] * element;
-                sb += b[j] * element;
-            }
-            first += sa * sa;
-            second += sb * sb;
+        for (int32_t k = 0; k < m; ++k) {
+            const TSplit c = qr.col[k];
+            const ext a = c[i], b = c[other];
+            const ext qa = a * inverse[k], qb = b * inverse[k];
+            first += qa * qa;
+            second += qb * qb;
         }
         g.leverage[i] = static_cast<double>(1.0L / n + first);
         g.leverage[other] = static_cast<double>(1.0L / n + second);
+        const double* rowA = d.x.row(i + 1);
+        const double* rowB = d.x.row(other + 1);
+        ext fittedA = 0, fittedB = 0;
+        for (int32_t j = 0; j < m; ++j) {
+            fittedA += (rowA[place[j]] - centre[j]) * scale[j] * z(j);
+            fittedB += (rowB[place[j]] - centre[j]) * scale[j] * z(j);
+        }
+        q.Set(i, (d.y.raw(i + 1) - yMean) - fittedA);
+        q.Set(other, (d.y.raw(other + 1) - yMean) - fittedB);
     }
     ext coefficientError = 0, intercept = yMean;
     for (int32_t j = 0; j < m; ++j) {
