@@ -293,7 +293,12 @@ struct TPivotedQr {
     int32_t pivot[MaxTerms] = {};
 
     // `lengths` holds the columns' sums of squares. Every projection is taken out of `response`
-    // too, in the same passes as out of the columns.
+    // too, in the same passes as out of the columns, but for the last, which nothing reads.
+    //
+    // The pass that takes column k's projection out of a column also forms that column's product
+    // with column k + 1, which the next step needs: the next pivot is known before the pass,
+    // since the norms are downdated from the products alone. Where a norm has cancelled, the
+    // step projects alone and the next one forms its products in passes of their own.
     void Factor(const ext* lengths, TSplit response) {
         ext norms[MaxTerms], original[MaxTerms];
         for (int32_t j = 0; j < m; ++j) {
@@ -301,34 +306,73 @@ struct TPivotedQr {
             col[j] = {high + int64_t{j} * n, low + int64_t{j} * n};
             norms[j] = original[j] = lengths[j];
         }
+        // For the columns after k and (at MaxTerms) the response: their products with column k,
+        // then their multiples of column k to take out.
+        ext product[MaxTerms + 1] = {}, multiple[MaxTerms + 1] = {};
+        bool ready = false;  // the products with column k and its sum of squares are formed
         for (int32_t k = 0; k < m; ++k) {
-            int32_t best = k;
-            for (int32_t j = k + 1; j < m; ++j)
-                if (norms[j] > norms[best]) best = j;
-            if (best != k) {
-                std::swap(col[k], col[best]);
-                std::swap(norms[k], norms[best]);
-                std::swap(original[k], original[best]);
-                std::swap(pivot[k], pivot[best]);
-                for (int32_t i = 0; i < k; ++i) std::swap(r[i][k], r[i][best]);
+            if (!ready) {
+                Choose(k, norms, original, multiple);
+                squares[k] = SumOfSquares(col[k]);
+                int32_t j = k + 1;
+                for (; j + 1 < m; j += 2)
+                    ProductTwo(col[j], col[j + 1], col[k], product[j], product[j + 1]);
+                if (j < m)
+                    ProductTwo(col[j], response, col[k], product[j], product[MaxTerms]);
+                else
+                    product[MaxTerms] = Product(response, col[k]);
             }
-            const TSplit v = col[k];
-            squares[k] = SumOfSquares(v);
+            ready = false;
             r[k][k] = std::sqrt(squares[k]);
-            if (squares[k] == 0) continue;
-            // Two columns at a time: each element of column k is loaded once for both.
-            int32_t j = k + 1;
-            for (; j + 1 < m; j += 2) ProjectTwo(col[j], col[j + 1], k, r[k][j], r[k][j + 1]);
-            if (j < m)
-                ProjectTwo(col[j], response, k, r[k][j], r[k][MaxTerms]);
-            else
-                Project(response, k, r[k][MaxTerms]);
-            for (j = k + 1; j < m; ++j) {
+            if (squares[k] == 0) return;  // rank deficient, as Rank tells
+            bool cancelled = false;
+            for (int32_t j = k + 1; j < m; ++j) {
+                r[k][j] = product[j] / r[k][k];
+                multiple[j] = product[j] / squares[k];
                 norms[j] -= r[k][j] * r[k][j];
-                if (!(norms[j] > 1.0E-6L * original[j]))
-                    norms[j] = original[j] = SumOfSquares(col[j]);
+                cancelled = cancelled || !(norms[j] > 1.0E-6L * original[j]);
             }
+            r[k][MaxTerms] = product[MaxTerms] / r[k][k];
+            multiple[MaxTerms] = product[MaxTerms] / squares[k];
+            if (k + 1 == m) break;
+            const TSplit v = col[k];
+            if (cancelled) {
+                for (int32_t j = k + 1; j < m; ++j) {
+                    Subtract(col[j], v, multiple[j]);
+                    if (!(norms[j] > 1.0E-6L * original[j]))
+                        norms[j] = original[j] = SumOfSquares(col[j]);
+                }
+                Subtract(response, v, multiple[MaxTerms]);
+                continue;
+            }
+            Choose(k + 1, norms, original, multiple);
+            const TSplit next = col[k + 1];
+            squares[k + 1] = SubtractSquares(next, v, multiple[k + 1]);
+            int32_t j = k + 2;
+            for (; j + 1 < m; j += 2)
+                SubtractTwo(col[j], col[j + 1], v, multiple[j], multiple[j + 1], next, product[j],
+                            product[j + 1]);
+            if (j < m)
+                SubtractTwo(col[j], response, v, multiple[j], multiple[MaxTerms], next, product[j],
+                            product[MaxTerms]);
+            else
+                SubtractOne(response, v, multiple[MaxTerms], next, product[MaxTerms]);
+            ready = true;
         }
+    }
+
+    // Brings the largest remaining column to place k.
+    void Choose(int32_t k, ext* norms, ext* original, ext* multiple) {
+        int32_t best = k;
+        for (int32_t j = k + 1; j < m; ++j)
+            if (norms[j] > norms[best]) best = j;
+        if (best == k) return;
+        std::swap(col[k], col[best]);
+        std::swap(norms[k], norms[best]);
+        std::swap(original[k], original[best]);
+        std::swap(multiple[k], multiple[best]);
+        std::swap(pivot[k], pivot[best]);
+        for (int32_t i = 0; i < k; ++i) std::swap(r[i][k], r[i][best]);
     }
 
     // In four chains: one chain of extended-precision additions would wait on each.
@@ -346,25 +390,20 @@ struct TPivotedQr {
         return (s0 + s1) + (s2 + s3);
     }
 
-    // x := x - (v'x / v'v) v with v = col[k]; `element` := v'x / |v|, the element of R.
-    void Project(TSplit x, int32_t k, ext& element) const {
-        const TSplit v = col[k];
-        ext w0 = 0, w1 = 0;
+    // v'x.
+    ext Product(TSplit x, TSplit v) const {
+        ext s0 = 0, s1 = 0;
         int32_t i = 0;
         for (; i + 2 <= n; i += 2) {
-            w0 += v[i] * x[i];
-            w1 += v[i + 1] * x[i + 1];
+            s0 += v[i] * x[i];
+            s1 += v[i + 1] * x[i + 1];
         }
-        for (; i < n; ++i) w0 += v[i] * x[i];
-        const ext w = w0 + w1;
-        element = w / r[k][k];
-        const ext c = w / squares[k];
-        for (i = 0; i < n; ++i) x.Set(i, x[i] - c * v[i]);
+        if (i < n) s0 += v[i] * x[i];
+        return s0 + s1;
     }
 
-    // Project for x and y together.
-    void ProjectTwo(TSplit x, TSplit y, int32_t k, ext& xElement, ext& yElement) const {
-        const TSplit v = col[k];
+    // v'x and v'y, each element of v loaded once for both.
+    void ProductTwo(TSplit x, TSplit y, TSplit v, ext& vx, ext& vy) const {
         ext w0 = 0, w1 = 0, u0 = 0, u1 = 0;
         int32_t i = 0;
         for (; i + 2 <= n; i += 2) {
@@ -379,15 +418,71 @@ struct TPivotedQr {
             w0 += vi * x[i];
             u0 += vi * y[i];
         }
-        const ext w = w0 + w1, u = u0 + u1;
-        xElement = w / r[k][k];
-        yElement = u / r[k][k];
-        const ext c = w / squares[k], d = u / squares[k];
-        for (i = 0; i < n; ++i) {
-            const ext vi = v[i];
-            x.Set(i, x[i] - c * vi);
-            y.Set(i, y[i] - d * vi);
+        vx = w0 + w1;
+        vy = u0 + u1;
+    }
+
+    // x := x - c v.
+    void Subtract(TSplit x, TSplit v, ext c) const {
+        for (int32_t i = 0; i < n; ++i) x.Set(i, x[i] - c * v[i]);
+    }
+
+    // x := x - c v, and its sum of squares.
+    ext SubtractSquares(TSplit x, TSplit v, ext c) const {
+        ext s0 = 0, s1 = 0;
+        int32_t i = 0;
+        for (; i + 2 <= n; i += 2) {
+            const ext x0 = x[i] - c * v[i];
+            x.Set(i, x0);
+            s0 += x0 * x0;
+            const ext x1 = x[i + 1] - c * v[i + 1];
+            x.Set(i + 1, x1);
+            s1 += x1 * x1;
         }
+        if (i < n) {
+            const ext x0 = x[i] - c * v[i];
+            x.Set(i, x0);
+            s0 += x0 * x0;
+        }
+        return s0 + s1;
+    }
+
+    // x := x - c v, and next'x.
+    void SubtractOne(TSplit x, TSplit v, ext c, TSplit next, ext& product) const {
+        ext s0 = 0, s1 = 0;
+        int32_t i = 0;
+        for (; i + 2 <= n; i += 2) {
+            const ext x0 = x[i] - c * v[i];
+            x.Set(i, x0);
+            s0 += next[i] * x0;
+            const ext x1 = x[i + 1] - c * v[i + 1];
+            x.Set(i + 1, x1);
+            s1 += next[i + 1] * x1;
+        }
+        if (i < n) {
+            const ext x0 = x[i] - c * v[i];
+            x.Set(i, x0);
+            s0 += next[i] * x0;
+        }
+        product = s0 + s1;
+    }
+
+    // SubtractOne for x and y together, each element of v and next loaded once for both.
+    void SubtractTwo(TSplit x, TSplit y, TSplit v, ext c, ext d, TSplit next, ext& xProduct,
+                     ext& yProduct) const {
+        ext sx = 0, sy = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            const ext following = next[i];
+            const ext vi = v[i];
+            const ext xi = x[i] - c * vi;
+            x.Set(i, xi);
+            sx += following * xi;
+            const ext yi = y[i] - d * vi;
+            y.Set(i, yi);
+            sy += following * yi;
+        }
+        xProduct = sx;
+        yProduct = sy;
     }
 
     // The number of diagonal elements of R above `tolerance` times the largest (Eigen's rule,
