@@ -624,11 +624,11 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
     // thin Q, whose element k is col[k][i] / R[k][k]; and the residual the factor gives, to
     // measure the fit's residuals against, is the centred response less a z, a the record's
     // centred, scaled controls in pivoted order, formed from the loaded values again.
-    ext scale[MaxTerms], centre[MaxTerms], inverse[MaxTerms];
+    ext weight[MaxTerms], centre[MaxTerms], inverse[MaxTerms];  // weight: z scaled back
     int32_t place[MaxTerms];
     for (int32_t j = 0; j < m; ++j) {
         place[j] = g.column[pivots[j]] - 1;
-        scale[j] = 1 / g.length[pivots[j]];
+        weight[j] = z(j) / g.length[pivots[j]];
         centre[j] = g.mean[pivots[j]];
         inverse[j] = 1 / qr.r[j][j];
     }
@@ -649,8 +649,8 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
         const double* rowB = d.x.row(other + 1);
         ext fittedA = 0, fittedB = 0;
         for (int32_t j = 0; j < m; ++j) {
-            fittedA += (rowA[place[j]] - centre[j]) * scale[j] * z(j);
-            fittedB += (rowB[place[j]] - centre[j]) * scale[j] * z(j);
+            fittedA += (rowA[place[j]] - centre[j]) * weight[j];
+            fittedB += (rowB[place[j]] - centre[j]) * weight[j];
         }
         q.Set(i, (d.y.raw(i + 1) - yMean) - fittedA);
         q.Set(other, (d.y.raw(other + 1) - yMean) - fittedB);
@@ -676,13 +676,13 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
     const double perTerm = 1.0 / (m + 1), perDf = 1.0 / (rdf - 1);
     // The residuals' error in units of the residual standard error, and 1 - h's relative error.
     ext residualError = 0;
-    const ext sigma = std::sqrt(sse / rdf);
+    const ext perSigma = 1 / std::sqrt(sse / rdf);
     for (int32_t i = 0; i < n; ++i) {
         const double e = d.e.raw(i + 1), h = g.leverage[i], rest = 1.0 - h;
         if (!(rest > kLeverageOne) || !(rdf > 0) || perfectFit_) continue;
-        residualError =
-            std::max(residualError, std::fabs(ext(e) - q[i]) / sigma + factorError * h / rest);
         const double perRest = 1.0 / rest;
+        residualError = std::max(residualError,
+                                 std::fabs(ext(e) - q[i]) * perSigma + factorError * (h * perRest));
         const double standardized = e / std::sqrt(variance * rest);
         g.rstandard[i] = standardized;
         // The error variance of the fit without record i: a difference, redone in extended
