@@ -657,6 +657,33 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
         q.Set(i, (d.y.raw(i + 1) - yMean) - fittedA);
         q.Set(other, (d.y.raw(other + 1) - yMean) - fittedB);
     }
+    // Where the factor's error could reach a double's rounding, the leverages are formed again as
+    // 1/n + |a R^-1|^2, a the record's centred, scaled controls in pivoted order: their error is
+    // then relative to the record's own controls, where the error of Q is relative to the
+    // columns' lengths.
+    if (factorError > DBL_EPSILON / 2) {
+        double inverseHigh[MaxTerms][MaxTerms] = {}, inverseLow[MaxTerms][MaxTerms] = {};
+        ext scale[MaxTerms];
+        for (int32_t j = 0; j < m; ++j) {
+            scale[j] = 1 / g.length[pivots[j]];
+            for (int32_t t = j; t < m; ++t)
+                TSplit{inverseHigh[t], inverseLow[t]}.Set(j, rInverse(j, t));
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const double* row = d.x.row(i + 1);
+            double aHigh[MaxTerms], aLow[MaxTerms];
+            const TSplit a{aHigh, aLow};
+            for (int32_t j = 0; j < m; ++j) a.Set(j, (row[place[j]] - centre[j]) * scale[j]);
+            ext h = 0;
+            for (int32_t t = 0; t < m; ++t) {
+                const TSplit inverse{inverseHigh[t], inverseLow[t]};
+                ext sum = 0;
+                for (int32_t j = 0; j <= t; ++j) sum += a[j] * inverse[j];
+                h += sum * sum;
+            }
+            g.leverage[i] = static_cast<double>(1.0L / n + h);
+        }
+    }
     ext coefficientError = 0, intercept = yMean;
     for (int32_t j = 0; j < m; ++j) {
         const int32_t r = pivots[j];
