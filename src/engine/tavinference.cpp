@@ -3,12 +3,12 @@
 //
 // Whatever path fitted the coefficients, the standard errors, the leverages, the variance
 // inflation factors and the prediction standard errors come from one factorisation: a
-// column-pivoted Householder QR, in extended precision, of the centred controls in the fit scaled
-// to unit length, A P = Q R. Then (A'A)^-1 = W W' with W = P R^-1, the leverage of record i is
-// 1/n + |row i of the thin Q|^2 and that of a new point z is 1/n + |z' W|^2 (z centred and
-// scaled), so nothing squares the condition of the design as cross products and a Cholesky factor
-// would (x, x^2 with x = 1E6 + i kept 5 digits of leverage that way). The factor is made once per
-// fit, on request, from the loaded values; the database is not read again.
+// column-pivoted QR by modified Gram-Schmidt, in extended precision, of the centred controls in
+// the fit scaled to unit length, A P = Q R. Then (A'A)^-1 = W W' with W = P R^-1, the leverage of
+// record i is 1/n + |row i of the thin Q|^2 and that of a new point z is 1/n + |z' W|^2 (z centred
+// and scaled), so nothing squares the condition of the design as cross products and a Cholesky
+// factor would (x, x^2 with x = 1E6 + i kept 5 digits of leverage that way). The factor is made
+// once per fit, on request, from the loaded values; the database is not read again.
 #include "tav/tavinference.h"
 
 #include <algorithm>
@@ -201,7 +201,8 @@ constexpr double kMaxDigits = 15.9;
 // An element of extended precision kept as two doubles, its value the exact sum of both: the
 // 64-bit significand of a long double is the 53 of the first and at most 11 more bits in the
 // second. Loading and storing a long double (80 bits) costs several times as much as two doubles
-// (measured here: a reflector applied to a column in split form takes 0.6 of the time).
+// (measured here: a multiple of one column taken from another in split form takes 0.4 of the
+// time).
 struct TSplit {
     double* high;
     double* low;
@@ -213,99 +214,143 @@ struct TSplit {
     }
 };
 
-// A column-pivoted Householder QR of the n x m column-major matrix whose split elements are at
-// `high` and `low`, in place and written out for extended precision, on which Eigen's generic
-// kernels cost several times as much. Afterwards R lies in the upper triangles of the columns
-// col[0..m-1], and pivot[j] is the column at place j: at each step the largest remaining column,
-// its norm downdated and summed again once it has cancelled, as Eigen's and LAPACK's. Every pass
-// over a column that can be spared is: loads and stores, not arithmetic, bound the time.
+// A column-pivoted QR by modified Gram-Schmidt of the n x m column-major matrix whose split
+// elements are at `high` and `low`, in place and written out for extended precision, on which
+// Eigen's generic kernels cost several times as much. At step k the largest remaining column
+// (its norm downdated, and summed again once it has cancelled, as Eigen's and LAPACK's pivoted
+// QR do) becomes column k of Q times R[k][k], and its projection is taken out of every column
+// after it. Afterwards col[k] holds that column of Q unnormalised, R is in `r`, and pivot[j] is
+// the column at place j. Gram-Schmidt and Householder QR compute the same R to the same
+// accuracy; Gram-Schmidt leaves the thin Q itself, from which the leverages are a sum of m
+// squares a record, where Householder's reflectors would need a triangular product or a pass
+// per reflector over every column of Q. Its Q departs from orthonormal by the order of
+// u cond(A), as the rows of A R^-1 formed from any computed R do, which the digits estimate
+// covers.
 struct TPivotedQr {
     double* high;
     double* low;
     int32_t n, m;
     // Column j of the factor (columns are exchanged by their addresses, not their elements).
     TSplit col[MaxTerms] = {};
-    // Reflector k is H_k = I - tau[k] u u' with u = (head[k], col[k][k+1..n-1]) on rows k..n-1:
-    // left unnormalised, which spares a pass that would write the column once more.
-    ext tau[MaxTerms] = {}, head[MaxTerms] = {};
+    // R, and in r[k][MaxTerms] element k of Q' times the response.
+    ext r[MaxTerms][MaxTerms + 1] = {};
+    ext squares[MaxTerms] = {};  // |col[k]|^2 = R[k][k]^2 once the factor is made
     int32_t pivot[MaxTerms] = {};
 
-    // `squares` holds the columns' sums of squares.
-    void Factor(const ext* squares) {
+    // `lengths` holds the columns' sums of squares. Every projection is taken out of `response`
+    // too, in the same passes as out of the columns, but for the last, which nothing reads.
+    //
+    // The pass that takes column k's projection out of a column also forms that column's product
+    // with column k + 1, which the next step needs: the next pivot is known before the pass,
+    // since the norms are downdated from the products alone. Where a norm has cancelled, the
+    // step projects alone and the next one forms its products in passes of their own.
+    void Factor(const ext* lengths, TSplit response) {
         ext norms[MaxTerms], original[MaxTerms];
         for (int32_t j = 0; j < m; ++j) {
             pivot[j] = j;
             col[j] = {high + int64_t{j} * n, low + int64_t{j} * n};
-            norms[j] = original[j] = squares[j];
+            norms[j] = original[j] = lengths[j];
         }
+        // For the columns after k and (at MaxTerms) the response: their products with column k,
+        // then their multiples of column k to take out.
+        ext product[MaxTerms + 1] = {}, multiple[MaxTerms + 1] = {};
+        bool ready = false;  // the products with column k and its sum of squares are formed
         for (int32_t k = 0; k < m; ++k) {
-            int32_t best = k;
-            for (int32_t j = k + 1; j < m; ++j)
-                if (norms[j] > norms[best]) best = j;
-            if (best != k) {
-                std::swap(col[k], col[best]);
-                std::swap(norms[k], norms[best]);
-                std::swap(original[k], original[best]);
-                std::swap(pivot[k], pivot[best]);
+            if (!ready) {
+                Choose(k, norms, original, multiple);
+                squares[k] = SumOfSquares(col[k]);
+                int32_t j = k + 1;
+                for (; j + 1 < m; j += 2)
+                    ProductTwo(col[j], col[j + 1], col[k], product[j], product[j + 1]);
+                if (j < m)
+                    ProductTwo(col[j], response, col[k], product[j], product[MaxTerms]);
+                else
+                    product[MaxTerms] = Product(response, col[k]);
             }
-            const TSplit v = col[k];
-            ext tail = 0, tail1 = 0;
-            int32_t i = k + 1;
-            for (; i + 2 <= n; i += 2) {
-                tail += v[i] * v[i];
-                tail1 += v[i + 1] * v[i + 1];
-            }
-            for (; i < n; ++i) tail += v[i] * v[i];
-            tail += tail1;
-            const ext alpha = v[k];
-            if (tail == 0) {
-                tau[k] = 0;
-            } else {
-                const ext beta = -std::copysign(std::sqrt(alpha * alpha + tail), alpha);
-                head[k] = alpha - beta;
-                // tau = (beta - alpha) / beta for the reflector scaled to a leading 1.
-                tau[k] = -1 / (beta * head[k]);
-                v.Set(k, beta);
-            }
-            // Two columns at a time: each element of the reflector is loaded once for both.
-            for (int32_t j = k + 1; j + 1 < m; j += 2) ReflectTwo(col[j], col[j + 1], k);
-            if ((m - k - 1) % 2 == 1) Reflect(col[m - 1], k);
+            ready = false;
+            r[k][k] = std::sqrt(squares[k]);
+            if (squares[k] == 0) return;  // rank deficient, as Rank tells
+            bool cancelled = false;
             for (int32_t j = k + 1; j < m; ++j) {
-                const TSplit c = col[j];
-                const ext top = c[k];
-                norms[j] -= top * top;
-                if (!(norms[j] > 1.0E-6L * original[j])) {
-                    ext sum = 0;
-                    for (int32_t i = k + 1; i < n; ++i) sum += c[i] * c[i];
-                    norms[j] = original[j] = sum;
-                }
+                r[k][j] = product[j] / r[k][k];
+                multiple[j] = product[j] / squares[k];
+                norms[j] -= r[k][j] * r[k][j];
+                cancelled = cancelled || !(norms[j] > 1.0E-6L * original[j]);
             }
+            r[k][MaxTerms] = product[MaxTerms] / r[k][k];
+            multiple[MaxTerms] = product[MaxTerms] / squares[k];
+            if (k + 1 == m) break;
+            const TSplit v = col[k];
+            if (cancelled) {
+                for (int32_t j = k + 1; j < m; ++j) {
+                    Subtract(col[j], v, multiple[j]);
+                    if (!(norms[j] > 1.0E-6L * original[j]))
+                        norms[j] = original[j] = SumOfSquares(col[j]);
+                }
+                Subtract(response, v, multiple[MaxTerms]);
+                continue;
+            }
+            Choose(k + 1, norms, original, multiple);
+            const TSplit next = col[k + 1];
+            squares[k + 1] = SubtractSquares(next, v, multiple[k + 1]);
+            int32_t j = k + 2;
+            for (; j + 1 < m; j += 2)
+                SubtractTwo(col[j], col[j + 1], v, multiple[j], multiple[j + 1], next, product[j],
+                            product[j + 1]);
+            if (j < m)
+                SubtractTwo(col[j], response, v, multiple[j], multiple[MaxTerms], next, product[j],
+                            product[MaxTerms]);
+            else
+                SubtractOne(response, v, multiple[MaxTerms], next, product[MaxTerms]);
+            ready = true;
         }
     }
 
-    // x := H_k x.
-    void Reflect(TSplit x, int32_t k) const {
-        if (tau[k] == 0) return;
-        const TSplit v = col[k];
-        // Two partial sums: one chain of extended-precision additions would wait on each.
-        ext w0 = head[k] * x[k], w1 = 0;
-        int32_t i = k + 1;
+    // Brings the largest remaining column to place k.
+    void Choose(int32_t k, ext* norms, ext* original, ext* multiple) {
+        int32_t best = k;
+        for (int32_t j = k + 1; j < m; ++j)
+            if (norms[j] > norms[best]) best = j;
+        if (best == k) return;
+        std::swap(col[k], col[best]);
+        std::swap(norms[k], norms[best]);
+        std::swap(original[k], original[best]);
+        std::swap(multiple[k], multiple[best]);
+        std::swap(pivot[k], pivot[best]);
+        for (int32_t i = 0; i < k; ++i) std::swap(r[i][k], r[i][best]);
+    }
+
+    // In four chains: one chain of extended-precision additions would wait on each.
+    ext SumOfSquares(TSplit v) const {
+        ext s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+        int32_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            const ext v0 = v[i], v1 = v[i + 1], v2 = v[i + 2], v3 = v[i + 3];
+            s0 += v0 * v0;
+            s1 += v1 * v1;
+            s2 += v2 * v2;
+            s3 += v3 * v3;
+        }
+        for (; i < n; ++i) s0 += v[i] * v[i];
+        return (s0 + s1) + (s2 + s3);
+    }
+
+    // v'x.
+    ext Product(TSplit x, TSplit v) const {
+        ext s0 = 0, s1 = 0;
+        int32_t i = 0;
         for (; i + 2 <= n; i += 2) {
-            w0 += v[i] * x[i];
-            w1 += v[i + 1] * x[i + 1];
+            s0 += v[i] * x[i];
+            s1 += v[i + 1] * x[i + 1];
         }
-        for (; i < n; ++i) w0 += v[i] * x[i];
-        const ext w = (w0 + w1) * tau[k];
-        x.Set(k, x[k] - w * head[k]);
-        for (int32_t i = k + 1; i < n; ++i) x.Set(i, x[i] - w * v[i]);
+        if (i < n) s0 += v[i] * x[i];
+        return s0 + s1;
     }
 
-    // x := H_k x and y := H_k y.
-    void ReflectTwo(TSplit x, TSplit y, int32_t k) const {
-        if (tau[k] == 0) return;
-        const TSplit v = col[k];
-        ext w0 = head[k] * x[k], w1 = 0, u0 = head[k] * y[k], u1 = 0;
-        int32_t i = k + 1;
+    // v'x and v'y, each element of v loaded once for both.
+    void ProductTwo(TSplit x, TSplit y, TSplit v, ext& vx, ext& vy) const {
+        ext w0 = 0, w1 = 0, u0 = 0, u1 = 0;
+        int32_t i = 0;
         for (; i + 2 <= n; i += 2) {
             const ext v0 = v[i], v1 = v[i + 1];
             w0 += v0 * x[i];
@@ -318,23 +363,80 @@ struct TPivotedQr {
             w0 += vi * x[i];
             u0 += vi * y[i];
         }
-        const ext w = (w0 + w1) * tau[k], u = (u0 + u1) * tau[k];
-        x.Set(k, x[k] - w * head[k]);
-        y.Set(k, y[k] - u * head[k]);
-        for (int32_t i = k + 1; i < n; ++i) {
-            const ext vi = v[i];
-            x.Set(i, x[i] - w * vi);
-            y.Set(i, y[i] - u * vi);
+        vx = w0 + w1;
+        vy = u0 + u1;
+    }
+
+    // x := x - c v.
+    void Subtract(TSplit x, TSplit v, ext c) const {
+        for (int32_t i = 0; i < n; ++i) x.Set(i, x[i] - c * v[i]);
+    }
+
+    // x := x - c v, and its sum of squares.
+    ext SubtractSquares(TSplit x, TSplit v, ext c) const {
+        ext s0 = 0, s1 = 0;
+        int32_t i = 0;
+        for (; i + 2 <= n; i += 2) {
+            const ext x0 = x[i] - c * v[i];
+            x.Set(i, x0);
+            s0 += x0 * x0;
+            const ext x1 = x[i + 1] - c * v[i + 1];
+            x.Set(i + 1, x1);
+            s1 += x1 * x1;
         }
+        if (i < n) {
+            const ext x0 = x[i] - c * v[i];
+            x.Set(i, x0);
+            s0 += x0 * x0;
+        }
+        return s0 + s1;
+    }
+
+    // x := x - c v, and next'x.
+    void SubtractOne(TSplit x, TSplit v, ext c, TSplit next, ext& product) const {
+        ext s0 = 0, s1 = 0;
+        int32_t i = 0;
+        for (; i + 2 <= n; i += 2) {
+            const ext x0 = x[i] - c * v[i];
+            x.Set(i, x0);
+            s0 += next[i] * x0;
+            const ext x1 = x[i + 1] - c * v[i + 1];
+            x.Set(i + 1, x1);
+            s1 += next[i + 1] * x1;
+        }
+        if (i < n) {
+            const ext x0 = x[i] - c * v[i];
+            x.Set(i, x0);
+            s0 += next[i] * x0;
+        }
+        product = s0 + s1;
+    }
+
+    // SubtractOne for x and y together, each element of v and next loaded once for both.
+    void SubtractTwo(TSplit x, TSplit y, TSplit v, ext c, ext d, TSplit next, ext& xProduct,
+                     ext& yProduct) const {
+        ext sx = 0, sy = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            const ext following = next[i];
+            const ext vi = v[i];
+            const ext xi = x[i] - c * vi;
+            x.Set(i, xi);
+            sx += following * xi;
+            const ext yi = y[i] - d * vi;
+            y.Set(i, yi);
+            sy += following * yi;
+        }
+        xProduct = sx;
+        yProduct = sy;
     }
 
     // The number of diagonal elements of R above `tolerance` times the largest (Eigen's rule,
     // which the fit's own QR applies).
     int32_t Rank(ext tolerance) const {
         ext largest = 0;
-        for (int32_t k = 0; k < m; ++k) largest = std::max(largest, std::fabs(col[k][k]));
+        for (int32_t k = 0; k < m; ++k) largest = std::max(largest, r[k][k]);
         int32_t rank = 0;
-        for (int32_t k = 0; k < m; ++k) rank += std::fabs(col[k][k]) > tolerance * largest;
+        for (int32_t k = 0; k < m; ++k) rank += r[k][k] > tolerance * largest;
         return rank;
     }
 };
@@ -372,29 +474,44 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
     const TSplit design{g.designHigh, g.designLow};
     ext lengths[MaxTerms];  // of the scaled columns, squared
     // A sum over a column in four chains: each waits on its own additions only.
-    auto sumOf = [n](const double* column, auto&& term) {
+    auto sumOf = [n](const double* column, int64_t step, auto&& term) {
         ext s0 = 0, s1 = 0, s2 = 0, s3 = 0;
         int32_t i = 0;
         for (; i + 4 <= n; i += 4) {
-            s0 += term(column[i * stride]);
-            s1 += term(column[(i + 1) * stride]);
-            s2 += term(column[(i + 2) * stride]);
-            s3 += term(column[(i + 3) * stride]);
+            s0 += term(column[i * step]);
+            s1 += term(column[(i + 1) * step]);
+            s2 += term(column[(i + 2) * step]);
+            s3 += term(column[(i + 3) * step]);
         }
-        for (; i < n; ++i) s0 += term(column[i * stride]);
+        for (; i < n; ++i) s0 += term(column[i * step]);
         return (s0 + s1) + (s2 + s3);
     };
     for (int32_t r = 0; r < m; ++r) {
         const double* column = x + (g.column[r] - 1);
         // The factor has no intercept column to take up what the rounding of the mean leaves
         // in the centred column (1E-7 for values near 1E12, a constant that bends the column's
-        // direction by far more than its rounding): the column is centred a second time.
-        ext mean = sumOf(column, [](double v) { return ext(v); }) / n;
-        mean += sumOf(column, [mean](double v) { return v - mean; }) / n;
-        const ext squares = sumOf(column, [mean](double v) {
-            const ext c = v - mean;
-            return c * c;
-        });
+        // direction by far more than its rounding): the column is centred a second time. That
+        // centring and the sum of squares share a pass: about the first mean m they are
+        // D = sum (v - m) and S = sum (v - m)^2, and about the mean m + D/n the sum of squares
+        // is S - D^2/n, a difference that loses nothing, D/n being a rounding error of m.
+        const ext rough = sumOf(column, stride, [](double v) { return ext(v); }) / n;
+        ext deviation0 = 0, deviation1 = 0, squares0 = 0, squares1 = 0;
+        int32_t i = 0;
+        for (; i + 2 <= n; i += 2) {
+            const ext c0 = column[i * stride] - rough, c1 = column[(i + 1) * stride] - rough;
+            deviation0 += c0;
+            squares0 += c0 * c0;
+            deviation1 += c1;
+            squares1 += c1 * c1;
+        }
+        if (i < n) {
+            const ext c0 = column[i * stride] - rough;
+            deviation0 += c0;
+            squares0 += c0 * c0;
+        }
+        const ext deviation = deviation0 + deviation1;
+        const ext mean = rough + deviation / n;
+        const ext squares = (squares0 + squares1) - deviation * (deviation / n);
         g.mean[r] = mean;
         g.length[r] = std::sqrt(squares);
         if (!(g.length[r] > 0) || !std::isfinite(g.length[r])) return g;
@@ -403,13 +520,18 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
         for (int32_t i = 0; i < n; ++i) design.Set(r * n + i, (column[i * stride] - mean) * scale);
         lengths[r] = squares * scale * scale;
     }
+    // The response centred: the factorisation turns it into Q' times itself, whose first m
+    // elements solved give the coefficients of the centred, scaled controls in pivoted order.
+    const TSplit q{g.workHigh, g.workLow};
+    const ext yMean = sumOf(&d.y.raw(1), 1, [](double v) { return ext(v); }) / n;
+    for (int32_t i = 0; i < n; ++i) q.Set(i, d.y.raw(i + 1) - yMean);
     TPivotedQr qr{g.designHigh, g.designLow, n, m};
-    qr.Factor(lengths);
+    qr.Factor(lengths, q);
     if (qr.Rank(kRankTolerance) < m) return g;
     const int32_t* pivots = qr.pivot;
     Square upper = Square::Zero(m, m);
     for (int32_t j = 0; j < m; ++j)
-        for (int32_t i = 0; i <= j; ++i) upper(i, j) = qr.col[j][i];
+        for (int32_t i = 0; i <= j; ++i) upper(i, j) = qr.r[i][j];
     const auto R = upper.triangularView<Eigen::Upper>();
     Square rInverse = Square::Identity(m, m);
     R.solveInPlace(rInverse);
@@ -439,65 +561,71 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
         g.variance[g.column[r]] = sum / (g.length[r] * g.length[r]);
     }
 
-    // The response centred, Q' applied and its first m elements solved: the coefficients of the
-    // centred, scaled controls in pivoted order.
-    const TSplit q{g.workHigh, g.workLow};
-    ext yMean = 0;
-    for (int32_t i = 1; i <= n; ++i) yMean += d.y.raw(i);
-    yMean /= n;
-    for (int32_t i = 0; i < n; ++i) q.Set(i, d.y.raw(i + 1) - yMean);
-    for (int32_t k = 0; k < m; ++k) qr.Reflect(q, k);
     Terms z(m);
-    for (int32_t j = 0; j < m; ++j) z(j) = q[j];
+    for (int32_t j = 0; j < m; ++j) z(j) = qr.r[j][MaxTerms];
     R.solveInPlace(z);
 
-    // Record by record, from its centred, scaled controls a (in pivoted order): the row of the thin
-    // Q is a R^-1, so h_i = 1/n + |a R^-1|^2; and the residual the factor gives, to measure the
-    // fit's residuals against, is the centred response less a z. Row by row, R^-1 stays in the
-    // cache and nothing of length n is written but the results (applying the reflectors to the
-    // columns of Q would write every element of every column once per reflector).
-    double inverseHigh[MaxTerms][MaxTerms] = {}, inverseLow[MaxTerms][MaxTerms] = {};
-    ext scale[MaxTerms], centre[MaxTerms];
+    // Record by record: the leverage is 1/n and the squared length of the record's row of the
+    // thin Q, whose element k is col[k][i] / R[k][k]; and the residual the factor gives, to
+    // measure the fit's residuals against, is the centred response less a z, a the record's
+    // centred, scaled controls in pivoted order, formed from the loaded values again.
+    ext weight[MaxTerms], centre[MaxTerms], inverse[MaxTerms];  // weight: z scaled back
     int32_t place[MaxTerms];
     for (int32_t j = 0; j < m; ++j) {
         place[j] = g.column[pivots[j]] - 1;
-        scale[j] = 1 / g.length[pivots[j]];
+        weight[j] = z(j) / g.length[pivots[j]];
         centre[j] = g.mean[pivots[j]];
-        for (int32_t t = j; t < m; ++t)
-            TSplit{inverseHigh[t], inverseLow[t]}.Set(j, rInverse(j, t));
+        inverse[j] = 1 / qr.r[j][j];
     }
-    // Two records at a time: each element of R^-1 is loaded once for both, and the two sums do
-    // not wait on each other.
-    auto controls = [&](int32_t i, TSplit a) {
-        const double* row = d.x.row(i + 1);
-        ext fitted = 0;
-        for (int32_t j = 0; j < m; ++j) {
-            const ext value = (row[place[j]] - centre[j]) * scale[j];
-            a.Set(j, value);
-            fitted += value * z(j);
-        }
-        q.Set(i, (d.y.raw(i + 1) - yMean) - fitted);
-    };
+    // Two records at a time, so that no sum waits on the one before.
     for (int32_t i = 0; i < n; i += 2) {
         const int32_t other = std::min(i + 1, n - 1);
-        double aHigh[MaxTerms], aLow[MaxTerms], bHigh[MaxTerms], bLow[MaxTerms];
-        const TSplit a{aHigh, aLow}, b{bHigh, bLow};
-        controls(i, a);
-        controls(other, b);
         ext first = 0, second = 0;
-        for (int32_t t = 0; t < m; ++t) {
-            const TSplit inverse{inverseHigh[t], inverseLow[t]};
-            ext sa = 0, sb = 0;
-            for (int32_t j = 0; j <= t; ++j) {
-                const ext element = inverse[j];
-                sa += a[j] * element;
-                sb += b[j] * element;
-            }
-            first += sa * sa;
-            second += sb * sb;
+        for (int32_t k = 0; k < m; ++k) {
+            const TSplit c = qr.col[k];
+            const ext a = c[i], b = c[other];
+            const ext qa = a * inverse[k], qb = b * inverse[k];
+            first += qa * qa;
+            second += qb * qb;
         }
         g.leverage[i] = static_cast<double>(1.0L / n + first);
         g.leverage[other] = static_cast<double>(1.0L / n + second);
+        const double* rowA = d.x.row(i + 1);
+        const double* rowB = d.x.row(other + 1);
+        ext fittedA = 0, fittedB = 0;
+        for (int32_t j = 0; j < m; ++j) {
+            fittedA += (rowA[place[j]] - centre[j]) * weight[j];
+            fittedB += (rowB[place[j]] - centre[j]) * weight[j];
+        }
+        q.Set(i, (d.y.raw(i + 1) - yMean) - fittedA);
+        q.Set(other, (d.y.raw(other + 1) - yMean) - fittedB);
+    }
+    // Where the factor's error could reach a double's rounding, the leverages are formed again as
+    // 1/n + |a R^-1|^2, a the record's centred, scaled controls in pivoted order: their error is
+    // then relative to the record's own controls, where the error of Q is relative to the
+    // columns' lengths.
+    if (factorError > DBL_EPSILON / 2) {
+        double inverseHigh[MaxTerms][MaxTerms] = {}, inverseLow[MaxTerms][MaxTerms] = {};
+        ext scale[MaxTerms];
+        for (int32_t j = 0; j < m; ++j) {
+            scale[j] = 1 / g.length[pivots[j]];
+            for (int32_t t = j; t < m; ++t)
+                TSplit{inverseHigh[t], inverseLow[t]}.Set(j, rInverse(j, t));
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const double* row = d.x.row(i + 1);
+            double aHigh[MaxTerms], aLow[MaxTerms];
+            const TSplit a{aHigh, aLow};
+            for (int32_t j = 0; j < m; ++j) a.Set(j, (row[place[j]] - centre[j]) * scale[j]);
+            ext h = 0;
+            for (int32_t t = 0; t < m; ++t) {
+                const TSplit inverse{inverseHigh[t], inverseLow[t]};
+                ext sum = 0;
+                for (int32_t j = 0; j <= t; ++j) sum += a[j] * inverse[j];
+                h += sum * sum;
+            }
+            g.leverage[i] = static_cast<double>(1.0L / n + h);
+        }
     }
     ext coefficientError = 0, intercept = yMean;
     for (int32_t j = 0; j < m; ++j) {
@@ -520,13 +648,13 @@ const TTAVInference::TDiagnostics& TTAVInference::Diagnostics() const {
     const double perTerm = 1.0 / (m + 1), perDf = 1.0 / (rdf - 1);
     // The residuals' error in units of the residual standard error, and 1 - h's relative error.
     ext residualError = 0;
-    const ext sigma = std::sqrt(sse / rdf);
+    const ext perSigma = 1 / std::sqrt(sse / rdf);
     for (int32_t i = 0; i < n; ++i) {
         const double e = d.e.raw(i + 1), h = g.leverage[i], rest = 1.0 - h;
         if (!(rest > kLeverageOne) || !(rdf > 0) || perfectFit_) continue;
-        residualError =
-            std::max(residualError, std::fabs(ext(e) - q[i]) / sigma + factorError * h / rest);
         const double perRest = 1.0 / rest;
+        residualError = std::max(residualError,
+                                 std::fabs(ext(e) - q[i]) * perSigma + factorError * (h * perRest));
         const double standardized = e / std::sqrt(variance * rest);
         g.rstandard[i] = standardized;
         // The error variance of the fit without record i: a difference, redone in extended
