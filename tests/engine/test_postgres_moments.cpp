@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include "engine/servermoments.h"
+#include "support/tav_fit_support.h"
+#include "support/tav_paths.h"
 #include "support/tav_pg_support.h"
 #include "support/tav_test_support.h"
 #include "tav/tavtable.h"
@@ -150,6 +153,39 @@ TEST_F(ServerMomentsTest, ATextThatIsNoNumberIsTheServersError) {
               std::string::npos)
         << error;
     EXPECT_THROW(table.ReLoad(), EConvertError);
+}
+
+// The table of tests/data/exact/exact_whole.py, made by the server: columns near 1E6 and 1.7E9.
+TEST_F(ServerMomentsTest, MillionRecordsAgreeWithExactLeastSquares) {
+    tavtest::Psql(Server(), R"(
+DROP TABLE IF EXISTS whole;
+CREATE TABLE whole AS SELECT
+    1000000 + ((i * 7919) % 10007)::float8 / 16 AS x1,
+    1700000000 + ((i * 104729) % 100003)::float8 / 8 AS x2,
+    ((i * 31) % 1000 - 500)::float8 / 4 AS x3,
+    7 + ((i * 31) % 1000 - 500)::float8 / 2 - 3 * ((i * 7919) % 10007)::float8 / 32 +
+        ((i * 13) % 256)::float8 / 32 + ((i * 40503) % 4093 - 2046)::float8 / 64 AS y
+  FROM generate_series(0::bigint, 999999) AS i;
+)");
+    TTAVTable table;
+    tavtest::Point(table, Url(), "whole");
+    table.SetResponse(tavtest::Response("y"));
+    table.SetControl1(tavtest::None("x1"));
+    table.SetControl2(tavtest::None("x2"));
+    table.SetControl3(tavtest::None("x3"));
+    table.Open();
+    table.ExecuteAllRecords();
+    const TWholeTableFit& whole = table.WholeTableFit();
+    EXPECT_EQ(whole.Strategy(), TWholeTableStrategy::Server);
+    ASSERT_EQ(whole.DataCount(), 1000000);
+    std::string worst;
+    const double least = tavtest::LeastDigits(
+        tavtest::Statistics(whole, 3),
+        tavtest::ReadReference(std::string(tavtest::TestDataDir()) + "/exact/whole-1m.ref"), worst);
+    std::printf("million records in the server: least %.1f digits (%s), estimated %.1f\n", least,
+                worst.c_str(), whole.GetEstimatedDigits());
+    EXPECT_GE(least, 11) << worst;
+    EXPECT_LE(whole.GetEstimatedDigits(), least);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "support/tav_fit_support.h"
 #include "support/tav_paths.h"
 #include "support/tav_test_support.h"
+#include "tav/csvtable.h"
 #include "tav/tavtable.h"
 
 namespace {
@@ -17,63 +18,6 @@ namespace {
 using namespace tavtest;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// "name index value" lines of R's references (comments skipped), or "name value" lines of the
-// exact ones (index 0).
-std::map<std::string, double> ReadReference(const std::string& path) {
-    std::map<std::string, double> values;
-    for (const std::string& line : ReadLines(path)) {
-        if (line[0] == '#') continue;
-        const std::vector<std::string> part = Split(line, ' ');
-        if (part.size() == 3) values[part[0] + part[1]] = Number(part[2]);
-        if (part.size() == 2) values[part[0]] = Number(part[1]);
-    }
-    return values;
-}
-
-// Every statistic the two fits share, by name, from either.
-template <class Fit>
-std::map<std::string, double> Statistics(const Fit& f, int p) {
-    std::map<std::string, double> s;
-    for (int j = 0; j <= p; ++j) {
-        const auto k = static_cast<uint16_t>(j);
-        const std::string i = std::to_string(j);
-        s["b" + i] = f.Getb(k);
-        s["se" + i] = f.GetStdErrorOfb(k);
-        s["t" + i] = f.GettValue(k);
-        s["p" + i] = f.GetPValue(k);
-        s["lower" + i] = f.GetConfidenceInterval(k, 0.95).lower;
-        if (j > 0) s["vif" + i] = f.GetVIF(k);
-    }
-    const tav::TAnovaTable a = f.GetAnova();
-    s["sse"] = a.residual.SS;
-    s["ssr"] = a.regression.SS;
-    s["f"] = a.regression.F;
-    s["fp"] = f.GetFPValue();
-    s["adjrsquared"] = f.GetAdjRSquared();
-    s["sigma"] = f.GetResidualStdError();
-    s["loglik"] = f.GetLogLikelihood();
-    s["aic"] = f.GetAIC();
-    s["bic"] = f.GetBIC();
-    return s;
-}
-
-// The least digits over the statistics both maps hold (a NaN in both counts as agreeing).
-double LeastDigits(const std::map<std::string, double>& got,
-                   const std::map<std::string, double>& want, std::string& worst) {
-    double least = 99;
-    for (const auto& [name, value] : want) {
-        const auto it = got.find(name);
-        if (it == got.end() || (std::isnan(value) && std::isnan(it->second))) continue;
-        // A p-value beyond the doubles' range is 0 in both.
-        const double d = value == 0 && it->second == 0 ? 99 : Lre(it->second, value);
-        if (d < least) {
-            least = d;
-            worst = name;
-        }
-    }
-    return least;
-}
 
 TEST(WholeTable, AgreesWithTheComponentsFitOnTheSameRecords) {
     // Records that every rule of the load refuses somewhere, among usable ones.
@@ -174,17 +118,32 @@ TEST(WholeTable, MillionRecordsAgreeWithExactLeastSquares) {
     TTempDb db;
     tav::TTAVTable table;
     LoadTable(table, WriteTable(db, data), {None("X1"), None("X2"), None("X3")});
-    table.ExecuteAllRecords();
-    const tav::TWholeTableFit& whole = table.WholeTableFit();
-    ASSERT_EQ(whole.DataCount(), 1000000);
-    std::map<std::string, double> want =
+    // The same records as a CSV file, streamed as it is read.
+    const std::string csv = db.Path("t.csv");
+    {
+        std::FILE* out = std::fopen(csv.c_str(), "w");
+        ASSERT_NE(out, nullptr);
+        std::fputs("X1,X2,X3,Y\n", out);
+        for (const auto& r : data.rows)
+            std::fprintf(out, "%.17g,%.17g,%.17g,%.17g\n", r[0], r[1], r[2], r[3]);
+        ASSERT_EQ(std::fclose(out), 0);
+    }
+    const std::map<std::string, double> want =
         ReadReference(std::string(TestDataDir()) + "/exact/whole-1m.ref");
-    std::string worst;
-    const double least = LeastDigits(Statistics(whole, 3), want, worst);
-    std::printf("million records: least %.1f digits (%s), estimated %.1f\n", least, worst.c_str(),
-                whole.GetEstimatedDigits());
-    EXPECT_GE(least, 11) << worst;
-    EXPECT_LE(whole.GetEstimatedDigits(), least);
+    for (const bool streamed : {false, true}) {
+        if (streamed)
+            table.ExecuteAllRecords(*tav::OpenCsvStream(csv));
+        else
+            table.ExecuteAllRecords();
+        const tav::TWholeTableFit& whole = table.WholeTableFit();
+        ASSERT_EQ(whole.DataCount(), 1000000);
+        std::string worst;
+        const double least = LeastDigits(Statistics(whole, 3), want, worst);
+        std::printf("million records%s: least %.1f digits (%s), estimated %.1f\n",
+                    streamed ? " from CSV" : "", least, worst.c_str(), whole.GetEstimatedDigits());
+        EXPECT_GE(least, 11) << worst;
+        EXPECT_LE(whole.GetEstimatedDigits(), least);
+    }
 }
 
 }  // namespace

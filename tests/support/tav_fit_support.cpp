@@ -124,4 +124,31 @@ std::vector<tav::TIndepVar> PlainControls(const TData& data) {
     return controls;
 }
 
+std::map<std::string, double> ReadReference(const std::string& path) {
+    std::map<std::string, double> values;
+    for (const std::string& line : ReadLines(path)) {
+        if (line[0] == '#') continue;
+        const std::vector<std::string> part = Split(line, ' ');
+        if (part.size() == 3) values[part[0] + part[1]] = Number(part[2]);
+        if (part.size() == 2) values[part[0]] = Number(part[1]);
+    }
+    return values;
+}
+
+double LeastDigits(const std::map<std::string, double>& got,
+                   const std::map<std::string, double>& want, std::string& worst) {
+    double least = 99;
+    for (const auto& [name, value] : want) {
+        const auto it = got.find(name);
+        if (it == got.end() || (std::isnan(value) && std::isnan(it->second))) continue;
+        // A p-value beyond the doubles' range is 0 in both.
+        const double d = value == 0 && it->second == 0 ? 99 : Lre(it->second, value);
+        if (d < least) {
+            least = d;
+            worst = name;
+        }
+    }
+    return least;
+}
+
 }  // namespace tavtest

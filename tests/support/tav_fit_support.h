@@ -2,6 +2,8 @@
 // of a result in correct significant digits.
 #pragma once
 
+#include <cmath>
+#include <map>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -53,5 +55,40 @@ void LoadTable(Component& c, const std::string& path, const std::vector<tav::TIn
 
 // One "None" control per predictor column of the data (every column but the last).
 std::vector<tav::TIndepVar> PlainControls(const TData& data);
+
+// The statistics of the whole-table fit's tests: "name index value" lines of R's references
+// (comments skipped), or "name value" lines of the exact ones (index 0).
+std::map<std::string, double> ReadReference(const std::string& path);
+// Every statistic the two fits share, by name, from either.
+template <class Fit>
+std::map<std::string, double> Statistics(const Fit& f, int p) {
+    std::map<std::string, double> s;
+    for (int j = 0; j <= p; ++j) {
+        const auto k = static_cast<uint16_t>(j);
+        const std::string i = std::to_string(j);
+        s["b" + i] = f.Getb(k);
+        s["se" + i] = f.GetStdErrorOfb(k);
+        s["t" + i] = f.GettValue(k);
+        s["p" + i] = f.GetPValue(k);
+        s["lower" + i] = f.GetConfidenceInterval(k, 0.95).lower;
+        if (j > 0) s["vif" + i] = f.GetVIF(k);
+    }
+    const tav::TAnovaTable a = f.GetAnova();
+    s["sse"] = a.residual.SS;
+    s["ssr"] = a.regression.SS;
+    s["f"] = a.regression.F;
+    s["fp"] = f.GetFPValue();
+    s["adjrsquared"] = f.GetAdjRSquared();
+    s["sigma"] = f.GetResidualStdError();
+    s["loglik"] = f.GetLogLikelihood();
+    s["aic"] = f.GetAIC();
+    s["bic"] = f.GetBIC();
+    return s;
+}
+
+// The least digits over the statistics both maps hold (a NaN in both counts as agreeing, and 0
+// in both, a p-value beyond the doubles' range); `worst` names the statistic that has them.
+double LeastDigits(const std::map<std::string, double>& got,
+                   const std::map<std::string, double>& want, std::string& worst);
 
 }  // namespace tavtest
