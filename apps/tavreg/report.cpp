@@ -193,7 +193,7 @@ QJsonObject WholeTableStatistics(const std::string& name, const tav::TTAVRegress
     SumsOfSquares(o, fit);
     o["estimatedDigits"] = Number(fit.GetEstimatedDigits());
     o["perfectFit"] = fit.GetPerfectFit();
-    o["fitProblem"] = Q(fit.Problem());
+    o["fitProblem"] = fit.Valid() ? QString("None") : Q(fit.Problem());
     QJsonArray aliased;
     for (int k = 1; k <= p; ++k)
         if (fit.GetAliased(k)) aliased.append(k);

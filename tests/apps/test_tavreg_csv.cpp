@@ -103,6 +103,33 @@ TEST(TavregCsv, ManyRowsAreAllReadAndCounted) {
     EXPECT_EQ(Regressions(r)[0].toObject()["recordCount"].toInt(), 3000);
 }
 
+// Past the cap, --all-records reads every row of the file itself (no table is made) and gives the
+// statistics the whole table has, those of single records left out; the db and the file agree.
+TEST(TavregCsv, AllRecordsReadsEveryRowOfTheFileOrTable) {
+    TSameData data;
+    const TProgramResult fromDb = Tavreg(
+        QStringList{"--db", QString::fromStdString(data.db), "--table", "data", "--all-records"} +
+        kModel);
+    ASSERT_EQ(fromDb.exitCode, 0) << fromDb.err.toStdString();
+    const TProgramResult fromCsv =
+        Tavreg(QStringList{"--csv", QString::fromStdString(data.csv), "--all-records"} + kModel);
+    ASSERT_EQ(fromCsv.exitCode, 0) << fromCsv.err.toStdString();
+    EXPECT_EQ(fromCsv.err,
+              "tavreg: Regression: 29 of 30 records used; 1 skipped: 1 for x1 (null "
+              "field)\n");
+    QJsonObject db = Regressions(fromDb)[0].toObject(), csv = Regressions(fromCsv)[0].toObject();
+    EXPECT_EQ(csv["n"].toInt(), 29);
+    EXPECT_EQ(csv["perRecord"].toString(), "not computed over the whole table");
+    EXPECT_FALSE(csv.contains("leverage"));
+    csv.remove("component"), db.remove("component");
+    EXPECT_EQ(csv, db);
+    const TProgramResult pdf = Tavreg(
+        QStringList{"--csv", QString::fromStdString(data.csv), "--all-records", "--pdf", "a.pdf"} +
+        kModel);
+    EXPECT_EQ(pdf.exitCode, 2);
+    EXPECT_TRUE(pdf.err.contains("--pdf needs the records of a report")) << pdf.err.toStdString();
+}
+
 TEST(TavregCsv, FailuresNameTheCulpritWithTheirExitStatus) {
     TSameData data;
     const QString csv = QString::fromStdString(data.csv);
