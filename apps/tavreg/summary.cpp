@@ -117,12 +117,16 @@ void Inference(std::ostream& out, Fit& r, int p, const std::function<std::string
     out << "Signif. codes: 0 '***' 0.001 '**' 0.01 '*' 0.05 '.' 0.1 ' ' 1\n\n";
 
     const tav::TAnovaTable anova = r.GetAnova();
+    const auto df = [](double v) {
+        return std::isnan(v) ? std::string("NA") : std::to_string(std::llround(v));
+    };
     out << "Residual standard error: " << Sig(r.GetResidualStdError(), 4) << " on "
-        << anova.residual.df << " degrees of freedom\n";
+        << df(anova.residual.df) << " degrees of freedom\n";
     out << "R-squared: " << Sig(r.GetRSquared(), 4)
         << ",  adjusted R-squared: " << Sig(r.GetAdjRSquared(), 4) << "\n";
-    out << "F-statistic: " << Sig(anova.regression.F, 4) << " on " << anova.regression.df << " and "
-        << anova.residual.df << " DF,  p-value: " << PValue(anova.regression.p) << "\n";
+    out << "F-statistic: " << Sig(anova.regression.F, 4) << " on " << df(anova.regression.df)
+        << " and " << df(anova.residual.df) << " DF,  p-value: " << PValue(anova.regression.p)
+        << "\n";
     // The parameters of the likelihood: the coefficients fitted (not the aliased) and the error
     // variance.
     int parameters = 2;

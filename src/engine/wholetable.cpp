@@ -114,9 +114,8 @@ void TWholeTableFit::Fit(const TTableMoments& moments, TWholeTableStrategy strat
     const int m = moments.variables;
     const int64_t n = moments.used;
     if (n < m + 1 || n < 2) {
-        problem_ = "there are 0 degrees of freedom: " +
-                   IntToStr(static_cast<int>(std::min<int64_t>(n, 1 << 30))) + " records for " +
-                   IntToStr(m + 1) + " terms";
+        problem_ = "there are 0 degrees of freedom: " + std::to_string(n) + " record" +
+                   (n == 1 ? "" : "s") + " for " + std::to_string(m + 1) + " terms";
         return;
     }
     for (int j = 0; j <= m; ++j) {
