@@ -82,6 +82,19 @@ void Inference(QJsonObject& o, Fit& r, int p, double level) {
     o["vif"] = Vector(1, p, [&](int k) { return r.GetVIF(static_cast<uint16_t>(k)); });
 }
 
+// The component, its description, its response and the terms of its p control variables.
+QJsonObject Heading(const std::string& name, const tav::TTAVRegression& r, int p,
+                    const std::function<std::string(int)>& term) {
+    QJsonObject o;
+    o["component"] = Q(name);
+    o["description"] = Q(r.Description());
+    o["response"] = Q(r.ResponseVarY()->OutputTerm());
+    QJsonArray terms;
+    for (int k = 1; k <= p; ++k) terms.append(Q(term(k)));
+    o["terms"] = terms;
+    return o;
+}
+
 // The records skipped, by variable and reason.
 QJsonObject Skipped(int p, const std::function<int64_t(int, int)>& count,
                     const std::function<std::string(int)>& term) {
@@ -99,13 +112,7 @@ QJsonObject Skipped(int p, const std::function<int64_t(int, int)>& count,
 QJsonObject Statistics(const std::string& name, tav::TTAVRegression& r, double level) {
     const int n = r.DataCount();
     const int p = r.VarCount();
-    QJsonObject o;
-    o["component"] = Q(name);
-    o["description"] = Q(r.Description());
-    o["response"] = Q(r.ResponseVarY()->OutputTerm());
-    QJsonArray terms;
-    for (int k = 1; k <= p; ++k) terms.append(Q(Term(r, k)));
-    o["terms"] = terms;
+    QJsonObject o = Heading(name, r, p, [&r](int k) { return Term(r, k); });
     o["n"] = n;
     o["p"] = p;
     o["dof"] = r.GetDOF();
@@ -175,13 +182,7 @@ QJsonObject WholeTableStatistics(const std::string& name, const tav::TTAVRegress
                                  double level) {
     const tav::TWholeTableFit& fit = r.WholeTableFit();
     const int p = fit.Variables();
-    QJsonObject o;
-    o["component"] = Q(name);
-    o["description"] = Q(r.Description());
-    o["response"] = Q(r.ResponseVarY()->OutputTerm());
-    QJsonArray terms;
-    for (int k = 1; k <= p; ++k) terms.append(Q(r.WholeTableTerm(k)));
-    o["terms"] = terms;
+    QJsonObject o = Heading(name, r, p, [&r](int k) { return r.WholeTableTerm(k); });
     o["allRecords"] = true;
     o["summedIn"] = fit.Strategy() == tav::TWholeTableStrategy::Server ? "server" : "client";
     o["n"] = static_cast<qint64>(fit.DataCount());

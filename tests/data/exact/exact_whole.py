@@ -25,6 +25,8 @@ from fractions import Fraction
 
 import mpmath
 
+from exact_ls import inverse, solve
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 mpmath.mp.dps = 40
 
@@ -38,25 +40,6 @@ def rows(n):
         x3 = c * 16
         y = 7 * 64 + 2 * c * 16 - 3 * u * 2 + ((i * 13) % 256) * 2 + (((i * 40503) % 4093) - 2046)
         yield (y, x1, x2, x3)
-
-
-def solve(a, rhs):
-    n = len(a)
-    m = [row[:] + [r] for row, r in zip(a, rhs)]
-    for c in range(n):
-        p = next(r for r in range(c, n) if m[r][c] != 0)
-        m[c], m[p] = m[p], m[c]
-        for r in range(n):
-            if r != c and m[r][c] != 0:
-                f = m[r][c] / m[c][c]
-                m[r] = [x - f * y for x, y in zip(m[r], m[c])]
-    return [m[i][n] / m[i][i] for i in range(n)]
-
-
-def inverse(a):
-    n = len(a)
-    cols = [solve(a, [Fraction(int(i == j)) for i in range(n)]) for j in range(n)]
-    return [[cols[j][i] for j in range(n)] for i in range(n)]
 
 
 def upper_tail(a, b, y):
