@@ -101,13 +101,13 @@ TEST(CsvStream, RefusesWhatTheImportRefuses) {
         {text + "2\n", "r.csv: the file changed while it was read"},
         {text.substr(0, text.size() - 2) + "x\n", "r.csv, line 1100001: the file changed"},
     };
-    for (const auto& [changed, error] : changes) {
+    for (const auto& change : changes) {
         tavtest::WriteFile(file, text);
         const std::string raised = tavtest::ErrorOf([&] {
             const auto stream = OpenCsvStream(file);
-            tavtest::WriteFile(file, changed);
+            tavtest::WriteFile(file, change.first);
             while (stream->Next()) stream->Fields().FieldByName("a")->AsFloat();
         });
-        EXPECT_NE(raised.find(error), std::string::npos) << raised;
+        EXPECT_NE(raised.find(change.second), std::string::npos) << raised;
     }
 }
