@@ -110,10 +110,11 @@ void TColumnScan::Add(std::string_view cell, char separator, bool quoted) {
     // An infinity or a NaN keeps the column a number: the load skips it and says why.
     if (!t.number && NonFiniteWord(cell, value)) return;
     // A comma is a decimal mark only where it cannot be the separator; one column writes
-    // its numbers one way.
+    // its numbers one way. A numeral that ScanNumber accepts ParseReal always reads (out of
+    // the double range too), so the scan leaves the conversion to the records' reading.
     const bool ok = t.number && !(t.mark == ',' && separator == ',') && !(t.mark == ',' && point) &&
                     !(t.mark == '.' && comma);
-    if (!ok || !ParseReal(cell, t.mark, value)) {
+    if (!ok) {
         number = false;
         return;
     }
