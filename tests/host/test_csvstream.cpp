@@ -47,8 +47,10 @@ TEST(CsvStream, ReadsEveryFieldAsTheImportedTable) {
         "\"3\",9007199254740993, ,\" \n \",NA,1e999\r\n"
         "\"4\",-0,-0.0,\"NA\",\"4\",NaN\r\n"
         "\"5\", 7 ,\"1e3\",\"caf\xc3\xa9 \xff\",\"\",-1e999\r\n";
-    std::string many;  // past the blocks a file is read in
-    for (int k = 0; k < 9000; ++k) many += rows;
+    // Past the blocks a file is read in, in few records: long texts, a block's end inside one.
+    std::string many;
+    for (int k = 0; k < 600; ++k)
+        many += rows + "\"6\",1,2,\"" + std::string(2000 + k, 'x') + "\",\"6\",1\r\n";
     const std::string files[] = {
         "\"\",\"x\",\"y\",\"t\",\"q\",\"inf\"\r\n" + rows,
         "\"\",\"x\",\"y\",\"t\",\"q\",\"inf\"\r\n" + many,
