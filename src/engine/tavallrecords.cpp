@@ -54,7 +54,9 @@ TTableMoments StreamMoments(TRecordStream& records, const TDependentVar& respons
     progress.SetGaugeProgress(0);
     progress.SetGaugeText("Records Loaded: 0");
     if (showProgress) progress.Show();
-    const int64_t total = records.Count();
+    // The share read is drawn only where the progress is shown: a dataset counts its records with
+    // a statement of its own, a second pass over a table that may hold millions.
+    const int64_t total = showProgress ? records.Count() : -1;
     int64_t read = 0;
     double values[MaxTerms + 1];
     while (records.Next()) {
