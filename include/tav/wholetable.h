@@ -2,7 +2,7 @@
 //
 // A linear regression needs only the count, the means and the centred sums of cross products of
 // its variables. One pass over the records gathers them (TTableMoments), either in the client
-// (TMomentSums: long-double sums of the differences from the first usable record, constant
+// (TMomentSums: compensated sums of the differences from the first usable record, constant
 // memory) or inside a database server (generated SQL, two passes); TWholeTableFit solves the
 // small system they make in extended precision and answers the statistics that do not need the
 // records themselves. Counts are 64-bit throughout.
@@ -36,9 +36,10 @@ struct TTableMoments {
 };
 
 // Gathers TTableMoments one record at a time: sums of the differences from the first record
-// added, and of their products, in long double. Exact for data that differ from that record in
-// fewer than 64 bits; otherwise each sum carries about 19 significant digits, of which the
-// centring by the shift keeps what the data's spread allows.
+// added, and of their products, each kept as a pair of doubles whose sum is the running total
+// with every addition's rounding error carried (about 30 significant digits, whatever the
+// number of records). A difference and a product are rounded to a double once, as the values
+// themselves are; the centring by the shift keeps what the data's spread allows.
 class TMomentSums {
   public:
     explicit TMomentSums(int variables);
@@ -53,11 +54,16 @@ class TMomentSums {
     TTableMoments Moments() const;
 
   private:
+    // The terms summed for a record: the count_ differences, then their products (j <= k, by
+    // rows), padded to an even count.
+    static constexpr int kTerms = (MaxTerms + 1) + (MaxTerms + 1) * (MaxTerms + 2) / 2 + 1;
+
     TTableMoments moments_;
     int count_;  // variables + 1
+    int terms_;  // the terms in use, even
     double shift_[MaxTerms + 1] = {};
-    long double sum_[MaxTerms + 1] = {};
-    long double product_[MaxTerms + 1][MaxTerms + 1] = {};
+    alignas(16) double high_[kTerms] = {};  // the running sums, rounded
+    alignas(16) double low_[kTerms] = {};   // their rounding errors, summed
 };
 
 // Where the records of a whole-table fit are summed: in the client, which reads them one after

@@ -48,7 +48,11 @@ int64_t TTableMoments::Skipped() const {
 
 // --------------------------------------------------------------------------------- TMomentSums
 
-TMomentSums::TMomentSums(int variables) : count_(variables + 1) { moments_.variables = variables; }
+TMomentSums::TMomentSums(int variables) : count_(variables + 1) {
+    moments_.variables = variables;
+    terms_ = count_ + count_ * (count_ + 1) / 2;
+    terms_ += terms_ % 2;
+}
 
 void TMomentSums::Add(const double* values) {
     TTableMoments& m = moments_;
@@ -61,23 +65,40 @@ void TMomentSums::Add(const double* values) {
         }
     }
     ++m.used;
-    ext d[MaxTerms + 1];
-    for (int j = 0; j < count_; ++j) {
-        d[j] = ext(values[j]) - shift_[j];
-        sum_[j] += d[j];
-    }
+    alignas(16) double term[kTerms];
+    for (int j = 0; j < count_; ++j) term[j] = values[j] - shift_[j];
+    int t = count_;
     for (int j = 0; j < count_; ++j)
-        for (int k = j; k < count_; ++k) product_[j][k] += d[j] * d[k];
+        for (int k = j; k < count_; ++k) term[t++] = term[j] * term[k];
+    if (t < terms_) term[t] = 0.0;
+    // Each term added to its running sum two at a time, the addition's rounding error found
+    // exactly (Knuth's two-sum, which needs no ordering of the magnitudes) and summed apart.
+    using pair = double __attribute__((vector_size(16)));
+    for (int i = 0; i < terms_; i += 2) {
+        pair s, c, x;
+        std::memcpy(&s, high_ + i, sizeof s);
+        std::memcpy(&c, low_ + i, sizeof c);
+        std::memcpy(&x, term + i, sizeof x);
+        const pair sum = s + x, z = sum - s;
+        c += (s - (sum - z)) + (x - z);
+        std::memcpy(high_ + i, &sum, sizeof sum);
+        std::memcpy(low_ + i, &c, sizeof c);
+    }
 }
 
 TTableMoments TMomentSums::Moments() const {
     TTableMoments m = moments_;
     if (m.used == 0) return m;
     const ext n = static_cast<ext>(m.used);
-    for (int j = 0; j < count_; ++j) m.mean[j] = shift_[j] + sum_[j] / n;
+    ext sum[MaxTerms + 1];
+    for (int j = 0; j < count_; ++j) {
+        sum[j] = ext(high_[j]) + low_[j];
+        m.mean[j] = shift_[j] + sum[j] / n;
+    }
+    int t = count_;
     for (int j = 0; j < count_; ++j)
-        for (int k = j; k < count_; ++k)
-            m.cross[j][k] = m.cross[k][j] = product_[j][k] - sum_[j] * sum_[k] / n;
+        for (int k = j; k < count_; ++k, ++t)
+            m.cross[j][k] = m.cross[k][j] = (ext(high_[t]) + low_[t]) - sum[j] * sum[k] / n;
     return m;
 }
 
@@ -207,12 +228,15 @@ void TWholeTableFit::Fit(const TTableMoments& moments, TWholeTableStrategy strat
     perfectFit_ = rdf > 0 && (sse_ / rdf < meanSquare * kPerfectFit ||
                               r[m][m] * r[m][m] < 16 * ext(n) * LDBL_EPSILON);
 
-    // The digits: the relative error of the cross products (summation over n records, magnified
-    // by the centring: a sum about a point at most the column's range from its mean is
-    // 1 + (range / spread)^2 times the centred one), times the scaled Gram matrix's
-    // condition (its 1-norm, of it and of its inverse), with the margin the component's estimate
-    // takes. The server's sums are in double.
-    const ext unit = strategy == TWholeTableStrategy::Server ? ext(DBL_EPSILON) : LDBL_EPSILON;
+    // The digits: the relative error of the cross products, magnified by the centring (a sum
+    // about a point at most the column's range from its mean is 1 + (range / spread)^2 times the
+    // centred one), times the scaled Gram matrix's condition (its 1-norm, of it and of its
+    // inverse), with the margin the component's estimate takes. The server's sums are running
+    // sums of doubles, whose error grows with the records; the client's carry their rounding
+    // errors, and each product's own rounding to a double is what is left.
+    const ext sumError = strategy == TWholeTableStrategy::Server
+                             ? ext(n) * DBL_EPSILON
+                             : DBL_EPSILON + ext(n) * DBL_EPSILON * DBL_EPSILON;
     ext magnified = 1;
     for (int j = 0; j <= m; ++j) {
         const ext range = std::max(std::fabs(ext(moments.max[j]) - moments.mean[j]),
@@ -233,7 +257,7 @@ void TWholeTableFit::Fit(const TTableMoments& moments, TWholeTableStrategy strat
         inverseNorm = std::max(inverseNorm, v);
     }
     const ext condition = std::max(ext(1), gramNorm * inverseNorm);
-    const ext error = 3 * ext(n) * unit * magnified * condition;
+    const ext error = 3 * sumError * magnified * condition;
     digits_ = std::clamp(static_cast<double>(-std::log10(error)), 0.0, kMaxDigits);
 }
 

@@ -353,15 +353,19 @@ class TSqliteCursor final : public TCursor {
     TField::TState SqlitePeek(int i, double& number, bool& isNumber) const {
         isNumber = false;
         if (!hasRow_) return TField::TState::Null;
-        switch (sqlite3_column_type(stmt_, i)) {
+        // The cell's value read once, its type and number from it: the connection has no mutex
+        // (it is opened with SQLITE_OPEN_NOMUTEX), so the value needs no protection, and each
+        // sqlite3_column_ call would look the cell up again.
+        sqlite3_value* const value = sqlite3_column_value(stmt_, i);
+        switch (sqlite3_value_type(value)) {
             case SQLITE_NULL:
                 return TField::TState::Null;
             case SQLITE_FLOAT:
-                number = sqlite3_column_double(stmt_, i);
+                number = sqlite3_value_double(value);
                 isNumber = true;
                 return TField::TState::Value;
             case SQLITE_INTEGER:
-                number = static_cast<double>(sqlite3_column_int64(stmt_, i));
+                number = static_cast<double>(sqlite3_value_int64(value));
                 isNumber = true;
                 return TField::TState::Value;
             case SQLITE_TEXT:
