@@ -54,16 +54,19 @@ class TMomentSums {
     TTableMoments Moments() const;
 
   private:
-    // The terms summed for a record: the count_ differences, then their products (j <= k, by
-    // rows), padded to an even count.
-    static constexpr int kTerms = (MaxTerms + 1) + (MaxTerms + 1) * (MaxTerms + 2) / 2 + 1;
+    // The sums are kept in slots two at a time: first the differences' (kWidth slots), then row
+    // by row the products of difference j with the differences k from j rounded down to even
+    // (one more product than needed in an odd row, and padding past the last variable).
+    static constexpr int kWidth = (MaxTerms + 2) / 2 * 2;
+    static constexpr int kSlots = kWidth + kWidth * (kWidth + 2) / 2;
 
     TTableMoments moments_;
-    int count_;  // variables + 1
-    int terms_;  // the terms in use, even
+    int count_;                   // variables + 1
+    int width_;                   // count_ rounded up to even
+    int row_[MaxTerms + 1] = {};  // the slot of each row's first product
     double shift_[MaxTerms + 1] = {};
-    alignas(16) double high_[kTerms] = {};  // the running sums, rounded
-    alignas(16) double low_[kTerms] = {};   // their rounding errors, summed
+    alignas(16) double high_[kSlots] = {};  // the running sums, rounded
+    alignas(16) double low_[kSlots] = {};   // their rounding errors, summed
 };
 
 // Where the records of a whole-table fit are summed: in the client, which reads them one after

@@ -48,11 +48,32 @@ int64_t TTableMoments::Skipped() const {
 
 // --------------------------------------------------------------------------------- TMomentSums
 
-TMomentSums::TMomentSums(int variables) : count_(variables + 1) {
+TMomentSums::TMomentSums(int variables) : count_(variables + 1), width_((variables + 2) / 2 * 2) {
     moments_.variables = variables;
-    terms_ = count_ + count_ * (count_ + 1) / 2;
-    terms_ += terms_ % 2;
+    int slot = width_;
+    for (int j = 0; j < count_; ++j) {
+        row_[j] = slot;
+        slot += width_ - (j & ~1);
+    }
 }
+
+namespace {
+
+using pair = double __attribute__((vector_size(16)));
+
+// Adds x to the running sums high and their rounding errors to low, two at a time: the
+// addition's error found exactly (Knuth's two-sum, which needs no ordering of the magnitudes).
+inline void AddTwo(double* high, double* low, pair x) {
+    pair s, c;
+    std::memcpy(&s, high, sizeof s);
+    std::memcpy(&c, low, sizeof c);
+    const pair sum = s + x, z = sum - s;
+    c += (s - (sum - z)) + (x - z);
+    std::memcpy(high, &sum, sizeof sum);
+    std::memcpy(low, &c, sizeof c);
+}
+
+}  // namespace
 
 void TMomentSums::Add(const double* values) {
     TTableMoments& m = moments_;
@@ -65,24 +86,21 @@ void TMomentSums::Add(const double* values) {
         }
     }
     ++m.used;
-    alignas(16) double term[kTerms];
-    for (int j = 0; j < count_; ++j) term[j] = values[j] - shift_[j];
-    int t = count_;
-    for (int j = 0; j < count_; ++j)
-        for (int k = j; k < count_; ++k) term[t++] = term[j] * term[k];
-    if (t < terms_) term[t] = 0.0;
-    // Each term added to its running sum two at a time, the addition's rounding error found
-    // exactly (Knuth's two-sum, which needs no ordering of the magnitudes) and summed apart.
-    using pair = double __attribute__((vector_size(16)));
-    for (int i = 0; i < terms_; i += 2) {
-        pair s, c, x;
-        std::memcpy(&s, high_ + i, sizeof s);
-        std::memcpy(&c, low_ + i, sizeof c);
-        std::memcpy(&x, term + i, sizeof x);
-        const pair sum = s + x, z = sum - s;
-        c += (s - (sum - z)) + (x - z);
-        std::memcpy(high_ + i, &sum, sizeof sum);
-        std::memcpy(low_ + i, &c, sizeof c);
+    alignas(16) double d[kWidth] = {};
+    for (int j = 0; j < count_; ++j) d[j] = values[j] - shift_[j];
+    pair x;
+    for (int k = 0; k < width_; k += 2) {
+        std::memcpy(&x, d + k, sizeof x);
+        AddTwo(high_ + k, low_ + k, x);
+    }
+    for (int j = 0; j < count_; ++j) {
+        const pair dj = {d[j], d[j]};
+        double* const high = high_ + row_[j] - (j & ~1);
+        double* const low = low_ + row_[j] - (j & ~1);
+        for (int k = j & ~1; k < width_; k += 2) {
+            std::memcpy(&x, d + k, sizeof x);
+            AddTwo(high + k, low + k, dj * x);
+        }
     }
 }
 
@@ -95,10 +113,12 @@ TTableMoments TMomentSums::Moments() const {
         sum[j] = ext(high_[j]) + low_[j];
         m.mean[j] = shift_[j] + sum[j] / n;
     }
-    int t = count_;
-    for (int j = 0; j < count_; ++j)
-        for (int k = j; k < count_; ++k, ++t)
-            m.cross[j][k] = m.cross[k][j] = (ext(high_[t]) + low_[t]) - sum[j] * sum[k] / n;
+    for (int j = 0; j < count_; ++j) {
+        const int first = row_[j] - (j & ~1);
+        for (int k = j; k < count_; ++k)
+            m.cross[j][k] = m.cross[k][j] =
+                (ext(high_[first + k]) + low_[first + k]) - sum[j] * sum[k] / n;
+    }
     return m;
 }
 
