@@ -142,6 +142,10 @@ class TRecordStream {
     virtual bool Next() = 0;
     // The records the stream holds, for progress; -1 when it cannot tell.
     virtual int64_t Count() const { return -1; }
+    // After Next gave false: whether the records given since the first must be read again,
+    // because the stream found that it gave them otherwise than it should have; Next then gives
+    // the first record again. A stream asked once answers false after.
+    virtual bool Reread() { return false; }
 };
 
 // The values of chosen fields of the current record, read in one pass over the record (one look

@@ -45,15 +45,13 @@ int ControlsInUse(const TTAVRegression& r, const TIndepVar* (&controls)[MaxTerms
 // How often the progress is told of the records read.
 constexpr int64_t kProgressEvery = 1 << 14;
 
-TTableMoments StreamMoments(TRecordStream& records, const TDependentVar& response,
-                            const TIndepVar* const* controls, int count, bool showProgress) {
+// One pass of the stream's records into sums.
+TMomentSums StreamPass(TRecordStream& records, const TDependentVar& response,
+                       const TIndepVar* const* controls, int count, TLoadProgress& progress,
+                       bool showProgress) {
     TRecordRules rules;
     rules.Prepare(response, controls, count, records.Fields());
     TMomentSums sums(count);
-    TLoadProgress progress;
-    progress.SetGaugeProgress(0);
-    progress.SetGaugeText("Records Loaded: 0");
-    if (showProgress) progress.Show();
     // The share read is drawn only where the progress is shown: a dataset counts its records with
     // a statement of its own, a second pass over a table that may hold millions.
     const int64_t total = showProgress ? records.Count() : -1;
@@ -74,7 +72,19 @@ TTableMoments StreamMoments(TRecordStream& records, const TDependentVar& respons
             progress.SetGaugeRecords(static_cast<int>(std::min<int64_t>(read, INT32_MAX)));
         }
     }
-    return sums.Moments();
+    return sums;
+}
+
+TTableMoments StreamMoments(TRecordStream& records, const TDependentVar& response,
+                            const TIndepVar* const* controls, int count, bool showProgress) {
+    TLoadProgress progress;
+    progress.SetGaugeProgress(0);
+    progress.SetGaugeText("Records Loaded: 0");
+    if (showProgress) progress.Show();
+    for (;;) {
+        TMomentSums sums = StreamPass(records, response, controls, count, progress, showProgress);
+        if (!records.Reread()) return sums.Moments();
+    }
 }
 
 }  // namespace

@@ -122,10 +122,21 @@ void TColumnScan::Add(std::string_view cell, char separator, bool quoted) {
     if (t.mark == '.') point = true;
 }
 
+namespace {
+
+bool SettlesAsText(const TColumnScan& s, std::size_t column, bool rowNames) {
+    return (rowNames && column == 0) || (s.present && !s.unquoted);
+}
+
+}  // namespace
+
 void SettleTypes(std::vector<TColumnScan>& scans, bool rowNames) {
-    if (rowNames && !scans.empty()) scans[0].number = false;
-    for (TColumnScan& s : scans)
-        if (s.present && !s.unquoted) s.number = false;
+    for (std::size_t k = 0; k < scans.size(); ++k)
+        if (SettlesAsText(scans[k], k, rowNames)) scans[k].number = false;
+}
+
+TCsvType SettledType(const TColumnScan& s, std::size_t column, bool rowNames) {
+    return SettlesAsText(s, column, rowNames) ? TCsvType::Text : TypeOf(s);
 }
 
 TCsvType TypeOf(const TColumnScan& s) {
@@ -294,16 +305,18 @@ TCsvShape ScanCsv(TCsvText& text, const std::string& source) {
     TCsvRecords records(text, source);
     TCsvShape shape{records.Separator(), records.Names(), records.RowNames(), {}, 0};
     shape.scans.resize(shape.names.size());
-    while (records.Next()) {
-        for (std::size_t k = 0; k < shape.names.size(); ++k) {
-            const TRawField& f = records.Field(k);
-            const std::string_view value = Trimmed(f.text);
-            if (!IsMissing(f, value)) shape.scans[k].Add(value, shape.separator, f.quoted);
-        }
-        ++shape.rows;
-    }
+    while (records.Next()) shape.Add(records);
     SettleTypes(shape.scans, shape.rowNames);
     return shape;
+}
+
+void TCsvShape::Add(const TCsvRecords& records) {
+    for (std::size_t k = 0; k < scans.size(); ++k) {
+        const TRawField& f = records.Field(k);
+        const std::string_view value = Trimmed(f.text);
+        if (!IsMissing(f, value)) scans[k].Add(value, separator, f.quoted);
+    }
+    ++rows;
 }
 
 ECsvError ChangedError(const std::string& path, int64_t line) {

@@ -65,6 +65,8 @@ inline bool IsMissing(const TRawField& field, std::string_view value) {
 void SettleTypes(std::vector<TColumnScan>& scans, bool rowNames);
 
 TCsvType TypeOf(const TColumnScan& s);
+// The type the cells of `column` scanned so far give it, as SettleTypes would leave it.
+TCsvType SettledType(const TColumnScan& s, std::size_t column, bool rowNames);
 
 // Thrown where a record runs past the piece of text at hand while more text may follow.
 struct TNeedMore {};
@@ -338,6 +340,8 @@ struct TCsvShape {
     int64_t rows = 0;
 
     TCsvType Type(std::size_t column) const { return TypeOf(scans[column]); }
+    // Scans the cells of the current record of `records` and counts it.
+    void Add(const TCsvRecords& records);
     // The decimal mark of a REAL column.
     char Mark(std::size_t column) const { return scans[column].comma ? ',' : '.'; }
     // Raises ECsvError unless a second reading starts with the header the first one found.

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/data/csvreader.h"
@@ -24,29 +25,37 @@ std::string DatasetText(std::string_view text) {
     return std::string(text);
 }
 
-// The second reading of a CSV file behind the fields of its columns. A cell is read from the
-// record's text when a field first asks for it, and kept for the record's other questions: a
-// whole-table fit reads a few columns of many.
+// The records of a CSV file behind the fields of its columns, read in one pass where the file
+// allows. A column's type is the one its every cell gives it, known only at the file's end: the
+// stream takes it from the first kGuess records and reads on with it, scanning each record's cells
+// as it goes. The first record that would give a column another type ends the pass before any
+// field sees it: the rest of the file is scanned, and the stream starts again from the first
+// record with the types the whole file gives (Reread). A cell is read from the record's text when
+// a field first asks for it, and kept for the record's other questions: a whole-table fit reads a
+// few columns of many.
 class TCsvStream final : public TRecordStream, public TFieldSource {
   public:
+    static constexpr int64_t kGuess = 4096;
+
     TCsvStream(const std::string& path, int timeoutSeconds) : input_(path, timeoutSeconds) {
-        shape_ = csv::ScanCsv(*input_.Reading(), path);
-        text_ = input_.Reading();
-        records_.emplace(*text_, input_.Path());
-        shape_.CheckHeader(*records_, path);
+        const std::unique_ptr<csv::TCsvText> first = input_.Reading();
+        csv::TCsvRecords records(*first, path);
+        shape_ = {records.Separator(), records.Names(), records.RowNames(), {}, 0};
+        shape_.scans.resize(shape_.names.size());
+        while (shape_.rows < kGuess && records.Next()) shape_.Add(records);
+        typed_ = shape_.rows < kGuess || !records.Next();
+        if (typed_) csv::SettleTypes(shape_.scans, shape_.rowNames);
         const std::size_t columns = shape_.names.size();
         cells_.resize(columns);
-        for (std::size_t c = 0; c < columns; ++c) {
-            types_.push_back(shape_.Type(c));
-            marks_.push_back(shape_.Mark(c));
-            const std::string type = csv::SqlType(types_[c]);
-            fields_.push_back(MakeField(FieldClassForType(type, TFieldClass::String), this,
-                                        shape_.names[c], static_cast<int>(c), type));
-        }
+        types_.resize(columns);
+        marks_.resize(columns);
+        MakeFields();
+        Start();
     }
 
     const TFieldSource& Fields() const override { return *this; }
-    int64_t Count() const override { return shape_.rows; }
+    int64_t Count() const override { return typed_ ? shape_.rows : -1; }
+    bool Reread() override { return std::exchange(reread_, false); }
 
     bool Next() override {
         ++position_;
@@ -54,10 +63,28 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
         if (ended_) return false;
         if (!records_->Next()) {
             ended_ = true;
-            if (recNo_ != shape_.rows) throw csv::ChangedError(input_.Path(), 0);
+            if (typed_ && recNo_ != shape_.rows) throw csv::ChangedError(input_.Path(), 0);
             return false;
         }
-        if (++recNo_ > shape_.rows) throw csv::ChangedError(input_.Path(), 0);
+        ++recNo_;
+        if (typed_) {
+            if (recNo_ > shape_.rows) throw csv::ChangedError(input_.Path(), 0);
+        } else {
+            shape_.Add(*records_);
+            if (!AsGuessed()) {
+                // The rest of the file scanned, the records are read again with its types.
+                while (records_->Next()) shape_.Add(*records_);
+                csv::SettleTypes(shape_.scans, shape_.rowNames);
+                typed_ = true;
+                retired_.insert(retired_.end(), std::make_move_iterator(fields_.begin()),
+                                std::make_move_iterator(fields_.end()));
+                fields_.clear();
+                MakeFields();
+                Start();
+                reread_ = true;
+                return false;
+            }
+        }
         onRecord_ = true;
         return true;
     }
@@ -112,6 +139,39 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
     }
 
   private:
+    // The fields of the columns' types: the scan's, settled or guessed from the records so far.
+    void MakeFields() {
+        for (std::size_t c = 0; c < shape_.names.size(); ++c) {
+            types_[c] = csv::SettledType(shape_.scans[c], c, shape_.rowNames);
+            marks_[c] = shape_.Mark(c);
+            const std::string type = csv::SqlType(types_[c]);
+            fields_.push_back(MakeField(FieldClassForType(type, TFieldClass::String), this,
+                                        shape_.names[c], static_cast<int>(c), type));
+        }
+    }
+    // A reading from the first record; without the settled types, a new scan of every cell.
+    void Start() {
+        records_.reset();
+        text_ = input_.Reading();
+        records_.emplace(*text_, input_.Path());
+        shape_.CheckHeader(*records_, input_.Path());
+        if (!typed_) {
+            shape_.rows = 0;
+            for (csv::TColumnScan& scan : shape_.scans) scan = {};
+        }
+        recNo_ = 0;
+        ended_ = false;
+    }
+    // Whether the cells scanned so far give every column the type it is read with.
+    bool AsGuessed() const {
+        for (std::size_t c = 0; c < types_.size(); ++c) {
+            const TCsvType type = csv::SettledType(shape_.scans[c], c, shape_.rowNames);
+            if (type != types_[c] || (type == TCsvType::Real && shape_.Mark(c) != marks_[c]))
+                return false;
+        }
+        return true;
+    }
+
     // A cell of the current record as the table's dataset reads it.
     struct TStreamCell {
         int64_t position = -1;  // of the record it was read in
@@ -165,11 +225,14 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
     std::vector<TCsvType> types_;
     std::vector<char> marks_;
     std::vector<std::unique_ptr<TField>> fields_;
+    std::vector<std::unique_ptr<TField>> retired_;  // the fields of the guessed types
     mutable std::vector<TStreamCell> cells_;
     int64_t position_ = 0;  // the calls of Next so far
     int64_t recNo_ = 0;     // the current record, from 1
     bool onRecord_ = false;
     bool ended_ = false;
+    bool typed_ = false;   // the columns' types are the whole file's
+    bool reread_ = false;  // the pass just ended must be read again
 };
 
 }  // namespace
