@@ -1,9 +1,10 @@
-// Two statements, each an aggregate over the dataset's statement that the server may run in
-// parallel. The first gives the number of records by the first reason that skips them (none for
-// those used), the sums that give the means, and each variable's largest magnitude; the second,
-// with the means as literals, the sums of the centred values and of their products, and the
-// ranges. The sums of the centred values correct for the rounding of the means:
-// cross_jk = S_jk - s_j s_k / n, mean_j = m_j + s_j / n.
+// Two passes over the records the load would use, each an aggregate the server may run in
+// parallel. The first gives their count and each variable's range. The second centres each value
+// on its range's middle and scales it by a power of two to within [-2^30, 2^30], and sums the
+// values and their products, each rounded to a whole number (a product loses no more than its
+// own rounding to a double), in 64-bit integers whose sums the server makes exactly: millions of
+// records lose no digits to the summation. Two counts follow: of the records read, and only when
+// some are skipped, of those by the first reason that skips them.
 //
 // Each record's reason is one COALESCE over the variables in the load's order, which the server
 // evaluates only as far as the first reason found: a field of a record skipped for an earlier
@@ -25,14 +26,14 @@ namespace {
 
 constexpr int kCodeBase = 16;  // a record's code: variable * kCodeBase + reason (0: used)
 static_assert(kSkipReasonCount < kCodeBase);
-constexpr int kFixed = 40;      // pass 2 sums products times 2^kFixed in integers
-constexpr int kBigScale = 128;  // pass 1 sums values of magnitude 1 or more times 2^-kBigScale
+constexpr int kBits = 30;  // a centred value is scaled to within [-2^kBits, 2^kBits]
 
 // One variable of the moments, as SQL.
 struct TSqlVariable {
     std::string reason;  // NULL for a record it can use, else the record's code
     std::string value;   // its value where every variable can use the record
     bool text = false;   // it reads a text, which the value converts
+    bool field = false;  // the value is a field's number as it is stored
 };
 
 std::string Code(int variable, TSkipReason reason) {
@@ -73,14 +74,16 @@ TSqlVariable Variable(const TDataSet& dataSet, const TStringList& var, TRole rol
     else if (!own.empty())
         reason += " ELSE " + std::to_string(variable * kCodeBase) + " + NULLIF(" + own + ", 0)";
     reason += " END";
-    return {reason, kind->sql(fields[0].number, fields[1].number, parameter),
-            !fields[0].blank.empty() || !fields[1].blank.empty()};
+    TSqlVariable v{reason, kind->sql(fields[0].number, fields[1].number, parameter),
+                   !fields[0].blank.empty() || !fields[1].blank.empty()};
+    v.field = !v.text && kind->fields == 1 && v.value == fields[0].number;
+    return v;
 }
 
-// Reads a value the server wrote: a count, or a sum of doubles.
+// Reads a value the server wrote: a count, or a double.
 double Number(const std::optional<std::string>& text) { return text ? StrToFloat(*text) : 0.0; }
 
-// An exact sum of integers (a numeric of up to 20 digits, exact in long double below 2^64).
+// An exact sum of integers (a numeric, rounded to long double's 64 bits).
 long double Exact(const std::optional<std::string>& text) {
     return text ? std::strtold(text->c_str(), nullptr) : 0.0L;
 }
@@ -124,107 +127,109 @@ TTableMoments ServerMoments(TDataSet& dataSet, const TDependentVar& response,
                 Code(k, TSkipReason::NotFinite) + " END";
     code += ", 0)";
     // A set-returning function in a select list keeps the server from merging that subquery into
-    // the one above it, which would compute a record's code, or a value, once for every sum that
-    // reads it instead of once; the aggregates over it still run in parallel.
+    // the one above it, which would compute a value once for every aggregate that reads it instead
+    // of once; the aggregates over it still run in parallel. A field is read where it is.
     const std::string once = ", GENERATE_SERIES(1, 1) AS tav_once";
-    const std::string coded = "SELECT t.*, " + code + " AS tav_code" + once + " FROM";
-
-    // Pass 1: records by code; of the used records' values, the sums (those of magnitude 1 or
-    // more scaled by 2^-128, so that no sum leaves the double range) and the largest magnitude.
-    const std::string big = SqlNumber(std::ldexp(1.0, -kBigScale));
-    std::string values, sums, totals;
+    bool fields = true;
+    std::string values;
     for (int k = 0; k <= count; ++k) {
-        const std::string v = "tav_v" + std::to_string(k), tag = std::to_string(k);
-        values += ", CASE WHEN tav_code = 0 THEN " + vars[k].value + " END AS " + v;
-        sums += ", SUM(CASE WHEN ABS(" + v + ") >= 1 THEN " + v + " * " + big + " END) AS tav_b" +
-                tag + ", SUM(CASE WHEN ABS(" + v + ") < 1 THEN " + v + " END) AS tav_s" + tag +
-                ", MAX(ABS(" + v + ")) AS tav_a" + tag;
-        totals += ", SUM(tav_b" + tag + "), SUM(tav_s" + tag + "), MAX(tav_a" + tag + ")";
+        values += std::string(k ? ", " : "") + vars[k].value + " AS tav_v" + std::to_string(k);
+        fields = fields && vars[k].field;
     }
-    const auto first =
-        dataSet.AggregateRow("SELECT STRING_AGG(tav_code || ' ' || tav_n, ' ')" + totals +
-                                 " FROM (SELECT tav_code, COUNT(*) AS tav_n" + sums +
-                                 " FROM (SELECT tav_code" + values + once + " FROM (" + coded,
-                             ") AS c) AS v GROUP BY tav_code) AS g");
+    const std::string used = "SELECT " + values + (fields ? "" : once) + " FROM (SELECT t.*, " +
+                             code + " AS tav_code FROM";
+    const std::string usedTail = ") AS c WHERE tav_code = 0";
 
+    // Pass 1: the records used, and each variable's range.
+    std::string ranges;
+    for (int k = 0; k <= count; ++k)
+        ranges += ", MIN(tav_v" + std::to_string(k) + "), MAX(tav_v" + std::to_string(k) + ")";
+    const auto first =
+        dataSet.AggregateRow("SELECT COUNT(*)" + ranges + " FROM (" + used, usedTail + ") AS v");
     TTableMoments m;
     m.variables = count;
-    const std::string counts = first.at(0).value_or("");
-    for (std::size_t at = 0; at < counts.size();) {
-        const std::size_t blank = counts.find(' ', at);
-        const std::size_t next = counts.find(' ', blank + 1);
-        const int64_t c = Count(counts.substr(at, blank - at));
-        const int64_t n = Count(counts.substr(blank + 1, next - blank - 1));
-        m.read += n;
-        if (c == 0)
-            m.used = n;
-        else if (c / kCodeBase <= count && c % kCodeBase < kSkipReasonCount)
-            m.skipped[c / kCodeBase][c % kCodeBase] += n;
-        at = next == std::string::npos ? counts.size() : next + 1;
-    }
-    if (m.used == 0) return m;
-    const long double n = static_cast<long double>(m.used);
+    m.used = Count(first.at(0).value_or("0"));
 
-    // Pass 2, over the used records only: each value scaled by the power of two 2^e just above
-    // its variable's largest magnitude and centred on its mean, so that every product lies
-    // within [-4, 4] and the sums stay in range. A centring of less than 2^-480 is none (the
-    // correction term takes the whole mean), and a scaled value of less than 2^-500 is 0, far
-    // below what the sums can hold: so no product of two centred values rounds to 0 either,
-    // which the server would refuse as an underflow.
-    //   The sums of the products are made in two parts: each product times 2^40 rounded to an
-    // integer, whose sum the server makes exactly, and the rest, below 1/2: so that the sum of
-    // millions of products keeps the digits of each product, where a plain sum of doubles would
-    // lose one for each ten-fold of the records. The sums of the centred values likewise.
-    const std::string lift = SqlNumber(std::ldexp(1.0, kFixed));
-    const auto exactSum = [](const std::string& x) {
-        return "SUM(CAST(ROUND(" + x + ") AS BIGINT)), SUM(" + x + " - ROUND(" + x + "))";
-    };
-    int scale[MaxTerms + 1];
-    double centre[MaxTerms + 1];
-    std::string centred, lifted, aggregates;
-    values.clear();
-    for (int k = 0; k <= count; ++k) {
-        const long double sum =
-            std::ldexp(static_cast<long double>(Number(first.at(1 + 3 * k))), kBigScale) +
-            Number(first.at(2 + 3 * k));
-        std::frexp(Number(first.at(3 + 3 * k)), &scale[k]);
-        scale[k] = std::max(scale[k], -1000);
-        centre[k] = static_cast<double>(std::ldexp(sum / n, -scale[k]));
-        if (std::fabs(centre[k]) < std::ldexp(1.0, -480)) centre[k] = 0.0;
-        const std::string d = "tav_d" + std::to_string(k), v = "tav_v" + std::to_string(k);
-        values += std::string(k ? ", " : "") + vars[k].value + " AS " + v;
-        centred += std::string(k ? ", " : "") + "CASE WHEN ABS(" + v + ") < " +
-                   SqlNumber(std::ldexp(1.0, scale[k] - 500)) + " THEN 0.0 ELSE " + v + " * " +
-                   SqlNumber(std::ldexp(1.0, -scale[k])) + " END - " + SqlNumber(centre[k]) +
-                   " AS " + d + ", " + v;
-        const std::string q = "tav_q" + std::to_string(k);
-        lifted += ", " + d + " * " + lift + " AS " + q + ", " + v;
-        aggregates += std::string(k ? ", " : "") + exactSum(q) + ", MIN(" + v + "), MAX(" + v + ")";
-        for (int j = 0; j <= k; ++j) {
-            const std::string p = "tav_p" + std::to_string(j) + "_" + std::to_string(k);
-            lifted += ", tav_d" + std::to_string(j) + " * " + d + " * " + lift + " AS " + p;
-            aggregates += ", " + exactSum(p);
+    // Pass 2: each value v as d = v 2^(kBits - e) - c, c the middle of its range so scaled and e
+    // the power of two that holds half the range, so |d| <= 2^kBits (a variable of one value is
+    // 0). Scaled down, a value below 2^(e - 500) is 0, far below what the sums hold, and no
+    // product rounds to 0 from below the double range, which the server refuses. The sums of the
+    // products d_j d_k (at most 2^60) and of d 2^32 (at most 2^62) are exact.
+    if (m.used > 0) {
+        int scale[MaxTerms + 1];
+        long double centre[MaxTerms + 1];
+        std::string centred, sums;
+        for (int k = 0; k <= count; ++k) {
+            const std::string v = "tav_v" + std::to_string(k), d = "tav_d" + std::to_string(k);
+            m.min[k] = Number(first.at(1 + 2 * static_cast<std::size_t>(k)));
+            m.max[k] = Number(first.at(2 + 2 * static_cast<std::size_t>(k)));
+            const long double half = (static_cast<long double>(m.max[k]) - m.min[k]) / 2;
+            const double middle = static_cast<double>(m.min[k] + half);
+            std::string scaled;
+            if (half > 0) {
+                scale[k] = std::ilogb(half) + 1;
+                const double c = std::ldexp(middle, kBits - scale[k]);
+                centre[k] = std::ldexp(static_cast<long double>(c), scale[k] - kBits);
+                scaled = v + " * " + SqlNumber(std::ldexp(1.0, kBits - scale[k]));
+                if (scale[k] > kBits)
+                    scaled = "CASE WHEN ABS(" + v + ") < " +
+                             SqlNumber(std::ldexp(1.0, scale[k] - 500)) + " THEN 0.0 ELSE " +
+                             scaled + " END";
+                scaled += " - (" + SqlNumber(c) + ")";
+            } else {
+                scale[k] = 0;
+                centre[k] = m.min[k];
+                scaled = "0.0";
+            }
+            centred += std::string(k ? ", " : "") + scaled + " AS " + d;
+            sums += std::string(k ? ", " : "") + "SUM(CAST(" + d + " * 4294967296.0 AS BIGINT))";
+            for (int j = 0; j <= k; ++j)
+                sums += ", SUM(CAST(tav_d" + std::to_string(j) + " * " + d + " AS BIGINT))";
+        }
+        const auto second = dataSet.AggregateRow(
+            "SELECT " + sums + " FROM (SELECT " + centred + once + " FROM (" + used,
+            usedTail + ") AS v) AS d");
+        const long double n = static_cast<long double>(m.used);
+        long double s[MaxTerms + 1];
+        std::size_t column = 0;
+        for (int k = 0; k <= count; ++k) {
+            s[k] = std::ldexp(Exact(second.at(column++)), scale[k] - kBits - 32);
+            m.mean[k] = centre[k] + s[k] / n;
+            for (int j = 0; j <= k; ++j)
+                m.cross[j][k] = m.cross[k][j] =
+                    std::ldexp(Exact(second.at(column++)), scale[j] + scale[k] - 2 * kBits) -
+                    s[j] * s[k] / n;
         }
     }
-    const auto second = dataSet.AggregateRow(
-        "SELECT " + aggregates + " FROM (SELECT " + lifted.substr(2) + once + " FROM (SELECT " +
-            centred + once + " FROM (SELECT " + values + once + " FROM (" + coded,
-        ") AS c WHERE tav_code = 0) AS v) AS d) AS p");
 
-    std::size_t column = 0;
-    const auto sum = [&second, &column] {
-        const long double whole = Exact(second.at(column++));
-        return std::ldexp(whole + Number(second.at(column++)), -kFixed);
-    };
-    long double s[MaxTerms + 1];
-    for (int k = 0; k <= count; ++k) {
-        s[k] = sum();
-        m.min[k] = Number(second.at(column++));
-        m.max[k] = Number(second.at(column++));
-        m.mean[k] = std::ldexp(static_cast<long double>(centre[k]) + s[k] / n, scale[k]);
-        for (int j = 0; j <= k; ++j)
-            m.cross[j][k] = m.cross[k][j] =
-                std::ldexp(sum() - s[j] * s[k] / n, scale[j] + scale[k]);
+    // The records read, and only where some were skipped, those by the first reason met.
+    m.read = Count(dataSet.AggregateRow("SELECT COUNT(*) FROM").at(0).value_or("0"));
+    if (m.read > m.used) {
+        const int64_t read = m.read;
+        m.read = 0;
+        const std::string counts =
+            dataSet
+                .AggregateRow(
+                    "SELECT STRING_AGG(tav_code || ' ' || tav_n, ' ') FROM (SELECT "
+                    "tav_code, COUNT(*) AS tav_n FROM (SELECT " +
+                        code + " AS tav_code FROM",
+                    ") AS c WHERE tav_code <> 0 GROUP BY tav_code) AS g")
+                .at(0)
+                .value_or("");
+        for (std::size_t at = 0; at < counts.size();) {
+            const std::size_t blank = counts.find(' ', at);
+            const std::size_t next = counts.find(' ', blank + 1);
+            const int64_t c = Count(counts.substr(at, blank - at));
+            const int64_t records = Count(counts.substr(blank + 1, next - blank - 1));
+            m.read += records;
+            if (c / kCodeBase <= count && c % kCodeBase < kSkipReasonCount)
+                m.skipped[c / kCodeBase][c % kCodeBase] += records;
+            at = next == std::string::npos ? counts.size() : next + 1;
+        }
+        m.read += m.used;
+        if (m.read != read)
+            throw EDatabaseError("the server counted " + IntToStr(read) + " records, then " +
+                                 IntToStr(m.read));
     }
     return m;
 }

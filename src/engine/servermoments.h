@@ -1,5 +1,6 @@
 // The moments of a whole table summed inside the database server, from SQL that the
-// transformation table writes: the server reads the records, the client reads two rows.
+// transformation table writes: the server reads the records, the client reads a row of sums
+// for each of its few statements.
 #pragma once
 
 #include "tav/db.h"

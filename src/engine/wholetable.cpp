@@ -251,12 +251,10 @@ void TWholeTableFit::Fit(const TTableMoments& moments, TWholeTableStrategy strat
     // The digits: the relative error of the cross products, magnified by the centring (a sum
     // about a point at most the column's range from its mean is 1 + (range / spread)^2 times the
     // centred one), times the scaled Gram matrix's condition (its 1-norm, of it and of its
-    // inverse), with the margin the component's estimate takes. The server's sums are running
-    // sums of doubles, whose error grows with the records; the client's carry their rounding
-    // errors, and each product's own rounding to a double is what is left.
-    const ext sumError = strategy == TWholeTableStrategy::Server
-                             ? ext(n) * DBL_EPSILON
-                             : DBL_EPSILON + ext(n) * DBL_EPSILON * DBL_EPSILON;
+    // inverse), with the margin the component's estimate takes. Both strategies sum with no
+    // error that grows with the records (the client carries each addition's rounding error, the
+    // server sums whole numbers): each product's own rounding to a double is what is left.
+    const ext sumError = DBL_EPSILON + ext(n) * DBL_EPSILON * DBL_EPSILON;
     ext magnified = 1;
     for (int j = 0; j <= m; ++j) {
         const ext range = std::max(std::fabs(ext(moments.max[j]) - moments.mean[j]),
