@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <functional>
 #include <iostream>
 
 #include "factors.h"
@@ -102,16 +103,11 @@ TInputs OpenInputs(const TOptions& o, tav::TOutputFiles& files) {
     return inputs;
 }
 
-void ImportCsv(const TOptions& o, const TRegressionComponents& regressions) {
-    const tav::TCsvImport imported = tav::ImportCsvFile(o.csv, o.csv, o.timeout.value_or(0));
-    // R's row names name the records unless --id names another field.
-    if (o.id.empty() && !imported.rowNames.empty())
-        for (const auto& [ds, reg] : regressions) reg->SetIdField(imported.rowNames);
-    if (!o.quiet) std::cerr << OneLine("tavreg: " + tav::CsvImportSummary(o.csv, imported)) << "\n";
-    auto text = [&](const std::string& field) {
-        return std::any_of(imported.textColumns.begin(), imported.textColumns.end(),
-                           [&](const std::string& c) { return tav::SameFieldName(c, field); });
-    };
+namespace {
+
+// Refuses a control variable or a response over a column that `text` says is text: a column of
+// R's factor levels fits as indicators, not as the numbers its levels are written as.
+void CheckNumberColumns(const TOptions& o, const std::function<bool(const std::string&)>& text) {
     auto check = [&](const std::string& option, const std::string& term, const std::string& field) {
         if (!field.empty() && text(field))
             throw tav::Exception(option + " '" + term + "': the column " + field + " is text in " +
@@ -127,6 +123,30 @@ void ImportCsv(const TOptions& o, const TRegressionComponents& regressions) {
             check("--x", o.x[k], o.controls[k].Field2());
     }
     if (o.response) check("--y", o.y, o.response->FieldName());
+}
+
+}  // namespace
+
+void ImportCsv(const TOptions& o, const TRegressionComponents& regressions) {
+    const tav::TCsvImport imported = tav::ImportCsvFile(o.csv, o.csv, o.timeout.value_or(0));
+    // R's row names name the records unless --id names another field.
+    if (o.id.empty() && !imported.rowNames.empty())
+        for (const auto& [ds, reg] : regressions) reg->SetIdField(imported.rowNames);
+    if (!o.quiet) std::cerr << OneLine("tavreg: " + tav::CsvImportSummary(o.csv, imported)) << "\n";
+    CheckNumberColumns(o, [&](const std::string& field) {
+        return std::any_of(imported.textColumns.begin(), imported.textColumns.end(),
+                           [&](const std::string& c) { return tav::SameFieldName(c, field); });
+    });
+}
+
+void CheckStreamedColumns(const TOptions& o, const tav::TFieldSource& fields) {
+    CheckNumberColumns(o, [&](const std::string& field) {
+        try {
+            return fields.FieldByName(field)->DeclaredType() == "TEXT";
+        } catch (const tav::EDatabaseError&) {
+            return false;  // the fit names the missing field
+        }
+    });
 }
 
 }  // namespace tavreg

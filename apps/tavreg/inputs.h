@@ -28,5 +28,7 @@ TInputs OpenInputs(const TOptions& options, tav::TOutputFiles& files);
 // --id names another field. Raises tav::Exception when a variable reads a text column as a number
 // (a factor's levels, as R writes them in quotes): Factor(FIELD) is what such a column needs.
 void ImportCsv(const TOptions& options, const TRegressionComponents& regressions);
+// Refuses, as ImportCsv does, a variable over a text column of the streamed CSV file `fields`.
+void CheckStreamedColumns(const TOptions& options, const tav::TFieldSource& fields);
 
 }  // namespace tavreg

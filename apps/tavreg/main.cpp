@@ -11,8 +11,8 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "factors.h"
@@ -105,11 +105,15 @@ bool ReportAllRecords(const tavreg::TRegressionComponent& component, TRun& run) 
     if (o.sumIn) reg.SetWholeTableStrategy(*o.sumIn);
     if (StreamsCsv(o)) {
         if (o.sumIn == tav::TWholeTableStrategy::Server)
-            throw UsageError("--sum-in Server needs a PostgreSQL server; a CSV file is summed "
-                             "as it is read");
+            throw UsageError(
+                "--sum-in Server needs a PostgreSQL server; a CSV file is summed "
+                "as it is read");
         const std::unique_ptr<tav::TRecordStream> records =
             tav::OpenCsvStream(o.csv, o.timeout.value_or(0));
+        // The columns' types as the first records give them, and as the whole file does.
+        tavreg::CheckStreamedColumns(o, records->Fields());
         reg.ExecuteAllRecords(*records);
+        tavreg::CheckStreamedColumns(o, records->Fields());
     } else {
         if (!ds.Active()) ds.Open();
         reg.ExecuteAllRecords();
