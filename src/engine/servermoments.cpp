@@ -167,7 +167,9 @@ TTableMoments ServerMoments(TDataSet& dataSet, const TDependentVar& response,
             const double middle = static_cast<double>(m.min[k] + half);
             std::string scaled;
             if (half > 0) {
-                scale[k] = std::ilogb(half) + 1;
+                // (A range below 2^-900 is none to the fit, whose bound is far above it; below
+                // 2^-994 its power of two would not be a double.)
+                scale[k] = std::max(std::ilogb(half) + 1, -900);
                 const double c = std::ldexp(middle, kBits - scale[k]);
                 centre[k] = std::ldexp(static_cast<long double>(c), scale[k] - kBits);
                 scaled = v + " * " + SqlNumber(std::ldexp(1.0, kBits - scale[k]));
