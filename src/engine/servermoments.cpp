@@ -27,6 +27,7 @@ namespace {
 constexpr int kCodeBase = 16;  // a record's code: variable * kCodeBase + reason (0: used)
 static_assert(kSkipReasonCount < kCodeBase);
 constexpr int kBits = 30;  // a centred value is scaled to within [-2^kBits, 2^kBits]
+constexpr int kLift = 32;  // a centred value is summed times 2^kLift, as a whole number
 
 // One variable of the moments, as SQL.
 struct TSqlVariable {
@@ -154,7 +155,7 @@ TTableMoments ServerMoments(TDataSet& dataSet, const TDependentVar& response,
     // the power of two that holds half the range, so |d| <= 2^kBits (a variable of one value is
     // 0). Scaled down, a value below 2^(e - 500) is 0, far below what the sums hold, and no
     // product rounds to 0 from below the double range, which the server refuses. The sums of the
-    // products d_j d_k (at most 2^60) and of d 2^32 (at most 2^62) are exact.
+    // products d_j d_k (at most 2^60) and of d 2^kLift (at most 2^62) are exact.
     if (m.used > 0) {
         int scale[MaxTerms + 1];
         long double centre[MaxTerms + 1];
@@ -184,7 +185,8 @@ TTableMoments ServerMoments(TDataSet& dataSet, const TDependentVar& response,
                 scaled = "0.0";
             }
             centred += std::string(k ? ", " : "") + scaled + " AS " + d;
-            sums += std::string(k ? ", " : "") + "SUM(CAST(" + d + " * 4294967296.0 AS BIGINT))";
+            sums += std::string(k ? ", " : "") + "SUM(CAST(" + d + " * " +
+                    SqlNumber(std::ldexp(1.0, kLift)) + " AS BIGINT))";
             for (int j = 0; j <= k; ++j)
                 sums += ", SUM(CAST(tav_d" + std::to_string(j) + " * " + d + " AS BIGINT))";
         }
@@ -195,7 +197,7 @@ TTableMoments ServerMoments(TDataSet& dataSet, const TDependentVar& response,
         long double s[MaxTerms + 1];
         std::size_t column = 0;
         for (int k = 0; k <= count; ++k) {
-            s[k] = std::ldexp(Exact(second.at(column++)), scale[k] - kBits - 32);
+            s[k] = std::ldexp(Exact(second.at(column++)), scale[k] - kBits - kLift);
             m.mean[k] = centre[k] + s[k] / n;
             for (int j = 0; j <= k; ++j)
                 m.cross[j][k] = m.cross[k][j] =
@@ -207,8 +209,7 @@ TTableMoments ServerMoments(TDataSet& dataSet, const TDependentVar& response,
     // The records read, and only where some were skipped, those by the first reason met.
     m.read = Count(dataSet.AggregateRow("SELECT COUNT(*) FROM").at(0).value_or("0"));
     if (m.read > m.used) {
-        const int64_t read = m.read;
-        m.read = 0;
+        int64_t counted = m.used;
         const std::string counts =
             dataSet
                 .AggregateRow(
@@ -223,15 +224,14 @@ TTableMoments ServerMoments(TDataSet& dataSet, const TDependentVar& response,
             const std::size_t next = counts.find(' ', blank + 1);
             const int64_t c = Count(counts.substr(at, blank - at));
             const int64_t records = Count(counts.substr(blank + 1, next - blank - 1));
-            m.read += records;
+            counted += records;
             if (c / kCodeBase <= count && c % kCodeBase < kSkipReasonCount)
                 m.skipped[c / kCodeBase][c % kCodeBase] += records;
             at = next == std::string::npos ? counts.size() : next + 1;
         }
-        m.read += m.used;
-        if (m.read != read)
-            throw EDatabaseError("the server counted " + IntToStr(read) + " records, then " +
-                                 IntToStr(m.read));
+        if (counted != m.read)
+            throw EDatabaseError("the server counted " + IntToStr(m.read) + " records, then " +
+                                 IntToStr(counted));
     }
     return m;
 }
