@@ -78,16 +78,18 @@ class Server:
 
 
 def timed(argv, shell=False):
-    """Wall seconds, peak RSS in KiB and standard output of one run."""
+    """Wall seconds, peak RSS in KiB, CPU seconds (user and system, every thread and child) and
+    standard output of one run."""
     with tempfile.NamedTemporaryFile("r") as rss:
-        wrapped = ["/usr/bin/time", "-f", "%M", "-o", rss.name]
+        wrapped = ["/usr/bin/time", "-f", "%M %U %S", "-o", rss.name]
         wrapped += ["bash", "-o", "pipefail", "-c", argv] if shell else argv
         start = time.perf_counter()
         done = subprocess.run(wrapped, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         seconds = time.perf_counter() - start
         if done.returncode != 0:
             raise RuntimeError(f"{argv} failed ({done.returncode}): {done.stderr[-2000:]}")
-        return seconds, int(rss.read().split()[-1]), done.stdout
+        kib, user, system = rss.read().split()[-3:]
+        return seconds, int(kib), float(user) + float(system), done.stdout
 
 
 def coefficients(output):
@@ -201,6 +203,7 @@ def bench_size(args, work, base, server, size, count, skip, once):
     cmds = {k: v for k, v in commands(args, csv, db, server.url, base).items() if k not in skip}
     times = {k: [] for k in cmds}
     rss = {k: [] for k in cmds}
+    cpu = {k: [] for k in cmds}
     coef = {}
     phases = []
     for r in range(count):
@@ -209,24 +212,26 @@ def bench_size(args, work, base, server, size, count, skip, once):
                 if name not in cmds or (r > 0 and name in once):
                     continue
                 since = os.path.getsize(server.log)
-                seconds, kib, out = timed(cmds[name], shell=isinstance(cmds[name], str))
+                seconds, kib, cpu_s, out = timed(cmds[name], shell=isinstance(cmds[name], str))
                 times[name].append(seconds)
                 rss[name].append(kib)
+                cpu[name].append(cpu_s)
                 coef.setdefault(name, coefficients(out))
                 if name == "tav_server":
                     phases.append(statement_times(server.log, since))
-                log(f"  round {r + 1}/{count} {name:<20} {seconds:8.2f} s {kib / 1024:8.1f} MiB")
-    report(size, count, times, rss, coef, phases)
+                log(f"  round {r + 1}/{count} {name:<20} {seconds:8.2f} s {cpu_s:8.2f} cpu s "
+                    f"{kib / 1024:8.1f} MiB")
+    report(size, count, times, rss, cpu, coef, phases)
     sys.stdout.flush()
     for path in (csv, db):
         os.remove(path)
     server.psql("-c", "DROP TABLE t")
 
 
-def report(size, count, times, rss, coef, phases):
+def report(size, count, times, rss, cpu, coef, phases):
     print(f"\n## {size:,} rows, {count} rounds; load average now {os.getloadavg()[0]:.2f}")
-    print(f"{'command':<20} {'median s':>9} {'min s':>8} {'max s':>8} {'peak RSS MiB':>13}"
-          "  max rel. coefficient diff vs tav_csv")
+    print(f"{'command':<20} {'median s':>9} {'min s':>8} {'max s':>8} {'cpu s':>7} "
+          f"{'peak RSS MiB':>13}  max rel. coefficient diff vs tav_csv")
     ref = coef.get("tav_csv")
     for name, values in times.items():
         if not values:
@@ -235,7 +240,8 @@ def report(size, count, times, rss, coef, phases):
         if ref and coef.get(name) and name != "tav_csv":
             diff = f"{max(abs(a - b) / abs(b) for a, b in zip(coef[name], ref)):.2g}"
         print(f"{name:<20} {statistics.median(values):9.2f} {min(values):8.2f} "
-              f"{max(values):8.2f} {max(rss[name]) / 1024:13.1f}  {diff}")
+              f"{max(values):8.2f} {statistics.median(cpu[name]):7.2f} "
+              f"{max(rss[name]) / 1024:13.1f}  {diff}")
     print(f"\n{'ratio':<42} {'median':>7} {'range':>15}  goal")
     for label, a, b, goal, upper in RATIOS:
         if not times.get(a) or not times.get(b):

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace tav {
@@ -146,6 +147,18 @@ class TRecordStream {
     // because the stream found that it gave them otherwise than it should have; Next then gives
     // the first record again. A stream asked once answers false after.
     virtual bool Reread() { return false; }
+
+    // Splits the records not yet read near the middle so that two threads may read them: gives
+    // a stream of the second part's records from its first, and Next then stops where they
+    // begin. Nothing (and no change) when the stream cannot split or has too little left. The
+    // part is read as a guess: only TakeSplitPart tells whether its records count.
+    virtual std::unique_ptr<TRecordStream> Split() { return nullptr; }
+    // After Next gave false: whether the records of the part split off count in place of those
+    // this stream would have read next. `partRead`: the part's stream gave all its records
+    // without an error and does not want them read again. When they do not count, Next goes on
+    // with them as though the stream had never split (false at once if it has read past them,
+    // the split having fallen inside a record).
+    virtual bool TakeSplitPart(bool /*partRead*/) { return false; }
 };
 
 // The values of chosen fields of the current record, read in one pass over the record (one look

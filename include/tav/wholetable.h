@@ -52,6 +52,13 @@ class TMomentSums {
     }
     // The moments of the records so far.
     TTableMoments Moments() const;
+    int64_t Used() const { return moments_.used; }
+
+    // Empty sums for records read elsewhere (another thread's), differences taken from the
+    // same record as here, so that Merge adds them without a rounding of their own.
+    TMomentSums Part() const;
+    // Adds the records of `part`, made by Part() of these sums.
+    void Merge(const TMomentSums& part);
 
   private:
     // The sums are kept in slots two at a time: first the differences' (kWidth slots), then row
@@ -64,6 +71,7 @@ class TMomentSums {
     int count_;                   // variables + 1
     int width_;                   // count_ rounded up to even
     int row_[MaxTerms + 1] = {};  // the slot of each row's first product
+    bool shifted_ = false;        // shift_ is chosen
     double shift_[MaxTerms + 1] = {};
     alignas(16) double high_[kSlots] = {};  // the running sums, rounded
     alignas(16) double low_[kSlots] = {};   // their rounding errors, summed

@@ -1,7 +1,11 @@
 // The regression over every record of its dataset: the records streamed through the load's
 // rules into sums in the client, or summed inside the server, then TWholeTableFit.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 #include "engine/servermoments.h"
 #include "tav/db.h"
@@ -45,7 +49,70 @@ int ControlsInUse(const TTAVRegression& r, const TIndepVar* (&controls)[MaxTerms
 // How often the progress is told of the records read.
 constexpr int64_t kProgressEvery = 1 << 14;
 
-// One pass of the stream's records into sums.
+// The current record of `records` through the load's rules into `sums`.
+inline void SumRecord(TRecordRules& rules, const TFieldSource& records, TMomentSums& sums) {
+    double values[MaxTerms + 1];
+    sums.Read();
+    int variable = 0;
+    const TSkipReason reason = rules.Evaluate(records, values, variable);
+    if (reason == TSkipReason::None)
+        sums.Add(values);
+    else
+        sums.Skip(variable, reason);
+}
+
+// The records of a part split off a stream, summed on a thread of their own. Its errors are
+// not raised: the part's records are then read again by the stream it came from, which names
+// the record at fault as a reading from the first would.
+class TPartPass {
+  public:
+    TPartPass(std::unique_ptr<TRecordStream> part, const TDependentVar& response,
+              const TIndepVar* const* controls, int count, const TMomentSums& like)
+        : part_(std::move(part)), sums_(like.Part()) {
+        rules_.Prepare(response, controls, count, part_->Fields());
+        thread_ = std::thread([this] { Run(); });
+    }
+    TPartPass(const TPartPass&) = delete;
+    TPartPass& operator=(const TPartPass&) = delete;
+    ~TPartPass() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+    int64_t Read() const { return read_.load(std::memory_order_relaxed); }
+    // Waits for the part's end: whether all of its records were summed.
+    bool Finish() {
+        thread_.join();
+        return summed_;
+    }
+    const TMomentSums& Sums() const { return sums_; }
+
+  private:
+    void Run() {
+        try {
+            int64_t read = 0;
+            while (!stop_.load(std::memory_order_relaxed) && part_->Next()) {
+                SumRecord(rules_, part_->Fields(), sums_);
+                if (++read % kProgressEvery == 0) read_.store(read, std::memory_order_relaxed);
+            }
+            summed_ = !stop_ && !part_->Reread();
+        } catch (...) {
+            summed_ = false;
+        }
+    }
+
+    std::unique_ptr<TRecordStream> part_;
+    TRecordRules rules_;
+    TMomentSums sums_;
+    std::atomic<int64_t> read_{0};
+    std::atomic<bool> stop_{false};
+    bool summed_ = false;
+    std::thread thread_;  // last: started once the rest is made
+};
+
+// One pass of the stream's records into sums. Once the first usable record has given the sums
+// their shift, the stream is asked to split, and the part split off is summed on a second
+// thread while this one reads on to where the part begins.
 TMomentSums StreamPass(TRecordStream& records, const TDependentVar& response,
                        const TIndepVar* const* controls, int count, TLoadProgress& progress,
                        bool showProgress) {
@@ -56,21 +123,35 @@ TMomentSums StreamPass(TRecordStream& records, const TDependentVar& response,
     // a statement of its own, a second pass over a table that may hold millions.
     const int64_t total = showProgress ? records.Count() : -1;
     int64_t read = 0;
-    double values[MaxTerms + 1];
-    while (records.Next()) {
-        sums.Read();
-        int variable = 0;
-        const TSkipReason reason = rules.Evaluate(records.Fields(), values, variable);
-        if (reason == TSkipReason::None)
-            sums.Add(values);
-        else
-            sums.Skip(variable, reason);
-        if (++read % kProgressEvery == 0) {
-            if (total > 0)
-                progress.SetGaugeProgress(static_cast<uint16_t>(
-                    std::min<int64_t>(100, read * 100 / std::max<int64_t>(total, 1))));
-            progress.SetGaugeRecords(static_cast<int>(std::min<int64_t>(read, INT32_MAX)));
+    bool splitAsked = false;
+    std::unique_ptr<TPartPass> part;
+    for (;;) {
+        while (records.Next()) {
+            SumRecord(rules, records.Fields(), sums);
+            if (!splitAsked && sums.Used() > 0) {
+                splitAsked = true;
+                if (std::unique_ptr<TRecordStream> rest = records.Split()) {
+                    try {
+                        part = std::make_unique<TPartPass>(std::move(rest), response, controls,
+                                                           count, sums);
+                    } catch (const std::system_error&) {
+                        records.TakeSplitPart(false);  // no second thread: this one reads on
+                    }
+                }
+            }
+            if (++read % kProgressEvery == 0) {
+                const int64_t all = read + (part ? part->Read() : 0);
+                if (total > 0)
+                    progress.SetGaugeProgress(static_cast<uint16_t>(
+                        std::min<int64_t>(100, all * 100 / std::max<int64_t>(total, 1))));
+                progress.SetGaugeRecords(static_cast<int>(std::min<int64_t>(all, INT32_MAX)));
+            }
         }
+        if (!part) break;
+        const bool taken = records.TakeSplitPart(part->Finish());
+        if (taken) sums.Merge(part->Sums());
+        part.reset();
+        if (taken) break;
     }
     return sums;
 }

@@ -78,7 +78,10 @@ inline void AddTwo(double* high, double* low, pair x) {
 void TMomentSums::Add(const double* values) {
     TTableMoments& m = moments_;
     if (m.used == 0) {
-        for (int j = 0; j < count_; ++j) shift_[j] = m.min[j] = m.max[j] = values[j];
+        if (!shifted_)
+            for (int j = 0; j < count_; ++j) shift_[j] = values[j];
+        shifted_ = true;
+        for (int j = 0; j < count_; ++j) m.min[j] = m.max[j] = values[j];
     } else {
         for (int j = 0; j < count_; ++j) {
             m.min[j] = std::min(m.min[j], values[j]);
@@ -101,6 +104,34 @@ void TMomentSums::Add(const double* values) {
             std::memcpy(&x, d + k, sizeof x);
             AddTwo(high + k, low + k, dj * x);
         }
+    }
+}
+
+TMomentSums TMomentSums::Part() const {
+    TMomentSums part(moments_.variables);
+    part.shifted_ = shifted_;
+    std::copy(std::begin(shift_), std::end(shift_), part.shift_);
+    return part;
+}
+
+void TMomentSums::Merge(const TMomentSums& part) {
+    TTableMoments& m = moments_;
+    const TTableMoments& p = part.moments_;
+    m.read += p.read;
+    for (int v = 0; v <= MaxTerms; ++v)
+        for (int r = 0; r < kSkipReasonCount; ++r) m.skipped[v][r] += p.skipped[v][r];
+    if (p.used == 0) return;
+    for (int j = 0; j < count_; ++j) {
+        m.min[j] = m.used == 0 ? p.min[j] : std::min(m.min[j], p.min[j]);
+        m.max[j] = m.used == 0 ? p.max[j] : std::max(m.max[j], p.max[j]);
+    }
+    m.used += p.used;
+    for (int s = 0; s < kSlots; s += 2) {
+        pair x;
+        std::memcpy(&x, part.high_ + s, sizeof x);
+        AddTwo(high_ + s, low_ + s, x);
+        low_[s] += part.low_[s];
+        low_[s + 1] += part.low_[s + 1];
     }
 }
 

@@ -134,3 +134,47 @@ TEST(CsvStream, RefusesWhatTheImportRefuses) {
         EXPECT_NE(raised.find(change.second), std::string::npos) << raised;
     }
 }
+
+// A stream split near its middle: the part's records count only where a record begins at the
+// split; otherwise the stream reads them itself and meets their errors where a reading from the
+// first record meets them. Neither part reads the file twice for the types.
+TEST(CsvStream, SplitsWhereARecordBegins) {
+    std::string numbers = "x,t\n", quoted = numbers, broken = numbers;
+    for (int k = 0; k < 150000; ++k) {
+        // A real among the first records: the whole numbers before it are read as reals at once.
+        const std::string record = (k == 2000 ? "0.5" : std::to_string(k)) + ",\"a\"\n";
+        numbers += record;
+        // The middle of the second file is inside a text of many lines.
+        quoted += k == 75000 ? "1,\"" + std::string(300000, '\n') + "\"\n" : record;
+        broken += k == 120000 ? "1\n" : record;
+    }
+    tavtest::TTempDb dir;
+    const std::string path = dir.Path("s.csv");
+    for (const std::string* text : {&numbers, &quoted, &broken}) {
+        tavtest::WriteFile(path, *text);
+        const std::string imported = tavtest::ErrorOf([&] { ImportCsvFile(path, "s", 1); });
+        const auto stream = OpenCsvStream(path);
+        ASSERT_TRUE(stream->Next());
+        const auto part = stream->Split();
+        ASSERT_NE(part, nullptr);
+        EXPECT_EQ(stream->Split(), nullptr);
+        int64_t records = 1, split = 0;
+        const std::string partError = tavtest::ErrorOf([&] {
+            while (part->Next()) ++split;
+        });
+        const bool read = partError.empty() && !part->Reread();
+        std::string error = tavtest::ErrorOf([&] {
+            while (stream->Next()) ++records;
+            if (stream->TakeSplitPart(read))
+                records += split;
+            else
+                while (stream->Next()) ++records;
+        });
+        EXPECT_EQ(error, imported);
+        if (text != &broken) {
+            EXPECT_EQ(records, 150000);
+        }
+        EXPECT_EQ(read && error.empty(), text == &numbers);
+    }
+    UnregisterSqliteImage("s");
+}

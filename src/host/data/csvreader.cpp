@@ -144,6 +144,7 @@ TCsvType TypeOf(const TColumnScan& s) {
 }
 
 void TCsvText::More(std::size_t done) {
+    base_ += static_cast<int64_t>(done);
     if (!file_) {
         view_.remove_prefix(done);
         return;
@@ -232,6 +233,17 @@ TCsvRecords::TCsvRecords(TCsvText& text, const std::string& source)
     }
 }
 
+TCsvRecords::TCsvRecords(TCsvText& text, const std::string& source, const TCsvRecords& header)
+    : text_(text),
+      source_(source),
+      reader_(text.View(), source),
+      separator_(header.separator_),
+      names_(header.names_),
+      rowNames_(header.rowNames_) {
+    reader_.SetText(text_.View(), text_.Last());
+    reader_.SetSeparator(separator_);
+}
+
 namespace {
 
 // The whole text of a pipe (tavreg --csv <(zcat sales.csv.gz)), waited for no longer than
@@ -285,9 +297,14 @@ TCsvInput::TCsvInput(const std::string& path, int timeoutSeconds) : path_(path),
     if (!file_.IsRegular()) whole_ = ReadPipe(file_, path, timeoutSeconds);
 }
 
-std::unique_ptr<TCsvText> TCsvInput::Reading() const {
-    return file_.IsRegular() ? std::make_unique<TCsvText>(file_, path_)
-                             : std::make_unique<TCsvText>(whole_);
+std::unique_ptr<TCsvText> TCsvInput::Reading(int64_t offset) const {
+    if (file_.IsRegular()) return std::make_unique<TCsvText>(file_, path_, offset);
+    return std::make_unique<TCsvText>(
+        std::string_view(whole_).substr(static_cast<std::size_t>(offset)), offset);
+}
+
+int64_t TCsvInput::Size() const {
+    return file_.IsRegular() ? file_.Size() : static_cast<int64_t>(whole_.size());
 }
 
 const char* SqlType(TCsvType type) {

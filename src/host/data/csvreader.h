@@ -43,6 +43,17 @@ struct TColumnScan {
 
     // A present cell (without the blanks around it).
     void Add(std::string_view cell, char separator, bool quoted);
+    // The decimal mark of a REAL column.
+    char Mark() const { return comma ? ',' : '.'; }
+    // What `other` saw of the same column, as if its cells had been added here.
+    void Merge(const TColumnScan& other) {
+        present = present || other.present;
+        integer = integer && other.integer;
+        number = number && other.number;
+        point = point || other.point;
+        comma = comma || other.comma;
+        unquoted = unquoted || other.unquoted;
+    }
 };
 
 // One field of a record: its text and whether it was in quotes. The text holds until the next
@@ -236,9 +247,11 @@ class TRecordReader {
 // held than the block and the record that crosses it.
 class TCsvText {
   public:
-    explicit TCsvText(std::string_view whole) : view_(whole) {}
-    TCsvText(const TInputFile& file, const std::string& source)
-        : last_(false), file_(&file), source_(&source) {
+    // `whole` is the text from `offset` on.
+    explicit TCsvText(std::string_view whole, int64_t offset = 0) : view_(whole), base_(offset) {}
+    // The file from `offset` on.
+    TCsvText(const TInputFile& file, const std::string& source, int64_t offset = 0)
+        : last_(false), file_(&file), source_(&source), base_(offset), offset_(offset) {
         More(0);
     }
     TCsvText(const TCsvText&) = delete;  // the view may point into the buffer
@@ -246,6 +259,8 @@ class TCsvText {
 
     std::string_view View() const { return view_; }
     bool Last() const { return last_; }
+    // Where the view starts in the whole text.
+    int64_t Offset() const { return base_; }
 
     // Drops the first `done` bytes of the view and reads on after the rest.
     void More(std::size_t done);
@@ -256,7 +271,8 @@ class TCsvText {
     const TInputFile* file_ = nullptr;
     const std::string* source_ = nullptr;
     std::string buffer_;
-    off_t offset_ = 0;
+    int64_t base_ = 0;
+    off_t offset_ = 0;  // of the file, past the buffer
 };
 
 // The records of a CSV text: the header, read and checked at construction, then every other
@@ -265,6 +281,9 @@ class TCsvRecords {
   public:
     // Reads the header and checks its names; raises ECsvError.
     TCsvRecords(TCsvText& text, const std::string& source);
+    // The records of a text that starts where a record of `header`'s file starts, past its
+    // header: a part of the file read on its own.
+    TCsvRecords(TCsvText& text, const std::string& source, const TCsvRecords& header);
 
     char Separator() const { return separator_; }
     const std::vector<std::string>& Names() const { return names_; }
@@ -282,6 +301,8 @@ class TCsvRecords {
     }
     const TRawField& Field(std::size_t k) const { return fields_[k]; }
     int64_t Line() const { return line_; }
+    // Where in the whole text the records not yet read start.
+    int64_t End() const { return text_.Offset() + static_cast<int64_t>(reader_.Position()); }
 
   private:
     bool Read() {
@@ -319,8 +340,10 @@ class TCsvInput {
     TCsvInput& operator=(const TCsvInput&) = delete;
 
     const std::string& Path() const { return path_; }
-    // A reading of the text from its start; the input outlives it.
-    std::unique_ptr<TCsvText> Reading() const;
+    // A reading of the text from `offset` (its start by default); the input outlives it.
+    std::unique_ptr<TCsvText> Reading(int64_t offset = 0) const;
+    // The text's size in bytes (a regular file's when it was opened).
+    int64_t Size() const;
 
   private:
     std::string path_;
@@ -343,7 +366,7 @@ struct TCsvShape {
     // Scans the cells of the current record of `records` and counts it.
     void Add(const TCsvRecords& records);
     // The decimal mark of a REAL column.
-    char Mark(std::size_t column) const { return scans[column].comma ? ',' : '.'; }
+    char Mark(std::size_t column) const { return scans[column].Mark(); }
     // Raises ECsvError unless a second reading starts with the header the first one found.
     void CheckHeader(const TCsvRecords& records, const std::string& path) const;
 };

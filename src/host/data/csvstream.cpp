@@ -1,5 +1,6 @@
 // The records of a CSV file read one at a time, without the table an import makes of them.
 #include <QString>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,45 +34,111 @@ std::string DatasetText(std::string_view text) {
 // record with the types the whole file gives (Reread). A cell is read from the record's text when
 // a field first asks for it, and kept for the record's other questions: a whole-table fit reads a
 // few columns of many.
+//
+// A stream may split the rest of the file at a line end near its middle: the part after it is a
+// stream of its own, read on another thread from there, while this one reads on to where the
+// part begins. Whether a record begins there is known only to this reading (a line end may be
+// inside quotes): if this stream's records step over it, or the part met an error or a cell
+// that the types guessed do not allow, the part counts for nothing and this stream reads its
+// records itself.
 class TCsvStream final : public TRecordStream, public TFieldSource {
   public:
     static constexpr int64_t kGuess = 4096;
+    // The least text a split leaves to each part: a thread's start is nothing beside it.
+    static constexpr int64_t kLeastPart = 1 << 19;
 
-    TCsvStream(const std::string& path, int timeoutSeconds) : input_(path, timeoutSeconds) {
-        const std::unique_ptr<csv::TCsvText> first = input_.Reading();
+    TCsvStream(const std::string& path, int timeoutSeconds)
+        : input_(std::make_shared<csv::TCsvInput>(path, timeoutSeconds)) {
+        const std::unique_ptr<csv::TCsvText> first = input_->Reading();
         csv::TCsvRecords records(*first, path);
         shape_ = {records.Separator(), records.Names(), records.RowNames(), {}, 0};
         shape_.scans.resize(shape_.names.size());
         while (shape_.rows < kGuess && records.Next()) shape_.Add(records);
         typed_ = shape_.rows < kGuess || !records.Next();
         if (typed_) csv::SettleTypes(shape_.scans, shape_.rowNames);
-        const std::size_t columns = shape_.names.size();
-        cells_.resize(columns);
-        types_.resize(columns);
-        marks_.resize(columns);
-        MakeFields();
+        guess_ = shape_.scans;
+        Make();
         Start();
+    }
+
+    // The part of `whole`'s file from `offset`, read with the types `whole` reads with.
+    TCsvStream(const TCsvStream& whole, int64_t offset)
+        : input_(whole.input_),
+          shape_(whole.shape_),
+          guess_(whole.guess_),
+          typed_(whole.typed_),
+          part_(true),
+          partEnd_(std::make_shared<TPartEnd>()) {
+        if (!typed_) shape_.scans = guess_;
+        Make();
+        text_ = input_->Reading(offset);
+        records_.emplace(*text_, input_->Path(), *whole.records_);
     }
 
     const TFieldSource& Fields() const override { return *this; }
     int64_t Count() const override { return typed_ ? shape_.rows : -1; }
     bool Reread() override { return std::exchange(reread_, false); }
 
+    std::unique_ptr<TRecordStream> Split() override {
+        if (part_ || splitAt_ != 0 || ended_ || reread_) return nullptr;
+        const int64_t from = records_->End(), size = input_->Size();
+        if (size - from < 2 * kLeastPart) return nullptr;
+        int64_t at = from + (size - from) / 2;
+        const std::unique_ptr<csv::TCsvText> near = input_->Reading(at);
+        const std::size_t end = near->View().find('\n');
+        if (end == std::string_view::npos) return nullptr;
+        at += static_cast<int64_t>(end) + 1;
+        if (size - at < kLeastPart) return nullptr;
+        auto part = std::make_unique<TCsvStream>(*this, at);
+        splitAt_ = at;
+        partEnd_ = part->partEnd_;
+        return part;
+    }
+
+    bool TakeSplitPart(bool partRead) override {
+        const bool stopped = splitAt_ > 0 && !ended_ && !reread_ && records_->End() == splitAt_;
+        splitAt_ = 0;
+        const std::shared_ptr<const TPartEnd> part = std::exchange(partEnd_, nullptr);
+        if (!stopped || !partRead || !part || !part->ended) return false;
+        if (typed_) {
+            if (recNo_ + part->records != shape_.rows) throw csv::ChangedError(input_->Path(), 0);
+        } else {
+            // The types the two parts' cells give together.
+            std::vector<csv::TColumnScan> scans = shape_.scans;
+            for (std::size_t c = 0; c < scans.size(); ++c) scans[c].Merge(part->scans[c]);
+            if (!AsGuessed(scans)) return false;
+        }
+        ended_ = true;
+        return true;
+    }
+
     bool Next() override {
         ++position_;
         onRecord_ = false;  // until the record is read whole: its fields see into the text
-        if (ended_) return false;
+        if (ended_ || reread_) return false;
+        if (splitAt_ > 0 && records_->End() == splitAt_) return false;
         if (!records_->Next()) {
             ended_ = true;
-            if (typed_ && recNo_ != shape_.rows) throw csv::ChangedError(input_.Path(), 0);
+            if (part_) {
+                partEnd_->scans = shape_.scans;
+                partEnd_->records = recNo_;
+                partEnd_->ended = true;
+            } else if (typed_ && recNo_ != shape_.rows) {
+                throw csv::ChangedError(input_->Path(), 0);
+            }
             return false;
         }
         ++recNo_;
         if (typed_) {
-            if (recNo_ > shape_.rows) throw csv::ChangedError(input_.Path(), 0);
+            if (!part_ && recNo_ > shape_.rows) throw csv::ChangedError(input_->Path(), 0);
         } else {
             shape_.Add(*records_);
-            if (!AsGuessed()) {
+            if (part_ && !AsGuessed(shape_.scans)) {
+                // Not read on: the stream it came from reads the part again.
+                ended_ = reread_ = true;
+                return false;
+            }
+            if (!AsGuessed(shape_.scans)) {
                 // The rest of the file scanned, the records are read again with its types.
                 while (records_->Next()) shape_.Add(*records_);
                 csv::SettleTypes(shape_.scans, shape_.rowNames);
@@ -139,6 +206,20 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
     }
 
   private:
+    // What a part tells the stream it came from once it has read its last record.
+    struct TPartEnd {
+        bool ended = false;
+        int64_t records = 0;
+        std::vector<csv::TColumnScan> scans;
+    };
+
+    void Make() {
+        const std::size_t columns = shape_.names.size();
+        cells_.resize(columns);
+        types_.resize(columns);
+        marks_.resize(columns);
+        MakeFields();
+    }
     // The fields of the columns' types: the scan's, settled or guessed from the records so far.
     void MakeFields() {
         for (std::size_t c = 0; c < shape_.names.size(); ++c) {
@@ -152,21 +233,24 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
     // A reading from the first record; without the settled types, a new scan of every cell.
     void Start() {
         records_.reset();
-        text_ = input_.Reading();
-        records_.emplace(*text_, input_.Path());
-        shape_.CheckHeader(*records_, input_.Path());
+        text_ = input_->Reading();
+        records_.emplace(*text_, input_->Path());
+        shape_.CheckHeader(*records_, input_->Path());
+        // The cells scanned from the guess on: those of the first records change no type.
         if (!typed_) {
             shape_.rows = 0;
-            for (csv::TColumnScan& scan : shape_.scans) scan = {};
+            shape_.scans = guess_;
         }
         recNo_ = 0;
         ended_ = false;
+        splitAt_ = 0;
+        partEnd_.reset();
     }
-    // Whether the cells scanned so far give every column the type it is read with.
-    bool AsGuessed() const {
+    // Whether the cells of `scans` give every column the type it is read with.
+    bool AsGuessed(const std::vector<csv::TColumnScan>& scans) const {
         for (std::size_t c = 0; c < types_.size(); ++c) {
-            const TCsvType type = csv::SettledType(shape_.scans[c], c, shape_.rowNames);
-            if (type != types_[c] || (type == TCsvType::Real && shape_.Mark(c) != marks_[c]))
+            const TCsvType type = csv::SettledType(scans[c], c, shape_.rowNames);
+            if (type != types_[c] || (type == TCsvType::Real && scans[c].Mark() != marks_[c]))
                 return false;
         }
         return true;
@@ -197,7 +281,7 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
         const std::size_t k = static_cast<std::size_t>(column);
         TCsvValue value;
         if (!csv::ReadValue(records_->Field(k), types_[k], marks_[k], value))
-            throw csv::ChangedError(input_.Path(), records_->Line());
+            throw csv::ChangedError(input_->Path(), records_->Line());
         switch (value.kind) {
             case TCsvValue::kNull:
                 return;
@@ -218,8 +302,9 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
         c.isNumber = true;
     }
 
-    csv::TCsvInput input_;
+    std::shared_ptr<const csv::TCsvInput> input_;  // a part's and its stream's
     csv::TCsvShape shape_;
+    std::vector<csv::TColumnScan> guess_;  // the scans of the first kGuess records
     std::unique_ptr<csv::TCsvText> text_;
     std::optional<csv::TCsvRecords> records_;  // reads text_
     std::vector<TCsvType> types_;
@@ -233,6 +318,9 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
     bool ended_ = false;
     bool typed_ = false;   // the columns' types are the whole file's
     bool reread_ = false;  // the pass just ended must be read again
+    bool part_ = false;    // a part split off another stream
+    int64_t splitAt_ = 0;  // where the part split off begins, if a record begins there
+    std::shared_ptr<TPartEnd> partEnd_;  // a part's own, or the part's split off
 };
 
 }  // namespace
