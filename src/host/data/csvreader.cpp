@@ -23,6 +23,7 @@ struct TNumberText {
     bool number = false;
     bool whole = false;  // digits only, after an optional sign
     char mark = 0;       // the decimal mark it holds, 0 for none
+    std::size_t digits = 0;
 };
 
 // [+-] digits [mark digits] [e [+-] digits], or [+-] mark digits [...]; the mark '.' or ','.
@@ -38,6 +39,7 @@ TNumberText ScanNumber(std::string_view s) {
         whole = false;
         while (i < s.size() && IsDigit(s[i])) ++i, ++digits;
     }
+    t.digits = digits;
     if (digits == 0) return t;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
         whole = false;
@@ -55,16 +57,20 @@ TNumberText ScanNumber(std::string_view s) {
 
 // A word for a value that is not finite ("Inf", "-Infinity", "NaN", in any case), read by the
 // rule a load reads a text field with (StrToFloat), so that the file and the field agree.
-bool NonFiniteWord(std::string_view s, double& value) {
-    const std::size_t i = !s.empty() && (s[0] == '+' || s[0] == '-') ? 1 : 0;
-    if (i >= s.size() || !((s[i] >= 'a' && s[i] <= 'z') || (s[i] >= 'A' && s[i] <= 'Z')))
-        return false;
+[[gnu::noinline]] bool ReadNonFiniteWord(std::string_view s, double& value) {
     try {
         value = StrToFloat(std::string(s));
     } catch (const EConvertError&) {
         return false;
     }
     return !std::isfinite(value);
+}
+
+inline bool NonFiniteWord(std::string_view s, double& value) {
+    const std::size_t i = !s.empty() && (s[0] == '+' || s[0] == '-') ? 1 : 0;
+    if (i >= s.size() || !((s[i] >= 'a' && s[i] <= 'z') || (s[i] >= 'A' && s[i] <= 'Z')))
+        return false;
+    return ReadNonFiniteWord(s, value);
 }
 
 }  // namespace
@@ -102,8 +108,9 @@ void TColumnScan::Add(std::string_view cell, char separator, bool quoted) {
     if (!number) return;
     const TNumberText t = ScanNumber(cell);
     if (t.whole) {
+        // Up to 18 digits always fit 64 bits.
         int64_t value;
-        if (ParseInteger(cell, value)) return;
+        if (t.digits <= 18 || ParseInteger(cell, value)) return;
     }
     integer = false;
     double value;
@@ -327,13 +334,18 @@ TCsvShape ScanCsv(TCsvText& text, const std::string& source) {
     return shape;
 }
 
-void TCsvShape::Add(const TCsvRecords& records) {
+bool TCsvShape::Add(const TCsvRecords& records) {
+    bool changed = false;
     for (std::size_t k = 0; k < scans.size(); ++k) {
         const TRawField& f = records.Field(k);
         const std::string_view value = Trimmed(f.text);
-        if (!IsMissing(f, value)) scans[k].Add(value, separator, f.quoted);
+        if (IsMissing(f, value)) continue;
+        const TColumnScan before = scans[k];
+        scans[k].Add(value, separator, f.quoted);
+        changed = changed || !(scans[k] == before);
     }
     ++rows;
+    return changed;
 }
 
 ECsvError ChangedError(const std::string& path, int64_t line) {

@@ -45,6 +45,7 @@ struct TColumnScan {
     void Add(std::string_view cell, char separator, bool quoted);
     // The decimal mark of a REAL column.
     char Mark() const { return comma ? ',' : '.'; }
+    bool operator==(const TColumnScan&) const = default;
     // What `other` saw of the same column, as if its cells had been added here.
     void Merge(const TColumnScan& other) {
         present = present || other.present;
@@ -363,8 +364,9 @@ struct TCsvShape {
     int64_t rows = 0;
 
     TCsvType Type(std::size_t column) const { return TypeOf(scans[column]); }
-    // Scans the cells of the current record of `records` and counts it.
-    void Add(const TCsvRecords& records);
+    // Scans the cells of the current record of `records` and counts it: whether a column's
+    // scan changed.
+    bool Add(const TCsvRecords& records);
     // The decimal mark of a REAL column.
     char Mark(std::size_t column) const { return scans[column].Mark(); }
     // Raises ECsvError unless a second reading starts with the header the first one found.

@@ -132,13 +132,12 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
         if (typed_) {
             if (!part_ && recNo_ > shape_.rows) throw csv::ChangedError(input_->Path(), 0);
         } else {
-            shape_.Add(*records_);
-            if (part_ && !AsGuessed(shape_.scans)) {
-                // Not read on: the stream it came from reads the part again.
-                ended_ = reread_ = true;
-                return false;
-            }
-            if (!AsGuessed(shape_.scans)) {
+            if (shape_.Add(*records_) && !AsGuessed(shape_.scans)) {
+                if (part_) {
+                    // Not read on: the stream it came from reads the part again.
+                    ended_ = reread_ = true;
+                    return false;
+                }
                 // The rest of the file scanned, the records are read again with its types.
                 while (records_->Next()) shape_.Add(*records_);
                 csv::SettleTypes(shape_.scans, shape_.rowNames);
