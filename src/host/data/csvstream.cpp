@@ -61,8 +61,8 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
         Start();
     }
 
-    // The part of `whole`'s file from `offset`, read with the types `whole` reads with.
-    TCsvStream(const TCsvStream& whole, int64_t offset)
+    // The part of `whole`'s file that `text` holds, read with the types `whole` reads with.
+    TCsvStream(const TCsvStream& whole, std::unique_ptr<csv::TCsvText> text)
         : input_(whole.input_),
           shape_(whole.shape_),
           guess_(whole.guess_),
@@ -71,7 +71,7 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
           partEnd_(std::make_shared<TPartEnd>()) {
         if (!typed_) shape_.scans = guess_;
         Make();
-        text_ = input_->Reading(offset);
+        text_ = std::move(text);
         records_.emplace(*text_, input_->Path(), *whole.records_);
     }
 
@@ -83,13 +83,14 @@ class TCsvStream final : public TRecordStream, public TFieldSource {
         if (part_ || splitAt_ != 0 || ended_ || reread_) return nullptr;
         const int64_t from = records_->End(), size = input_->Size();
         if (size - from < 2 * kLeastPart) return nullptr;
-        int64_t at = from + (size - from) / 2;
-        const std::unique_ptr<csv::TCsvText> near = input_->Reading(at);
-        const std::size_t end = near->View().find('\n');
+        // The part begins past the first line end from the middle on.
+        std::unique_ptr<csv::TCsvText> text = input_->Reading(from + (size - from) / 2);
+        const std::size_t end = text->View().find('\n');
         if (end == std::string_view::npos) return nullptr;
-        at += static_cast<int64_t>(end) + 1;
+        text->More(end + 1);
+        const int64_t at = text->Offset();
         if (size - at < kLeastPart) return nullptr;
-        auto part = std::make_unique<TCsvStream>(*this, at);
+        auto part = std::make_unique<TCsvStream>(*this, std::move(text));
         splitAt_ = at;
         partEnd_ = part->partEnd_;
         return part;
