@@ -91,6 +91,14 @@ class TDataSet : public TComponent, public TFieldSource {
     std::vector<std::optional<std::string>> AggregateRow(const std::string& head,
                                                          const std::string& tail = {});
 
+    // For a whole table read on two threads: the records from about the middle of the result
+    // set on, as a dataset of their own (the same database, bound and fields), open on the first
+    // of them, and in `before` how many records this dataset gives ahead of them. Nothing where
+    // the database cannot tell where the middle is in the order this dataset reads, or may show
+    // the second dataset other records; only a table of a SQLite database read in its order of
+    // rowids is split. The dataset must be open.
+    std::unique_ptr<TDataSet> SplitRest(int64_t& before);
+
     int FieldCount() const { return static_cast<int>(fields_.size()); }
     TField* Fields(int index) const;
     // Case-insensitive lookup; raises EDatabaseError "Field 'X' not found".
@@ -114,6 +122,8 @@ class TDataSet : public TComponent, public TFieldSource {
     // The statement that produces the result set, and the one that counts it.
     virtual std::string SelectStatement() const = 0;
     virtual std::string CountStatement() const = 0;
+    // The table the statement reads whole, quoted; empty for any other statement.
+    virtual std::string WholeTable() const { return {}; }
     void CheckInactive() const;
 
     bool FieldIsNull(const TField& field) const override;
@@ -150,6 +160,7 @@ class TTable : public TDataSet {
   protected:
     std::string SelectStatement() const override;
     std::string CountStatement() const override;
+    std::string WholeTable() const override;
 
   private:
     std::string tableName_;

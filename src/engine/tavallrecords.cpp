@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
-#include <system_error>
 #include <thread>
 
 #include "engine/servermoments.h"
@@ -18,25 +17,67 @@ namespace tav {
 
 namespace {
 
-// The dataset's records from its first, forward.
+// The dataset's records from its first, forward. A table may be split (TDataSet::SplitRest):
+// this stream then stops after the records that come before the part's.
 class TDataSetRecords final : public TRecordStream {
   public:
     explicit TDataSetRecords(TDataSet& dataSet) : dataSet_(dataSet) {}
     const TFieldSource& Fields() const override { return dataSet_; }
     bool Next() override {
+        if (stopAt_ >= 0 && given_ >= stopAt_) return false;
         if (started_)
             dataSet_.Next();
         else
             dataSet_.First();
         started_ = true;
-        return !dataSet_.Eof();
+        if (dataSet_.Eof()) return false;
+        ++given_;
+        return true;
     }
     int64_t Count() const override { return dataSet_.RecordCount(); }
+
+    std::unique_ptr<TRecordStream> Split() override;
+    bool TakeSplitPart(bool partRead) override {
+        // The part counts where this stream stopped where it begins, not at its own end.
+        const bool taken = partRead && stopAt_ >= 0 && given_ == stopAt_;
+        stopAt_ = -1;
+        return taken;
+    }
 
   private:
     TDataSet& dataSet_;
     bool started_ = false;
+    int64_t given_ = 0;    // records given
+    int64_t stopAt_ = -1;  // where a part split off begins
 };
+
+// The records a dataset split off, read by the dataset it owns.
+class TDataSetPart final : public TRecordStream {
+  public:
+    explicit TDataSetPart(std::unique_ptr<TDataSet> dataSet)
+        : dataSet_(std::move(dataSet)), records_(*dataSet_) {}
+    const TFieldSource& Fields() const override { return *dataSet_; }
+    bool Next() override { return records_.Next(); }
+
+  private:
+    std::unique_ptr<TDataSet> dataSet_;
+    TDataSetRecords records_;
+};
+
+std::unique_ptr<TRecordStream> TDataSetRecords::Split() {
+    // A split that cannot be made, for whatever reason, leaves the reading to this stream alone,
+    // which meets any error the database has in store as it would have.
+    int64_t before = 0;
+    std::unique_ptr<TDataSet> rest;
+    try {
+        rest = dataSet_.SplitRest(before);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    if (!rest || before <= given_) return nullptr;
+    stopAt_ = before;
+    return std::make_unique<TDataSetPart>(std::move(rest));
+}
 
 // The control variables in use, in their order.
 int ControlsInUse(const TTAVRegression& r, const TIndepVar* (&controls)[MaxTerms]) {
@@ -134,8 +175,10 @@ TMomentSums StreamPass(TRecordStream& records, const TDependentVar& response,
                     try {
                         part = std::make_unique<TPartPass>(std::move(rest), response, controls,
                                                            count, sums);
-                    } catch (const std::system_error&) {
-                        records.TakeSplitPart(false);  // no second thread: this one reads on
+                    } catch (const std::exception&) {
+                        // No second thread, or the part's fields are not this stream's: this
+                        // thread reads on.
+                        records.TakeSplitPart(false);
                     }
                 }
             }

@@ -291,6 +291,24 @@ void TDataSet::Close() {
     impl_->Release();
 }
 
+std::unique_ptr<TDataSet> TDataSet::SplitRest(int64_t& before) {
+    CheckActive();
+    const std::string table = WholeTable();
+    if (table.empty()) return nullptr;
+    std::vector<std::string> columns;
+    for (const auto& field : fields_) columns.push_back(field->FieldName());
+    const auto split = impl_->connection->SplitTable(table, columns);
+    if (!split) return nullptr;
+    auto rest = std::make_unique<TQuery>();
+    rest->SetDatabaseName(databaseName_);
+    rest->SetBaseDirectory(baseDirectory_);
+    rest->SetQueryTimeout(queryTimeout_);
+    rest->SetSQLText(split->rest);
+    rest->Open();
+    before = split->before;
+    return rest;
+}
+
 void TDataSet::First() {
     CheckActive();
     Impl& d = *impl_;
@@ -459,6 +477,8 @@ std::string TTable::SelectStatement() const {
 std::string TTable::CountStatement() const {
     return "SELECT COUNT(*) FROM " + QuoteIdentifier(tableName_);
 }
+
+std::string TTable::WholeTable() const { return QuoteIdentifier(tableName_); }
 
 void TQuery::SetSQL(const TStringList& sql) {
     CheckInactive();

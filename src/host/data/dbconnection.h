@@ -73,6 +73,20 @@ class TConnection {
     virtual std::vector<std::optional<std::string>> Row(const std::string& sql);
     // The time bound of the statements run from now on, in seconds; 0 for none.
     virtual void SetTimeout(int seconds) = 0;
+
+    // Where a second connection may take over reading a whole table, `table` (quoted) with
+    // `columns`, while this one reads it with `SELECT * FROM table`: the statement that gives
+    // the table's records from about their middle on, in the order this connection gives them,
+    // and how many records come before those. Nothing where the database cannot say so, or where
+    // a second connection might see other records than this one while it reads.
+    struct TSplitPoint {
+        std::string rest;
+        int64_t before = 0;
+    };
+    virtual std::optional<TSplitPoint> SplitTable(const std::string& /*table*/,
+                                                  const std::vector<std::string>& /*columns*/) {
+        return std::nullopt;
+    }
 };
 
 // The connection for a dataset's DatabaseName: a SQLite image registered under that name, the

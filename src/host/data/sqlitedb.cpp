@@ -437,6 +437,59 @@ class TSqliteConnection final : public TConnection {
         return static_cast<int64_t>(count);
     }
 
+    // A table read in the order of its rowids, split at the middle of their range. Only for a
+    // database no writer changes while this connection reads it: one in rollback mode, where its
+    // reading holds every writer off, or one read as immutable.
+    std::optional<TSplitPoint> SplitTable(const std::string& table,
+                                          const std::vector<std::string>& columns) override {
+        constexpr int64_t kLeastRecords = int64_t{1} << 14;  // in each part
+        if (!immutable_ && !image_.bytes && FileSize(path_ + "-wal") >= 0) return std::nullopt;
+        const std::string select = "SELECT * FROM " + table;
+        // SQLite's plan: a scan of the table itself (not of an index that covers it, nor of
+        // a virtual table or a view), which gives the records in the order of their rowids.
+        auto plan = Prepare("EXPLAIN QUERY PLAN " + select);
+        if (!plan->Exec()) return std::nullopt;
+        const std::string step = plan->Value(3).toString().toStdString();
+        if (plan->Next() || step.rfind("SCAN ", 0) != 0 ||
+            step.find(" USING ") != std::string::npos ||
+            step.find("VIRTUAL TABLE") != std::string::npos)
+            return std::nullopt;
+        // The rowid's name that no column takes.
+        std::string rowid;
+        for (const char* name : {"rowid", "_rowid_", "oid"})
+            if (std::none_of(columns.begin(), columns.end(),
+                             [&](const std::string& c) { return SameFieldName(c, name); })) {
+                rowid = name;
+                break;
+            }
+        if (rowid.empty()) return std::nullopt;
+        std::optional<int64_t> first, last;
+        try {
+            first = Integer("SELECT MIN(" + rowid + ") FROM " + table);
+            last = Integer("SELECT MAX(" + rowid + ") FROM " + table);
+        } catch (const EDatabaseError&) {
+            return std::nullopt;  // a table without rowids (a view's are nulls)
+        }
+        if (!first || !last) return std::nullopt;
+        const uint64_t span = static_cast<uint64_t>(*last) - static_cast<uint64_t>(*first);
+        if (span < 2 * kLeastRecords) return std::nullopt;
+        const std::string middle =
+            std::to_string(static_cast<int64_t>(static_cast<uint64_t>(*first) + span / 2));
+        const auto before =
+            Integer("SELECT COUNT(*) FROM " + table + " WHERE " + rowid + " <= " + middle);
+        if (!before) return std::nullopt;
+        return TSplitPoint{select + " WHERE " + rowid + " > " + middle, *before};
+    }
+
+    // The integer a statement gives first; nothing for another value or none.
+    std::optional<int64_t> Integer(const std::string& sql) {
+        const auto cursor = Prepare(sql);
+        if (!cursor->Exec()) return std::nullopt;
+        const QVariant value = cursor->Value(0);
+        if (value.typeId() != QMetaType::LongLong) return std::nullopt;
+        return value.toLongLong();
+    }
+
     // A writer's lock is waited for as long as a statement may take, or kLockWait seconds
     // without a bound; then the statement fails with "database is locked".
     void SetTimeout(int seconds) override {
