@@ -210,37 +210,32 @@ TEST(DataSet, SplitsOnlyATableReadInTheOrderOfItsRowids) {
     // rowids to another of their names. A view, a table without rowids, a small table and a
     // database in WAL mode (whose writers a reader does not hold off) are not split.
     tavtest::TTempDb db;
-    const std::string rows =
+    const std::string n =
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50000) ";
     const std::string path =
-        db.Exec("CREATE TABLE t(rowid REAL, x REAL);" + rows +
-                "INSERT INTO t SELECT -i, i FROM n;"
-                "DELETE FROM t WHERE x <= 25000 AND x % 10 = 0;"
-                "CREATE VIEW v AS SELECT * FROM t;"
-                "CREATE TABLE w(k INTEGER PRIMARY KEY, x REAL) WITHOUT ROWID;" +
-                rows + "INSERT INTO w SELECT i, i FROM n;" +
+        db.Exec("CREATE TABLE t(rowid REAL, x REAL);" + n + "INSERT INTO t SELECT -i, i FROM n;" +
+                "DELETE FROM t WHERE x <= 25000 AND x % 10 = 0; CREATE VIEW v AS SELECT * FROM t;" +
+                "CREATE TABLE w(k INTEGER PRIMARY KEY) WITHOUT ROWID;" + n +
+                "INSERT INTO w SELECT i FROM n;" +
                 "CREATE TABLE small(x REAL); INSERT INTO small SELECT x FROM t LIMIT 30000;");
-    const std::string wal = db.Exec("PRAGMA journal_mode=WAL; CREATE TABLE t(x REAL);" + rows +
-                                        "INSERT INTO t SELECT i FROM n;",
-                                    "wal.db");
-    TTable t;
-    t.SetDatabaseName(path);
-    t.SetTableName("t");
-    t.Open();
+    const std::string wal = db.Exec(
+        "PRAGMA journal_mode=WAL; CREATE TABLE t(x);" + n + "INSERT INTO t SELECT i FROM n;",
+        "wal.db");
     int64_t before = 0;
-    std::unique_ptr<TDataSet> rest = t.SplitRest(before);
-    ASSERT_NE(rest, nullptr);
-    EXPECT_EQ(before, 22500);
-    EXPECT_EQ(rest->RecordCount(), 25000);
-    EXPECT_EQ(rest->FieldByName("x")->AsFloat(), 25001.0);
-    EXPECT_EQ(rest->FieldByName("rowid")->AsFloat(), -25001.0);
-    for (const auto& [file, table] : {std::pair{path, "v"}, std::pair{path, "w"},
-                                      std::pair{path, "small"}, std::pair{wal, "t"}}) {
-        TTable other;
-        other.SetDatabaseName(file);
-        other.SetTableName(table);
-        other.Open();
-        EXPECT_EQ(other.SplitRest(before), nullptr) << table;
+    for (const auto& [file, table] :
+         {std::pair{path, "t"}, std::pair{path, "v"}, std::pair{path, "w"},
+          std::pair{path, "small"}, std::pair{wal, "t"}}) {
+        TTable t;
+        t.SetDatabaseName(file);
+        t.SetTableName(table);
+        t.Open();
+        const std::unique_ptr<TDataSet> rest = t.SplitRest(before);
+        EXPECT_EQ(rest != nullptr, file == path && std::string(table) == "t") << table;
+        if (!rest) continue;
+        EXPECT_EQ(before, 22500);
+        EXPECT_EQ(rest->RecordCount(), 25000);
+        EXPECT_EQ(rest->FieldByName("x")->AsFloat(), 25001.0);
+        EXPECT_EQ(rest->FieldByName("rowid")->AsFloat(), -25001.0);
     }
 }
 
