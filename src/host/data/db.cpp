@@ -297,7 +297,7 @@ std::unique_ptr<TDataSet> TDataSet::SplitRest(int64_t& before) {
     if (table.empty()) return nullptr;
     std::vector<std::string> columns;
     for (const auto& field : fields_) columns.push_back(field->FieldName());
-    const auto split = impl_->connection->SplitTable(table, columns);
+    const auto split = impl_->connection->SplitTable(SelectStatement(), table, columns);
     if (!split) return nullptr;
     auto rest = std::make_unique<TQuery>();
     rest->SetDatabaseName(databaseName_);

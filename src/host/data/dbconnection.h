@@ -75,15 +75,17 @@ class TConnection {
     virtual void SetTimeout(int seconds) = 0;
 
     // Where a second connection may take over reading a whole table, `table` (quoted) with
-    // `columns`, while this one reads it with `SELECT * FROM table`: the statement that gives
-    // the table's records from about their middle on, in the order this connection gives them,
-    // and how many records come before those. Nothing where the database cannot say so, or where
-    // a second connection might see other records than this one while it reads.
+    // `columns`, while this one reads it with `select` (every column of every record): the
+    // statement that gives the table's records from about their middle on, in the order this
+    // connection gives them, and how many records come before those. Nothing where the database
+    // cannot say so, or where a second connection might see other records than this one while it
+    // reads.
     struct TSplitPoint {
         std::string rest;
         int64_t before = 0;
     };
-    virtual std::optional<TSplitPoint> SplitTable(const std::string& /*table*/,
+    virtual std::optional<TSplitPoint> SplitTable(const std::string& /*select*/,
+                                                  const std::string& /*table*/,
                                                   const std::vector<std::string>& /*columns*/) {
         return std::nullopt;
     }

@@ -440,11 +440,10 @@ class TSqliteConnection final : public TConnection {
     // A table read in the order of its rowids, split at the middle of their range. Only for a
     // database no writer changes while this connection reads it: one in rollback mode, where its
     // reading holds every writer off, or one read as immutable.
-    std::optional<TSplitPoint> SplitTable(const std::string& table,
+    std::optional<TSplitPoint> SplitTable(const std::string& select, const std::string& table,
                                           const std::vector<std::string>& columns) override {
         constexpr int64_t kLeastRecords = int64_t{1} << 14;  // in each part
         if (!immutable_ && !image_.bytes && FileSize(path_ + "-wal") >= 0) return std::nullopt;
-        const std::string select = "SELECT * FROM " + table;
         // SQLite's plan: a scan of the table itself (not of an index that covers it, nor of
         // a virtual table or a view), which gives the records in the order of their rowids.
         auto plan = Prepare("EXPLAIN QUERY PLAN " + select);
